@@ -1,0 +1,87 @@
+#pragma once
+// The exception family of the class library. Every failure of the system is one of these; the
+// message is UTF-8 text meant for the user, shown as it stands by the application's error report.
+
+#include <exception>
+#include <string>
+#include <utility>
+
+namespace muralo {
+
+class Exception : public std::exception {
+public:
+  explicit Exception(std::string message) : Message(std::move(message)) {}
+  const char* what() const noexcept override { return Message.c_str(); }
+  const std::string& message() const noexcept { return Message; }
+
+private:
+  std::string Message;
+};
+
+// A picture file or picture object that cannot be read or used.
+class EInvalidGraphic : public Exception {
+public:
+  using Exception::Exception;
+};
+
+// Stream errors: an exact read or write that could not be completed.
+class EStreamError : public Exception {
+public:
+  using Exception::Exception;
+};
+
+class EReadError : public EStreamError {
+public:
+  EReadError();
+  using EStreamError::EStreamError;
+};
+
+class EWriteError : public EStreamError {
+public:
+  EWriteError();
+  using EStreamError::EStreamError;
+};
+
+// A file that cannot be opened for reading; the message names the file and the system's reason.
+class EFOpenError : public EStreamError {
+public:
+  EFOpenError(const std::string& fileName, const std::string& reason);
+};
+
+// A file that cannot be created or opened for writing.
+class EFCreateError : public EStreamError {
+public:
+  EFCreateError(const std::string& fileName, const std::string& reason);
+};
+
+// A text that is not a valid number.
+class EConvertError : public Exception {
+public:
+  using Exception::Exception;
+};
+
+// An allocation the memory limit refuses, or a resource the system cannot give.
+class EOutOfResources : public Exception {
+public:
+  using Exception::Exception;
+};
+
+// The silent abort: leaves a command without an error report.
+class EAbort : public Exception {
+public:
+  EAbort() : Exception("Operation aborted") {}
+};
+
+// Message texts of the class library.
+inline constexpr const char* SReadError = "Erreur de lecture du flux";
+inline constexpr const char* SWriteError = "Erreur d'écriture dans le flux";
+inline constexpr const char* SFOpenError = "Impossible d'ouvrir le fichier %s. %s";
+inline constexpr const char* SFCreateError = "Impossible de créer le fichier %s. %s";
+inline constexpr const char* SInvalidInteger = "'%s' n'est pas une valeur entière correcte";
+inline constexpr const char* SImageTooLarge = "Image trop grande (%s × %s pixels) : elle dépasse la limite de mémoire";
+
+// StrToInt of the class library: whole decimal numbers (optional sign, optional surrounding blanks);
+// anything else raises EConvertError with SInvalidInteger.
+int StrToInt(const std::string& text);
+
+}  // namespace muralo

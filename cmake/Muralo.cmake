@@ -1,0 +1,75 @@
+# Shared build settings and the helpers every folder uses to add its targets.
+
+add_library(muralo_warnings INTERFACE)
+target_compile_options(muralo_warnings INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align -Wunused
+  -Woverloaded-virtual -Wimplicit-fallthrough)
+if(MURALO_WERROR)
+  target_compile_options(muralo_warnings INTERFACE -Werror)
+endif()
+
+if(MURALO_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(MURALO_FUZZ)
+  # Every library is instrumented for coverage; the fuzz targets add the libFuzzer driver.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# muralo_library(NAME SOURCES ... LIBS ...): one static library of a layer.
+function(muralo_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;PRIVATE_LIBS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_LIBS} PRIVATE muralo_warnings ${ARG_PRIVATE_LIBS})
+endfunction()
+
+# muralo_test(NAME SOURCES ... LIBS ... [ENV var=value ...] [LABELS ...]): a GoogleTest program run by CTest.
+function(muralo_test name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;ENV;LABELS" ${ARGN})
+  find_package(GTest REQUIRED)
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main muralo_warnings)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  include(GoogleTest)
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "MURALO_SOURCE_DIR=${PROJECT_SOURCE_DIR};${ARG_ENV}"
+               LABELS "${ARG_LABELS}")
+endfunction()
+
+# muralo_fuzzer(NAME SOURCES ... LIBS ... [CORPUS dir]): a libFuzzer target; also registered as a short
+# CTest run over its seed corpus when the fuzz build is on.
+function(muralo_fuzzer name)
+  cmake_parse_arguments(ARG "" "CORPUS;SECONDS" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} muralo_warnings)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  if(NOT ARG_SECONDS)
+    set(ARG_SECONDS 5)
+  endif()
+  if(ARG_CORPUS)
+    set(work ${CMAKE_CURRENT_BINARY_DIR}/${name}-corpus)
+    add_test(NAME ${name}
+      COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0
+              sh -c "mkdir -p '${work}' && exec '$<TARGET_FILE:${name}>' -max_total_time=${ARG_SECONDS} -rss_limit_mb=2048 -timeout=10 '${work}' '${ARG_CORPUS}'")
+    set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 120)
+  endif()
+endfunction()
+
+# muralo_benchmark(NAME SOURCES ... LIBS ...): a Google Benchmark program (not run by CTest).
+function(muralo_benchmark name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  find_package(benchmark REQUIRED)
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark benchmark::benchmark_main muralo_warnings)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+endfunction()
