@@ -9,7 +9,6 @@ FUZZ_BUILD ?= build-fuzz
 CMAKE_FLAGS ?=
 CTEST_FLAGS ?= --output-on-failure -j$(JOBS)
 
-export CCACHE_DIR ?= $(CURDIR)/.ccache
 
 .PHONY: all deps build build-asan build-fuzz run test test-main test-asan test-fuzz bench format clean
 
