@@ -10,7 +10,7 @@ CMAKE_FLAGS ?=
 CTEST_FLAGS ?= --output-on-failure -j$(JOBS)
 
 
-.PHONY: all deps build build-asan build-fuzz run test test-main test-asan test-fuzz bench format clean
+.PHONY: all deps build build-asan build-fuzz run test test-main test-asan test-fuzz bench format format-check clean
 
 all: build
 
@@ -52,6 +52,9 @@ bench: build
 
 format:
 	find classlib imaging platform app tools tests bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+
+format-check:
+	find classlib imaging platform app tools tests bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format --dry-run
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
