@@ -50,12 +50,15 @@ enum TRawPaletteFormat : uint8_t {
 };
 
 // An open array of untyped pointers: one pointer for interleaved data, one per plane for planar
-// data. Built from a braced list (`{row}`, `{r, g, b}`), a single pointer, a vector or a span.
-// It only refers to the pointers; a braced list lives until the end of the call it is passed to.
+// data. Built from a braced list (`{row}`, `{r, g, b}`), a single pointer, a C array, a vector or a
+// span. A braced list or a single pointer is copied (at most four pointers are kept, as no layout
+// has more planes); the other forms only refer to the caller's pointers.
 class TPointerArray {
 public:
-  TPointerArray(std::initializer_list<const void*> list) : Data(list.begin()), Count(list.size()) {}
-  TPointerArray(const void* single) : Single(single), Count(1) {}  // NOLINT: implicit on purpose
+  TPointerArray(std::initializer_list<const void*> list) : Count(list.size() < 4 ? list.size() : 4) {
+    for (size_t i = 0; i < Count; ++i) Inline[i] = list.begin()[i];
+  }
+  TPointerArray(const void* single) : Count(1) { Inline[0] = single; }  // implicit on purpose
   TPointerArray(const void* const* data, size_t count) : Data(data), Count(count) {}
   TPointerArray(std::span<const void* const> pointers) : Data(pointers.data()), Count(pointers.size()) {}
   TPointerArray(const std::vector<const void*>& pointers) : Data(pointers.data()), Count(pointers.size()) {}
@@ -66,11 +69,11 @@ public:
 
   size_t size() const { return Count; }
   bool empty() const { return Count == 0; }
-  const void* operator[](size_t i) const { return Data ? Data[i] : Single; }
+  const void* operator[](size_t i) const { return Data ? Data[i] : Inline[i]; }
 
 private:
   const void* const* Data = nullptr;
-  const void* Single = nullptr;
+  std::array<const void*, 4> Inline{};
   size_t Count = 0;
 };
 
