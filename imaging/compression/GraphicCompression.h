@@ -64,7 +64,7 @@ public:
 // UnpackedSize counts pixels. Source is moved to the first byte not consumed.
 class TTargaRLEDecoder : public TDecoder {
 public:
-  explicit TTargaRLEDecoder(uint32_t PixelBits) : PixelBits(PixelBits) {}
+  explicit TTargaRLEDecoder(uint32_t APixelBits) : PixelBits(APixelBits) {}
 
   void Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) override;
   // Dest must hold MaxEncodedSize(Count) bytes (at most Count x pixel size + one byte per
@@ -96,7 +96,7 @@ public:
 // big-endian units (copied in their stored byte order).
 class TSGIRLEDecoder : public TDecoder {
 public:
-  explicit TSGIRLEDecoder(uint8_t SampleBits) : SampleBits(SampleBits) {}
+  explicit TSGIRLEDecoder(uint8_t ASampleBits) : SampleBits(ASampleBits) {}
 
   void Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) override;
   void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t&) override {}
@@ -143,9 +143,9 @@ using TStateArray = std::vector<TStateEntry>;
 
 class TCCITTDecoder : public TDecoder {
 public:
-  // Options: the TIFF T4Options value; SwapBits: bytes store their bits least significant first
-  // (TIFF FillOrder 2); WordAligned: rows of compressed data start on even byte offsets.
-  TCCITTDecoder(uint32_t Options, bool SwapBits, bool WordAligned, uint32_t Width);
+  // AOptions: the TIFF T4Options value; ASwapBits: bytes store their bits least significant first
+  // (TIFF FillOrder 2); AWordAligned: rows of compressed data start on even byte offsets.
+  TCCITTDecoder(uint32_t AOptions, bool ASwapBits, bool AWordAligned, uint32_t AWidth);
 
   void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t&) override {}
 
@@ -192,7 +192,7 @@ private:
 // (two-dimensional coding) is refused: the constructor raises EGraphicCompression.
 class TCCITTFax3Decoder : public TCCITTDecoder {
 public:
-  TCCITTFax3Decoder(uint32_t Options, bool SwapBits, bool WordAligned, uint32_t Width);
+  TCCITTFax3Decoder(uint32_t AOptions, bool ASwapBits, bool AWordAligned, uint32_t AWidth);
   void Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) override;
 };
 
@@ -208,10 +208,10 @@ public:
 // Deflate (zlib inflate) for TIFF strips, Paint Shop Pro blocks and the PNG image data stream.
 class TLZ77Decoder : public TDecoder {
 public:
-  // FlushMode: the flush argument of every inflate call (TIFF and PNG pass Z_PARTIAL_FLUSH, Paint
-  // Shop Pro Z_FINISH). AutoReset: reset the inflater at the start of every Decode (TIFF strips);
+  // AFlushMode: the flush argument of every inflate call (TIFF and PNG pass Z_PARTIAL_FLUSH, Paint
+  // Shop Pro Z_FINISH). AAutoReset: reset the inflater at the start of every Decode (TIFF strips);
   // without it one stream continues across calls (PNG rows straddling IDAT chunks).
-  TLZ77Decoder(int32_t FlushMode, bool AutoReset);
+  TLZ77Decoder(int32_t AFlushMode, bool AAutoReset);
   ~TLZ77Decoder() override;
 
   // Raises EGraphicCompression(gesLZ77Error) when zlib refuses.
@@ -246,7 +246,7 @@ private:
 // text; mismatches raise EGraphicCompression with the check's message.
 class TTIFFJPEGDecoder : public TDecoder {
 public:
-  explicit TTIFFJPEGDecoder(PImageProperties Properties);
+  explicit TTIFFJPEGDecoder(PImageProperties AProperties);
   ~TTIFFJPEGDecoder() override;
 
   void DecodeInit() override;
@@ -272,7 +272,7 @@ private:
 // 2 x Width pixels, that is after every Width output bytes. Neither pointer is moved.
 class TThunderDecoder : public TDecoder {
 public:
-  explicit TThunderDecoder(uint32_t Width) : Width(Width) {}
+  explicit TThunderDecoder(uint32_t AWidth) : Width(AWidth) {}
   void Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) override;
   void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t&) override {}
 
