@@ -19,6 +19,9 @@ uint8_t Expand6(unsigned v) { return static_cast<uint8_t>((v << 2) | (v >> 4)); 
 
 MURALO_DEFINE_GRAPHIC_CLASS(TBitmap, TGraphic, nullptr)
 
+TBitmap::TBitmap() = default;
+TBitmap::~TBitmap() = default;
+
 unsigned BitsPerPixelOf(TPixelFormat format) {
   switch (format) {
     case TPixelFormat::pfDevice: return gScreenBits;

@@ -69,8 +69,8 @@ HPALETTE CreatePalette(const std::vector<TPaletteEntry>& entries);
 class TBitmap : public TGraphic {
   MURALO_GRAPHIC_CLASS(TBitmap)
 public:
-  TBitmap() = default;
-  ~TBitmap() override = default;
+  TBitmap();
+  ~TBitmap() override;  // out of line: TCanvas is incomplete here
 
   int Width() const override { return FWidth; }
   int Height() const override { return FHeight; }
