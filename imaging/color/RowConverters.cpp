@@ -1,0 +1,304 @@
+// Row converters that need no colour-space arithmetic: RGB and BGR in both orders, grey, and
+// packed palette indices.
+
+#include <cstring>
+
+#include "imaging/color/GraphicColor.h"
+#include "imaging/color/RowLoop.h"
+
+namespace muralo {
+
+using namespace color_detail;
+
+namespace {
+
+// Per-sample transformations, chosen once per call as template arguments.
+template <bool Gamma>
+struct Op8To8 {
+  const uint8_t* table;
+  uint8_t Color(uint8_t v) const { return Gamma ? table[v] : v; }
+  uint8_t Alpha(uint8_t v) const { return v; }
+};
+
+template <bool Gamma, bool Swap>
+struct Op8To16 {
+  const uint8_t* table;
+  uint16_t Color(uint8_t v) const { return Finish(uint16_t((Gamma ? table[v] : v) * 257)); }
+  uint16_t Alpha(uint8_t v) const { return Finish(uint16_t(v * 257)); }
+  static uint16_t Finish(uint16_t v) { return Swap ? Swap16(v) : v; }
+};
+
+template <bool Gamma, bool Swap>
+struct Op16To8 {
+  const uint8_t* table;
+  uint8_t Color(uint16_t v) const {
+    const uint8_t c = Alpha(v);
+    return Gamma ? table[c] : c;
+  }
+  uint8_t Alpha(uint16_t v) const { return uint8_t(MulDiv16(Swap ? Swap16(v) : v, 255, 65535)); }
+};
+
+template <bool Swap>
+struct Op16To16 {
+  const uint8_t* table;
+  uint16_t Color(uint16_t v) const { return Swap ? Swap16(v) : v; }
+  uint16_t Alpha(uint16_t v) const { return Color(v); }
+};
+
+struct RGBLayout {
+  const uint8_t* plane[4];  // addresses of sample 0, 1, 2 and alpha of the first source pixel
+  size_t step;              // source samples per pixel (1 when planar)
+  unsigned stride;          // target samples per pixel
+  bool copyAlpha;
+};
+
+template <typename S, typename D, bool Reverse, class Op>
+void RGBRow(const RGBLayout& L, uint8_t* target, uint32_t count, uint8_t mask, Op op) {
+  ForEachSelected(count, mask, [&](uint32_t ti, uint32_t si) {
+    const size_t s = si * L.step;
+    const D c0 = op.Color(Load<S>(L.plane[0], s));
+    const D c1 = op.Color(Load<S>(L.plane[1], s));
+    const D c2 = op.Color(Load<S>(L.plane[2], s));
+    const size_t t = size_t(ti) * L.stride;
+    Store<D>(target, t + 0, Reverse ? c2 : c0);
+    Store<D>(target, t + 1, c1);
+    Store<D>(target, t + 2, Reverse ? c0 : c2);
+    if (L.copyAlpha) Store<D>(target, t + 3, op.Alpha(Load<S>(L.plane[3], s)));
+  });
+}
+
+// The common 8-bit interleaved cases with every pixel selected and no gamma: constant strides let
+// the compiler vectorise the shuffle.
+template <unsigned Step, unsigned Stride, bool Reverse, bool CopyAlpha>
+void RGBRowFast8(const uint8_t* __restrict s, uint8_t* __restrict d, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint8_t c0 = s[i * Step + 0], c1 = s[i * Step + 1], c2 = s[i * Step + 2];
+    d[i * Stride + 0] = Reverse ? c2 : c0;
+    d[i * Stride + 1] = c1;
+    d[i * Stride + 2] = Reverse ? c0 : c2;
+    if constexpr (CopyAlpha) d[i * Stride + 3] = s[i * Step + 3];
+  }
+}
+
+template <bool Reverse>
+bool TryFast8(const RGBLayout& L, bool interleaved, const uint8_t* source, uint8_t* target, uint32_t count) {
+  if (!interleaved) return false;
+  if (L.step == 3 && L.stride == 3)
+    RGBRowFast8<3, 3, Reverse, false>(source, target, count);
+  else if (L.step == 4 && L.stride == 4 && L.copyAlpha)
+    RGBRowFast8<4, 4, Reverse, true>(source, target, count);
+  else if (L.step == 4 && L.stride == 3)
+    RGBRowFast8<4, 3, Reverse, false>(source, target, count);
+  else if (L.step == 3 && L.stride == 4)
+    RGBRowFast8<3, 4, Reverse, false>(source, target, count);
+  else
+    return false;
+  return true;
+}
+
+}  // namespace
+
+template <bool Reverse>
+void TColorManager::ConvertRGBFamily(const TPointerArray& Source, void* Target, uint32_t Count, uint8_t Mask) {
+  const unsigned s = FSourceBitsPerSample;
+  const unsigned t = FTargetBitsPerSample;
+  if ((s != 8 && s != 16) || (t != 8 && t != 16) || Source.empty()) return;
+  const bool sourceAlpha = SourceOptions.Has(coAlpha);
+  const bool targetAlpha = TargetOptions.Has(coAlpha);
+  const bool planar = Source.size() > 1;
+  if (planar && Source.size() < 3) return;  // a planar row needs its three colour planes
+
+  RGBLayout L{};
+  const size_t bytes = s / 8;
+  if (planar) {
+    for (size_t k = 0; k < 3; ++k) L.plane[k] = static_cast<const uint8_t*>(Source[k]);
+    L.plane[3] = Source.size() > 3 ? static_cast<const uint8_t*>(Source[3]) : nullptr;
+    L.step = 1;
+  } else {
+    const auto* base = static_cast<const uint8_t*>(Source[0]);
+    for (size_t k = 0; k < 4; ++k) L.plane[k] = base + k * bytes;
+    L.step = sourceAlpha ? 4 : 3;
+  }
+  L.stride = targetAlpha ? 4 : 3;
+  // Alpha is copied only when both sides carry it (and, planar, when its plane was given).
+  L.copyAlpha = sourceAlpha && targetAlpha && L.plane[3] != nullptr;
+
+  auto* target = static_cast<uint8_t*>(Target);
+  const bool gamma = TargetOptions.Has(coApplyGamma);
+  const bool swap = SourceOptions.Has(coNeedByteSwap);
+  const uint8_t* table = FGammaTable.data();
+
+  if (s == 8 && t == 8) {
+    if (gamma)
+      RGBRow<uint8_t, uint8_t, Reverse>(L, target, Count, Mask, Op8To8<true>{table});
+    else if (Mask != 0xFF || !TryFast8<Reverse>(L, !planar, L.plane[0], target, Count))
+      RGBRow<uint8_t, uint8_t, Reverse>(L, target, Count, Mask, Op8To8<false>{table});
+  } else if (s == 8) {
+    if (gamma)
+      swap ? RGBRow<uint8_t, uint16_t, Reverse>(L, target, Count, Mask, Op8To16<true, true>{table})
+           : RGBRow<uint8_t, uint16_t, Reverse>(L, target, Count, Mask, Op8To16<true, false>{table});
+    else
+      swap ? RGBRow<uint8_t, uint16_t, Reverse>(L, target, Count, Mask, Op8To16<false, true>{table})
+           : RGBRow<uint8_t, uint16_t, Reverse>(L, target, Count, Mask, Op8To16<false, false>{table});
+  } else if (t == 8) {
+    if (gamma)
+      swap ? RGBRow<uint16_t, uint8_t, Reverse>(L, target, Count, Mask, Op16To8<true, true>{table})
+           : RGBRow<uint16_t, uint8_t, Reverse>(L, target, Count, Mask, Op16To8<true, false>{table});
+    else
+      swap ? RGBRow<uint16_t, uint8_t, Reverse>(L, target, Count, Mask, Op16To8<false, true>{table})
+           : RGBRow<uint16_t, uint8_t, Reverse>(L, target, Count, Mask, Op16To8<false, false>{table});
+  } else {
+    swap ? RGBRow<uint16_t, uint16_t, Reverse>(L, target, Count, Mask, Op16To16<true>{table})
+         : RGBRow<uint16_t, uint16_t, Reverse>(L, target, Count, Mask, Op16To16<false>{table});
+  }
+}
+
+void TColorManager::RowConvertRGB2RGB(const TPointerArray& Source, void* Target, uint32_t Count, uint8_t Mask) {
+  ConvertRGBFamily<false>(Source, Target, Count, Mask);
+}
+void TColorManager::RowConvertBGR2BGR(const TPointerArray& Source, void* Target, uint32_t Count, uint8_t Mask) {
+  ConvertRGBFamily<false>(Source, Target, Count, Mask);
+}
+void TColorManager::RowConvertRGB2BGR(const TPointerArray& Source, void* Target, uint32_t Count, uint8_t Mask) {
+  ConvertRGBFamily<true>(Source, Target, Count, Mask);
+}
+void TColorManager::RowConvertBGR2RGB(const TPointerArray& Source, void* Target, uint32_t Count, uint8_t Mask) {
+  ConvertRGBFamily<true>(Source, Target, Count, Mask);
+}
+
+void TColorManager::RowConvertGray(const TPointerArray& Source, void* Target, uint32_t Count, uint8_t Mask) {
+  const unsigned s = FSourceBitsPerSample;
+  const unsigned t = FTargetBitsPerSample;
+  if ((s != 8 && s != 16) || (t != 8 && t != 16) || Source.empty()) return;
+  const auto* source = static_cast<const uint8_t*>(Source[0]);
+  auto* target = static_cast<uint8_t*>(Target);
+  const size_t step = SourceOptions.Has(coAlpha) ? 2 : 1;  // the alpha sample is skipped
+  const bool swap = SourceOptions.Has(coNeedByteSwap);
+
+  if (s == 8 && t == 8) {
+    ForEachSelected(Count, Mask, [&](uint32_t ti, uint32_t si) { target[ti] = source[si * step]; });
+  } else if (s == 8) {
+    ForEachSelected(Count, Mask, [&](uint32_t ti, uint32_t si) {
+      Store<uint16_t>(target, ti, uint16_t(source[si * step] * 257));
+    });
+  } else if (t == 8) {
+    ForEachSelected(Count, Mask, [&](uint32_t ti, uint32_t si) {
+      const uint16_t v = Load<uint16_t>(source, si * step);
+      target[ti] = uint8_t(MulDiv16(swap ? Swap16(v) : v, 255, 65535));
+    });
+  } else {
+    ForEachSelected(Count, Mask, [&](uint32_t ti, uint32_t si) {
+      const uint16_t v = Load<uint16_t>(source, si * step);
+      Store<uint16_t>(target, ti, swap ? Swap16(v) : v);
+    });
+  }
+}
+
+namespace {
+
+uint16_t MaxOf(unsigned bits) { return uint16_t((uint32_t(1) << bits) - 1); }
+
+// Unpacks 1-, 2-, 4- or 8-bit indices into bytes, every pixel selected: the hot path of palette
+// images drawn into 8-bit bitmaps.
+template <unsigned Bits>
+void UnpackTo8(const uint8_t* __restrict source, uint8_t* __restrict target, uint32_t count, uint16_t factor) {
+  constexpr unsigned perByte = 8 / Bits;
+  constexpr unsigned fieldMask = (1u << Bits) - 1;
+  const uint32_t whole = count / perByte;
+  for (uint32_t b = 0; b < whole; ++b) {
+    const unsigned byte = source[b];
+    for (unsigned k = 0; k < perByte; ++k)
+      target[b * perByte + k] = uint8_t(((byte >> (8 - Bits * (k + 1))) & fieldMask) * factor);
+  }
+  for (uint32_t i = whole * perByte; i < count; ++i) {
+    const unsigned k = i % perByte;
+    target[i] = uint8_t(((source[i / perByte] >> (8 - Bits * (k + 1))) & fieldMask) * factor);
+  }
+}
+
+}  // namespace
+
+void TColorManager::RowConvertIndexed8(const TPointerArray& Source, void* Target, uint32_t Count, uint8_t Mask) {
+  const unsigned s = FSourceBitsPerSample;
+  const unsigned t = FTargetBitsPerSample;
+  if (s >= 16 || t >= 16 || Source.empty()) return;
+  const auto* source = static_cast<const uint8_t*>(Source[0]);
+  auto* target = static_cast<uint8_t*>(Target);
+
+  if (s == t && Mask == 0xFF) {
+    // Whole bytes are copied; in a last, partial byte only the bits of the row's pixels change.
+    const uint64_t bits = uint64_t(Count) * s;
+    const size_t whole = size_t(bits / 8);
+    std::memcpy(target, source, whole);
+    if (const unsigned rest = unsigned(bits % 8)) {
+      const uint8_t keep = uint8_t(0xFF >> rest);
+      target[whole] = uint8_t((target[whole] & keep) | (source[whole] & ~keep));
+    }
+    return;
+  }
+
+  const uint16_t sourceMax = MaxOf(s);
+  const uint16_t targetMax = MaxOf(t);
+  if (t == 8 && Mask == 0xFF && (s == 1 || s == 2 || s == 4)) {
+    // Widening to 8 bits multiplies by the exact factor 255 / SourceMax (255, 85 or 17).
+    const uint16_t factor = uint16_t(255 / sourceMax);
+    if (s == 1) UnpackTo8<1>(source, target, Count, factor);
+    if (s == 2) UnpackTo8<2>(source, target, Count, factor);
+    if (s == 4) UnpackTo8<4>(source, target, Count, factor);
+    return;
+  }
+  // Fields of any width are read and written most significant bit first, running on across
+  // byte boundaries for widths that do not divide 8.
+  ForEachSelected(Count, Mask, [&](uint32_t ti, uint32_t si) {
+    const uint16_t v = uint16_t(ReadBits(source, uint64_t(si) * s, s));
+    WriteBits(target, uint64_t(ti) * t, t, MulDiv16(v, targetMax, sourceMax));
+  });
+}
+
+void TColorManager::RowConvertIndexedBoth16(const TPointerArray& Source, void* Target, uint32_t Count,
+                                            uint8_t Mask) {
+  if (FSourceBitsPerSample != 16 || FTargetBitsPerSample != 16 || Source.empty()) return;
+  const auto* source = static_cast<const uint8_t*>(Source[0]);
+  auto* target = static_cast<uint8_t*>(Target);
+  if (SourceOptions.Has(coNeedByteSwap)) {
+    ForEachSelected(Count, Mask, [&](uint32_t ti, uint32_t si) {
+      Store<uint16_t>(target, ti, Swap16(Load<uint16_t>(source, si)));
+    });
+  } else if (Mask == 0xFF) {
+    std::memcpy(target, source, size_t(Count) * 2);
+  } else {
+    ForEachSelected(Count, Mask, [&](uint32_t ti, uint32_t si) {
+      Store<uint16_t>(target, ti, Load<uint16_t>(source, si));
+    });
+  }
+}
+
+void TColorManager::RowConvertIndexedSource16(const TPointerArray& Source, void* Target, uint32_t Count,
+                                              uint8_t Mask) {
+  const unsigned t = FTargetBitsPerSample;
+  if (FSourceBitsPerSample != 16 || t >= 16 || Source.empty()) return;
+  const auto* source = static_cast<const uint8_t*>(Source[0]);
+  auto* target = static_cast<uint8_t*>(Target);
+  const bool swap = SourceOptions.Has(coNeedByteSwap);
+  const uint16_t targetMax = MaxOf(t);
+  ForEachSelected(Count, Mask, [&](uint32_t ti, uint32_t si) {
+    const uint16_t v = Load<uint16_t>(source, si);
+    WriteBits(target, uint64_t(ti) * t, t, MulDiv16(swap ? Swap16(v) : v, targetMax, 65535));
+  });
+}
+
+void TColorManager::RowConvertIndexedTarget16(const TPointerArray& Source, void* Target, uint32_t Count,
+                                              uint8_t Mask) {
+  const unsigned s = FSourceBitsPerSample;
+  if (s >= 16 || FTargetBitsPerSample != 16 || Source.empty()) return;
+  const auto* source = static_cast<const uint8_t*>(Source[0]);
+  auto* target = static_cast<uint8_t*>(Target);
+  const bool swap = SourceOptions.Has(coNeedByteSwap);
+  const uint16_t sourceMax = MaxOf(s);
+  ForEachSelected(Count, Mask, [&](uint32_t ti, uint32_t si) {
+    const uint16_t v = MulDiv16(uint16_t(ReadBits(source, uint64_t(si) * s, s)), 65535, sourceMax);
+    Store<uint16_t>(target, ti, swap ? Swap16(v) : v);
+  });
+}
+
+}  // namespace muralo
