@@ -1,0 +1,719 @@
+#include "app/Unit1.h"
+
+#include <QApplication>
+#include <QLayout>
+#include <QRadioButton>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFontDialog>
+#include <QFontMetrics>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QUrl>
+#include <QWindowStateChangeEvent>
+
+#include <chrono>
+
+#include "app/QtBridge.h"
+#include "classlib/Exception.h"
+#include "ui_Unit1.h"
+
+namespace muralo {
+
+namespace {
+
+// Shows the application-starting cursor for the length of a change and restores the previous one.
+class TBusyCursor {
+public:
+  TBusyCursor() {
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    QApplication::processEvents();
+  }
+  ~TBusyCursor() { QApplication::restoreOverrideCursor(); }
+  TBusyCursor(const TBusyCursor&) = delete;
+  TBusyCursor& operator=(const TBusyCursor&) = delete;
+};
+
+constexpr const char* OpenListTitle = "Chargement d'une liste d'images";
+constexpr const char* OpenListFilter = "Listes de fichiers image (*.que);;Tout fichier (*)";
+constexpr const char* SaveListTitle = "Sauver une liste d'images";
+constexpr const char* SaveListFilter = "Fichiers Liste d'images (*.que);;Tout fichier (*)";
+constexpr const char* TrayTip = "Changer de papier peint";
+
+}  // namespace
+
+TForm1::TForm1(TForm1Services services, QWidget* parent)
+    : QMainWindow(parent), Ui(std::make_unique<::Ui::TForm1>()), Services(std::move(services)) {
+  Ui->setupUi(this);
+  setWindowFlags((windowFlags() | Qt::MSWindowsFixedSizeDialogHint) & ~Qt::WindowMaximizeButtonHint);
+  centralWidget()->setFixedSize(422, 280);
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+  // The caption font; the font of the file name written onto the wallpaper.
+  CaptionFont.Name = "Times new Roman";
+  CaptionFont.Size = 16;
+  CaptionFont.Color = 0x004040FF;
+  connect(&Timer2, &TLongTimer::timeout, this, [this] { Run(&TForm1::Timer2Timer); });
+  Generator.seed(static_cast<uint32_t>(std::chrono::system_clock::now().time_since_epoch().count()));
+  Random = [this] { return static_cast<uint32_t>(Generator() >> 1); };
+  Ui->Image1->installEventFilter(this);
+  Image1.OnChange = [this](TPicture&) { UpdateThumbnail(); };
+  BuildMenus();
+  ConnectControls();
+}
+
+TForm1::~TForm1() {
+  // FormDestroy: the tray icon goes.
+  SetTrayIcon(2);
+}
+
+void TForm1::BuildMenus() {
+  auto group = [this](std::initializer_list<QAction*> actions) {
+    auto* g = new QActionGroup(this);
+    g->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    for (QAction* a : actions) g->addAction(a);
+    return g;
+  };
+  WallpaperGroup = group({Ui->Mosaque1, Ui->Centr1});
+  TimerGroup = group({Ui->Timeron1, Ui->Timeroff1});
+  TrayTimerGroup = group({Ui->TimerOn2, Ui->TimerOff2});
+  OrderGroup = group({Ui->Ordonn1, Ui->Alatoire1});
+
+  FPopupMenu = new QMenu(this);
+  FPopupMenu->setObjectName("PopupMenu1");
+  FPopupMenu->addAction(Ui->TimerOn2);
+  FPopupMenu->addAction(Ui->TimerOff2);
+  FPopupMenu->addAction(Ui->Restaurer1);
+  FPopupMenu->addAction(Ui->Changer2);
+  FPopupMenu->addSeparator();
+  FPopupMenu->addAction(Ui->Quitter2);
+  QFont bold = FPopupMenu->font();
+  bold.setBold(true);
+  Ui->Changer2->setFont(bold);
+  FPopupMenu->setDefaultAction(Ui->Changer2);
+}
+
+void TForm1::ConnectControls() {
+  auto on = [this](QAction* action, void (TForm1::*handler)()) {
+    connect(action, &QAction::triggered, this, [this, handler] { Run(handler); });
+  };
+  on(Ui->NouvelleListe1, &TForm1::NouvelleListe1Click);
+  on(Ui->ChargerListe1, &TForm1::ChargerListe1Click);
+  on(Ui->SauverListeSous1, &TForm1::SauverListeSous1Click);
+  on(Ui->ChargerdesImages1, &TForm1::AjouterBNClick);
+  on(Ui->Quitter1, &TForm1::Quitter1Click);
+  on(Ui->Rechercheruneimage1, &TForm1::Rechercheruneimage1Click);
+  on(Ui->Taillecran1, &TForm1::Taillecran1Click);
+  on(Ui->Changer1, &TForm1::Changer1Click);
+  on(Ui->Mosaque1, &TForm1::Mosaque1Click);
+  on(Ui->Centr1, &TForm1::Centr1Click);
+  on(Ui->Police1, &TForm1::Police1Click);
+  on(Ui->Timeron1, &TForm1::Timeron1Click);
+  on(Ui->Timeroff1, &TForm1::Timeroff1Click);
+  on(Ui->Dure1, &TForm1::Dure1Click);
+  on(Ui->Ordonn1, &TForm1::Ordonn1Click);
+  on(Ui->Alatoire1, &TForm1::Alatoire1Click);
+  on(Ui->Aide2, &TForm1::Aide2Click);
+  on(Ui->Aidesurlaide1, &TForm1::Aidesurlaide1Click);
+  on(Ui->Aproposde1, &TForm1::Aproposde1Click);
+  on(Ui->TimerOn2, &TForm1::Timeron1Click);
+  on(Ui->TimerOff2, &TForm1::Timeroff1Click);
+  on(Ui->Restaurer1, &TForm1::Restaurer1Click);
+  on(Ui->Changer2, &TForm1::Timer2Timer);
+  on(Ui->Quitter2, &TForm1::FermerBNClick);
+
+  auto click = [this](QAbstractButton* b, void (TForm1::*handler)()) {
+    connect(b, &QAbstractButton::clicked, this, [this, handler] { Run(handler); });
+  };
+  click(Ui->AjouterBN, &TForm1::AjouterBNClick);
+  click(Ui->EnleverBN, &TForm1::EnleverBNClick);
+  click(Ui->ApercuBN, &TForm1::ApercuBNClick);
+  click(Ui->FermerBN, &TForm1::FermerBNClick);
+  click(Ui->ChangerBN, &TForm1::Changer);
+  // Check boxes run their handler on every change of state, by the user or by the program.
+  auto toggled = [this](QAbstractButton* b, void (TForm1::*handler)()) {
+    connect(b, &QAbstractButton::toggled, this, [this, handler](bool) { Run(handler); });
+  };
+  toggled(Ui->Apercu, &TForm1::ApercuClick);
+  toggled(Ui->CheckBox3, &TForm1::CheckBox3Click);
+  toggled(Ui->Retaille, &TForm1::RetailleClick);
+  toggled(Ui->CheckBox1, &TForm1::RetailleClick);
+  toggled(Ui->CheckBox2, &TForm1::RetailleClick);
+  // Radio buttons run theirs when they become checked.
+  connect(Ui->Mosaique, &QRadioButton::toggled, this, [this](bool checked) {
+    if (checked) Run(&TForm1::MosaiqueClick);
+  });
+  connect(Ui->Centre, &QRadioButton::toggled, this, [this](bool checked) {
+    if (checked) Run(&TForm1::CentreClick);
+  });
+  connect(Ui->Liste, &QListWidget::itemClicked, this, [this] { Run(&TForm1::ListeClick); });
+  connect(Ui->Liste, &QListWidget::itemDoubleClicked, this, [this] { Run(&TForm1::ListeDblClick); });
+  // Keyboard moves of the selection count as clicks; mouse presses are handled on their release.
+  connect(Ui->Liste, &QListWidget::currentRowChanged, this, [this](int) {
+    if (!SelectingProgrammatically && QApplication::mouseButtons() == Qt::NoButton) Run(&TForm1::ListeClick);
+  });
+}
+
+void TForm1::Run(void (TForm1::*handler)()) {
+  RunGuarded([&] { (this->*handler)(); });
+}
+
+void TForm1::ShowErrorReport(const QString& text) {
+  if (Services.ShowError) {
+    Services.ShowError(text);
+    return;
+  }
+  QMessageBox::critical(isVisible() ? this : nullptr, QApplication::applicationDisplayName(), text);
+}
+
+// ---- list state -------------------------------------------------------------------------------
+
+int TForm1::EntryIndex() const { return Ui->Liste->currentRow(); }
+
+void TForm1::SetEntryIndex(int index) {
+  SelectingProgrammatically = true;
+  // An out-of-range index is refused by the list, as the list control of the platform does.
+  if (index >= -1 && index < static_cast<int>(List.size())) Ui->Liste->setCurrentRow(index);
+  SelectingProgrammatically = false;
+}
+
+void TForm1::RefreshList() {
+  SelectingProgrammatically = true;
+  Ui->Liste->setUpdatesEnabled(false);
+  Ui->Liste->clear();
+  for (const std::string& e : List) Ui->Liste->addItem(QString::fromStdString(e));
+  Ui->Liste->setCurrentRow(-1);
+  Ui->Liste->setUpdatesEnabled(true);
+  SelectingProgrammatically = false;
+}
+
+void TForm1::SetEntries(const TEntryList& entries) {
+  List = entries;
+  if (Ui->CheckBox3->isChecked()) std::stable_sort(List.begin(), List.end(), ListTextLess);
+  RefreshList();
+}
+
+void TForm1::AddEntry(const std::string& path) {
+  SelectingProgrammatically = true;
+  if (Ui->CheckBox3->isChecked()) {
+    size_t pos = SortedInsertPosition(List, path);
+    List.insert(List.begin() + static_cast<std::ptrdiff_t>(pos), path);
+    Ui->Liste->insertItem(static_cast<int>(pos), QString::fromStdString(path));
+  } else {
+    List.push_back(path);
+    Ui->Liste->addItem(QString::fromStdString(path));
+  }
+  SelectingProgrammatically = false;
+}
+
+void TForm1::ShowCount() { Ui->Label2->setText(QString::number(List.size())); }
+
+void TForm1::ComputeHorizontalExtent() {
+  QFontMetrics metrics(Ui->Liste->font());
+  int widest = 0;
+  for (const std::string& e : List) widest = std::max(widest, metrics.horizontalAdvance(QString::fromStdString(e)));
+  FHorizontalExtent = widest;
+}
+
+// ---- thumbnail and change ----------------------------------------------------------------------
+
+void TForm1::UpdateThumbnail() {
+  TGraphic* picture = Image1.Graphic();
+  if (!picture || picture->Empty()) {
+    Ui->Image1->clear();
+    return;
+  }
+  // The thumbnail shows its picture squeezed into 133 × 100, not keeping proportions.
+  Ui->Image1->setPixmap(QPixmap::fromImage(RenderToQImage(*picture, Ui->Image1->width(), Ui->Image1->height())));
+}
+
+void TForm1::ApercuBNClick() {
+  const int index = EntryIndex();
+  if (index < 0 || index >= static_cast<int>(List.size())) return;
+  const std::string fileName = List[static_cast<size_t>(index)];
+  try {
+    if (Services.LoadPicture)
+      Services.LoadPicture(Image1, fileName);
+    else
+      LoadPicture(Image1, fileName);
+  } catch (const EInvalidGraphic&) {
+    Image1.Clear();
+  } catch (const EFOpenError&) {
+    if (Services.Image2)
+      Image1.Assign(*Services.Image2);
+    else
+      Image1.Clear();
+  }
+}
+
+void TForm1::Changer() {
+  Ui->CheckBox2->setEnabled(Ui->Retaille->isChecked());
+  TBusyCursor busy;
+  TWallpaperOptions options;
+  options.Retaille = Ui->Retaille->isChecked();
+  options.Proportions = Ui->CheckBox2->isChecked();
+  options.Titre = Ui->CheckBox1->isChecked();
+  std::optional<std::string> caption;
+  const int index = EntryIndex();
+  if (index >= 0 && index < static_cast<int>(List.size())) caption = List[static_cast<size_t>(index)];
+  ApplyWallpaper(*Services.Desktop, Image1.Graphic(), options, caption, CaptionFont);
+}
+
+void TForm1::Timer2Timer() {
+  const int count = static_cast<int>(List.size());
+  if (count == 0) return;
+  const int next = NextEntryIndex(count, EntryIndex(), Ui->Ordonn1->isChecked(), Random());
+  SetEntryIndex(next);
+  ApercuBNClick();
+  Changer();
+}
+
+void TForm1::MosaiqueClick() {
+  if (Ui->Mosaique->isChecked()) Services.Desktop->WriteTileWallpaper(true);
+  if (!Restoring) Changer();
+}
+
+void TForm1::CentreClick() {
+  if (Ui->Centre->isChecked()) Services.Desktop->WriteTileWallpaper(false);
+  if (!Restoring) Changer();
+}
+
+void TForm1::RetailleClick() {
+  Ui->CheckBox2->setEnabled(Ui->Retaille->isChecked());
+  if (FSelectionMade) Changer();
+}
+
+void TForm1::Changer1Click() {
+  if (EntryIndex() < 0) return;
+  ApercuBNClick();
+  Changer();
+}
+
+void TForm1::ListeClick() {
+  FSelectionMade = true;
+  if (Ui->Apercu->isChecked()) ApercuBNClick();
+}
+
+void TForm1::ListeDblClick() {
+  ApercuBNClick();
+  Changer();
+}
+
+void TForm1::Image1DblClick() {
+  if (Services.ShowPreviewWindow) Services.ShowPreviewWindow();
+}
+
+void TForm1::ApercuClick() { Ui->ApercuBN->setEnabled(!Ui->Apercu->isChecked()); }
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Ui->Image1 && event->type() == QEvent::MouseButtonDblClick) {
+    Run(&TForm1::Image1DblClick);
+    return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- list commands -----------------------------------------------------------------------------
+
+void TForm1::WriteList(const std::string& fileName) { WriteListFile(fileName, List); }
+
+void TForm1::AjouterBNClick() {
+  QStringList files;
+  if (Services.OpenImages) {
+    files = Services.OpenImages();
+  } else {
+    QFileDialog dialog(this);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    if (dialog.exec() == QDialog::Accepted) files = dialog.selectedFiles();
+  }
+  if (files.isEmpty()) return;
+  Ui->Liste->setUpdatesEnabled(false);
+  try {
+    for (const QString& f : files) AddEntry(f.toStdString());
+  } catch (...) {
+    Ui->Liste->setUpdatesEnabled(true);
+    ShowCount();
+    SaveSettings();
+    throw;
+  }
+  Ui->Liste->setUpdatesEnabled(true);
+  ShowCount();
+  SaveSettings();
+}
+
+void TForm1::EnleverBNClick() {
+  const int index = EntryIndex();
+  if (index >= 0 && index < static_cast<int>(List.size())) {
+    List.erase(List.begin() + index);
+    SelectingProgrammatically = true;
+    delete Ui->Liste->takeItem(index);
+    Ui->Liste->setCurrentRow(-1);
+    Ui->Liste->clearSelection();
+    SelectingProgrammatically = false;
+  }
+  ShowCount();
+  SaveSettings();
+}
+
+void TForm1::WMDropFiles(const QStringList& files) {
+  for (const QString& f : files) AddEntry(f.toStdString());
+  ShowCount();
+  SaveSettings();
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+  if (!Closed && event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+  QStringList files;
+  for (const QUrl& url : event->mimeData()->urls())
+    if (url.isLocalFile()) files << url.toLocalFile();
+  event->acceptProposedAction();
+  if (!files.isEmpty()) RunGuarded([&] { WMDropFiles(files); });
+}
+
+void TForm1::CheckBox3Click() {
+  if (!Ui->CheckBox3->isChecked()) return;  // turning sorting off keeps the current order
+  const int index = EntryIndex();
+  std::string selected = index >= 0 ? List[static_cast<size_t>(index)] : std::string();
+  std::stable_sort(List.begin(), List.end(), ListTextLess);
+  RefreshList();
+  if (index >= 0) {
+    auto it = std::find(List.begin(), List.end(), selected);
+    SetEntryIndex(static_cast<int>(it - List.begin()));
+  }
+}
+
+void TForm1::SaveCurrentList() {
+  if (ListFile.empty())
+    SauverListeSous1Click();
+  else
+    WriteList(ListFile);
+}
+
+void TForm1::NouvelleListe1Click() {
+  SaveCurrentList();
+  ListFile.clear();
+  List.clear();
+  RefreshList();
+  ShowCount();
+}
+
+void TForm1::ChargerListe1Click() {
+  SaveCurrentList();
+  QString name;
+  if (Services.OpenListFile) {
+    name = Services.OpenListFile();
+  } else {
+    QFileDialog dialog(this, QString::fromUtf8(OpenListTitle), QString(), QString::fromUtf8(OpenListFilter));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setDefaultSuffix("que");
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) name = dialog.selectedFiles().front();
+  }
+  if (name.isEmpty()) return;
+  ListFile = name.toStdString();
+  SetEntries(ReadListFile(ListFile));
+  ShowCount();
+}
+
+void TForm1::SauverListeSous1Click() {
+  QString name;
+  if (Services.SaveListFile) {
+    name = Services.SaveListFile(QString::fromStdString(ListFile));
+  } else {
+    QFileDialog dialog(this, QString::fromUtf8(SaveListTitle), QString(), QString::fromUtf8(SaveListFilter));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.setDefaultSuffix("que");
+    if (!ListFile.empty()) dialog.selectFile(QString::fromStdString(ListFile));
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) name = dialog.selectedFiles().front();
+  }
+  if (name.isEmpty()) return;
+  // With no extension typed, the list file gets ".que".
+  if (QFileInfo(name).suffix().isEmpty()) name += ".que";
+  ListFile = name.toStdString();
+  WriteList(ListFile);
+}
+
+// ---- settings ------------------------------------------------------------------------------------
+
+TSettings TForm1::CurrentSettings() const {
+  TSettings s;
+  s.Apercu = Ui->Apercu->isChecked();
+  s.Mosaique = Ui->Mosaique->isChecked();
+  s.Centre = Ui->Centre->isChecked();
+  s.Retaille = Ui->Retaille->isChecked();
+  s.Titre = Ui->CheckBox1->isChecked();
+  s.Timer = Timer2.Enabled();
+  s.Ordonne = Ui->Ordonn1->isChecked();
+  s.Aleatoire = Ui->Alatoire1->isChecked();
+  s.ListeCourante = ListFile;
+  s.ImageCourante = EntryIndex();
+  s.DureeTimer = FTimerDuration;
+  s.Proportions = Ui->CheckBox2->isChecked();
+  s.Debut = Ui->CheckBox4->isChecked();
+  return s;
+}
+
+void TForm1::SaveSettings() {
+  SaveCurrentList();
+  muralo::SaveSettings(*Services.Hive, CurrentSettings());
+}
+
+void TForm1::SetRadio(QRadioButton* button, bool checked) {
+  if (checked) {
+    button->setChecked(true);
+    return;
+  }
+  // Unchecking one radio button leaves its partner as it is.
+  button->setAutoExclusive(false);
+  button->setChecked(false);
+  button->setAutoExclusive(true);
+}
+
+void TForm1::ApplyRestored(int index, const TSettings& s) {
+  switch (index) {
+    case 0: Ui->Apercu->setChecked(s.Apercu); break;
+    case 1: SetRadio(Ui->Mosaique, s.Mosaique); break;
+    case 2: SetRadio(Ui->Centre, s.Centre); break;
+    case 3: Ui->Retaille->setChecked(s.Retaille); break;
+    case 4: Ui->CheckBox1->setChecked(s.Titre); break;
+    case 5:
+      Ui->Timeron1->setChecked(s.Timer);
+      Ui->TimerOn2->setChecked(s.Timer);
+      Ui->Timeroff1->setChecked(!s.Timer);
+      Ui->TimerOff2->setChecked(!s.Timer);
+      break;
+    case 6: Ui->Ordonn1->setChecked(s.Ordonne); break;
+    case 7: Ui->Alatoire1->setChecked(s.Aleatoire); break;
+    case 8: ListFile = s.ListeCourante; break;
+    case 9: break;  // "Image courante" is read, the selection is not set from it
+    case 10:
+      FTimerDuration = s.DureeTimer;
+      Timer2.SetInterval(static_cast<uint32_t>(FTimerDuration));
+      if (s.Timer) Timer2.Start();
+      break;
+    case 11: Ui->CheckBox2->setChecked(s.Proportions); break;
+    case 12: Ui->CheckBox4->setChecked(s.Debut); break;
+    default: break;
+  }
+}
+
+void TForm1::FormCreate() {
+  FSelectionMade = false;
+  TSettings restored;
+  Restoring = true;
+  try {
+    int read = RestoreSettings(*Services.Hive, restored, [&](int index) { ApplyRestored(index, restored); });
+    if (read < 0) ListFile.clear();
+  } catch (...) {
+    Restoring = false;
+    throw;
+  }
+  Restoring = false;
+  if (!Services.OneShot) {
+    MinimizeToTray();
+  }
+  if (!ListFile.empty()) {
+    try {
+      List = ReadListFile(ListFile);
+      RefreshList();
+      ShowCount();
+      if (!List.empty() && Ui->CheckBox4->isChecked()) {
+        FSelectionMade = true;
+        SetEntryIndex(0);
+        SetEntryIndex(NextEntryIndex(static_cast<int>(List.size()), 0, Ui->Ordonn1->isChecked(), Random()));
+        ApercuBNClick();
+        Changer();
+      }
+    } catch (const std::exception&) {
+      // Errors of the start-up loading and change are swallowed; the start goes on.
+    }
+  }
+  if (!Services.OneShot) setAcceptDrops(true);
+  ComputeHorizontalExtent();
+}
+
+void TForm1::FormClose() {
+  if (Closed) return;
+  Closed = true;
+  setAcceptDrops(false);
+  try {
+    SaveSettings();
+  } catch (...) {
+    SetTrayIcon(2);
+    throw;
+  }
+  SetTrayIcon(2);
+}
+
+void TForm1::WMEndSession(bool ending) {
+  if (!ending || Closed) return;
+  Closed = true;
+  try {
+    SaveSettings();
+  } catch (...) {
+    SetTrayIcon(2);
+    throw;
+  }
+  SetTrayIcon(2);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  // Closing the main window, by any means, ends the program after saving.
+  RunGuarded([this] { FormClose(); });
+  event->accept();
+  QApplication::quit();
+}
+
+void TForm1::Quitter1Click() { close(); }
+void TForm1::FermerBNClick() { close(); }
+
+void TForm1::Rechercheruneimage1Click() {
+  if (Services.ShowSearch) Services.ShowSearch();
+}
+
+// ---- menus ---------------------------------------------------------------------------------------
+
+// The menu items push their state to the controls and never take it from them.
+void TForm1::Taillecran1Click() { Ui->Retaille->setChecked(Ui->Taillecran1->isChecked()); }
+
+void TForm1::Mosaque1Click() {
+  Ui->Mosaque1->setChecked(true);
+  Ui->Mosaique->setChecked(true);
+}
+
+void TForm1::Centr1Click() {
+  Ui->Centr1->setChecked(true);
+  Ui->Centre->setChecked(true);
+}
+
+void TForm1::Police1Click() {
+  const QFont current = ToQFont(CaptionFont);
+  std::optional<QFont> chosen;
+  if (Services.ChooseFont) {
+    chosen = Services.ChooseFont(current);
+  } else {
+    bool ok = false;
+    QFont f = QFontDialog::getFont(&ok, current, this);
+    if (ok) chosen = f;
+  }
+  if (chosen) CaptionFont = FromQFont(*chosen, CaptionFont.Color);
+}
+
+void TForm1::Timeron1Click() {
+  Timer2.SetInterval(static_cast<uint32_t>(FTimerDuration));
+  Timer2.Start();
+  Ui->Timeron1->setChecked(true);
+  Ui->TimerOn2->setChecked(true);
+  Ui->Timeroff1->setChecked(false);
+  Ui->TimerOff2->setChecked(false);
+  SetTrayIcon(1);
+}
+
+void TForm1::Timeroff1Click() {
+  Timer2.Stop();
+  Ui->Timeroff1->setChecked(true);
+  Ui->TimerOff2->setChecked(true);
+  Ui->Timeron1->setChecked(false);
+  Ui->TimerOn2->setChecked(false);
+  SetTrayIcon(1);
+}
+
+void TForm1::Dure1Click() {
+  if (!Services.ChooseDuration) throw Exception("La boîte de durée n'est pas disponible");
+  std::optional<int32_t> ms = Services.ChooseDuration(FTimerDuration);
+  if (!ms) return;
+  FTimerDuration = *ms;
+  Timer2.SetInterval(static_cast<uint32_t>(FTimerDuration));
+  SaveSettings();
+}
+
+void TForm1::Ordonn1Click() { Ui->Ordonn1->setChecked(true); }
+void TForm1::Alatoire1Click() { Ui->Alatoire1->setChecked(true); }
+
+void TForm1::Aide2Click() {
+  if (Services.OpenHelp) Services.OpenHelp(Services.ProgramDir);
+}
+
+void TForm1::Aidesurlaide1Click() {
+  if (Services.OpenHelpOnHelp) Services.OpenHelpOnHelp();
+}
+
+void TForm1::Aproposde1Click() {
+  if (Services.ShowAbout) Services.ShowAbout();
+}
+
+// ---- timer ---------------------------------------------------------------------------------------
+
+// ---- tray ----------------------------------------------------------------------------------------
+
+bool TForm1::SetTrayIcon(int action) {
+  if (action == 2) {
+    if (FTray) {
+      FTray->hide();
+      delete FTray.data();
+    }
+    return true;
+  }
+  if (action == 0) {
+    if (FTray) return false;  // an icon that already exists: harmless failure
+    FTray = new QSystemTrayIcon(this);
+    FTray->setContextMenu(FPopupMenu);
+    connect(FTray.data(), &QSystemTrayIcon::activated, this, &TForm1::TrayIconMessage);
+    return true;
+  }
+  if (!FTray) return false;
+  FTray->setIcon(Timer2.Enabled() ? Services.RunningIcon : Services.StoppedIcon);
+  FTray->setToolTip(QString::fromUtf8(TrayTip));
+  FTray->show();
+  return true;
+}
+
+void TForm1::MinimizeToTray() {
+  const bool trayAvailable =
+      Services.TrayAvailable ? Services.TrayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
+  SetTrayIcon(0);
+  SetTrayIcon(1);
+  if (!trayAvailable) {
+    // Without a notification area the window is the only way to reach the program.
+    if (!TrayNoticeShown) {
+      TrayNoticeShown = true;
+      ShowErrorReport(QString::fromUtf8(
+          "Aucune zone de notification n'est disponible : Muralo reste affiché dans sa fenêtre."));
+    }
+    Restaurer1Click();
+    return;
+  }
+  hide();
+}
+
+void TForm1::Restaurer1Click() {
+  setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+  show();
+  raise();
+  activateWindow();
+}
+
+void TForm1::WMShowMain(uintptr_t wParam, intptr_t /*lParam*/) {
+  if (wParam == 0) Run(&TForm1::Restaurer1Click);
+}
+
+void TForm1::TrayIconMessage(QSystemTrayIcon::ActivationReason reason) {
+  // A left click is the next wallpaper; the context menu opens by itself on a right click.
+  if (reason == QSystemTrayIcon::Trigger) Run(&TForm1::Timer2Timer);
+}
+
+void TForm1::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized) && !Closed) {
+    // The application's minimise handler; run it once the state change has settled.
+    QMetaObject::invokeMethod(this, [this] { Run(&TForm1::MinimizeToTray); }, Qt::QueuedConnection);
+  }
+}
+
+}  // namespace muralo
