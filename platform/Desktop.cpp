@@ -1,0 +1,192 @@
+#include "platform/Desktop.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "classlib/Bitmap.h"
+#include "classlib/Streams.h"
+#include "platform/Registry.h"
+#include "platform/System.h"
+
+namespace muralo {
+
+namespace {
+
+std::string EnvOrEmpty(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? std::string(value) : std::string();
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+std::vector<std::string> SplitList(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find(separator, start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) parts.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
+// One desktop name of XDG_CURRENT_DESKTOP (or DESKTOP_SESSION), lower case.
+std::optional<TDesktopKind> KindOfDesktopName(const std::string& name) {
+  static const struct {
+    const char* Name;
+    TDesktopKind Kind;
+  } table[] = {
+      {"gnome", TDesktopKind::dkGnome},        {"gnome-classic", TDesktopKind::dkGnome},
+      {"gnome-flashback", TDesktopKind::dkGnome}, {"ubuntu", TDesktopKind::dkGnome},
+      {"unity", TDesktopKind::dkGnome},        {"budgie", TDesktopKind::dkGnome},
+      {"budgie-desktop", TDesktopKind::dkGnome}, {"pantheon", TDesktopKind::dkGnome},
+      {"pop", TDesktopKind::dkGnome},          {"cosmic", TDesktopKind::dkGnome},
+      {"x-cinnamon", TDesktopKind::dkCinnamon}, {"cinnamon", TDesktopKind::dkCinnamon},
+      {"mate", TDesktopKind::dkMate},          {"kde", TDesktopKind::dkKde},
+      {"plasma", TDesktopKind::dkKde},         {"xfce", TDesktopKind::dkXfce},
+      {"xfce4", TDesktopKind::dkXfce},         {"sway", TDesktopKind::dkWlroots},
+      {"wlroots", TDesktopKind::dkWlroots},    {"hyprland", TDesktopKind::dkWlroots},
+      {"river", TDesktopKind::dkWlroots},      {"wayfire", TDesktopKind::dkWlroots},
+      {"labwc", TDesktopKind::dkWlroots},      {"niri", TDesktopKind::dkWlroots},
+      {"lxde", TDesktopKind::dkX11},           {"lxqt", TDesktopKind::dkX11},
+      {"i3", TDesktopKind::dkX11},             {"openbox", TDesktopKind::dkX11},
+      {"fluxbox", TDesktopKind::dkX11},        {"icewm", TDesktopKind::dkX11},
+      {"windowmaker", TDesktopKind::dkX11},    {"awesome", TDesktopKind::dkX11},
+      {"bspwm", TDesktopKind::dkX11},          {"dwm", TDesktopKind::dkX11},
+  };
+  for (const auto& row : table)
+    if (name == row.Name) return row.Kind;
+  return std::nullopt;
+}
+
+}  // namespace
+
+TDesktopEnvironment TDesktopEnvironment::FromProcess() {
+  return {EnvOrEmpty("MURALO_DESKTOP"), EnvOrEmpty("XDG_CURRENT_DESKTOP"), EnvOrEmpty("DESKTOP_SESSION"),
+          EnvOrEmpty("SWAYSOCK"),       EnvOrEmpty("WAYLAND_DISPLAY"),     EnvOrEmpty("DISPLAY")};
+}
+
+std::optional<TDesktopKind> DesktopKindFromName(const std::string& name) {
+  static const struct {
+    const char* Name;
+    TDesktopKind Kind;
+  } table[] = {
+      {"x11", TDesktopKind::dkX11},   {"gnome", TDesktopKind::dkGnome}, {"cinnamon", TDesktopKind::dkCinnamon},
+      {"mate", TDesktopKind::dkMate}, {"kde", TDesktopKind::dkKde},     {"xfce", TDesktopKind::dkXfce},
+      {"sway", TDesktopKind::dkWlroots}, {"wlroots", TDesktopKind::dkWlroots},
+  };
+  const std::string lower = Lower(name);
+  for (const auto& row : table)
+    if (lower == row.Name) return row.Kind;
+  return std::nullopt;
+}
+
+const char* DesktopKindName(TDesktopKind kind) {
+  switch (kind) {
+    case TDesktopKind::dkNone:
+      return "none";
+    case TDesktopKind::dkX11:
+      return "x11";
+    case TDesktopKind::dkGnome:
+      return "gnome";
+    case TDesktopKind::dkCinnamon:
+      return "cinnamon";
+    case TDesktopKind::dkMate:
+      return "mate";
+    case TDesktopKind::dkKde:
+      return "kde";
+    case TDesktopKind::dkXfce:
+      return "xfce";
+    case TDesktopKind::dkWlroots:
+      return "wlroots";
+  }
+  return "none";
+}
+
+TDesktopKind DetectDesktop(const TDesktopEnvironment& env) {
+  if (!env.MuraloDesktop.empty()) {
+    if (std::optional<TDesktopKind> kind = DesktopKindFromName(env.MuraloDesktop)) return *kind;
+    std::fprintf(stderr, "muralo: MURALO_DESKTOP=%s inconnu (x11, gnome, cinnamon, mate, kde, xfce, sway, wlroots)\n",
+                 env.MuraloDesktop.c_str());
+  }
+  // XDG_CURRENT_DESKTOP is a colon-separated list, most specific first ("ubuntu:GNOME").
+  for (const std::string& name : SplitList(Lower(env.XdgCurrentDesktop), ':'))
+    if (std::optional<TDesktopKind> kind = KindOfDesktopName(name)) return *kind;
+  if (!env.SwaySock.empty()) return TDesktopKind::dkWlroots;
+  if (std::optional<TDesktopKind> kind = KindOfDesktopName(Lower(env.DesktopSession))) return *kind;
+  // An unknown Wayland compositor without X is most likely a wlroots one; any X session without a
+  // known desktop draws its background on the root window.
+  if (!env.Display.empty()) return TDesktopKind::dkX11;
+  if (!env.WaylandDisplay.empty()) return TDesktopKind::dkWlroots;
+  return TDesktopKind::dkNone;
+}
+
+TBackendDirs TBackendDirs::Default() { return {GetWindowsDirectory(), muralo::RuntimeDir()}; }
+
+std::string FileUri(const std::string& path) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string uri = "file://";
+  for (unsigned char c : path) {
+    bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+                 c == '_' || c == '~' || c == '/';
+    if (plain) {
+      uri += static_cast<char>(c);
+    } else {
+      uri += '%';
+      uri += hex[c >> 4];
+      uri += hex[c & 15];
+    }
+  }
+  return uri;
+}
+
+void SetDesktopWallpaper(const std::string& bmpFile, const std::string& registryFile, const TDesktopEnvironment& env,
+                         TCommandRunner& runner, const TBackendDirs& dirs) {
+  // As Windows does: the style is the string "TileWallpaper" of the desktop key; "1" tiles.
+  TWallpaperStyle style = TWallpaperStyle::wsCentred;
+  try {
+    TRegistry registry(registryFile);
+    if (registry.OpenKey("\\Control Panel\\Desktop", false) && registry.ReadString("TileWallpaper") == "1")
+      style = TWallpaperStyle::wsTiled;
+  } catch (const Exception&) {
+    // A TileWallpaper of another type counts as absent: centred, the Windows default.
+  }
+  const TDesktopKind kind = DetectDesktop(env);
+  if (kind == TDesktopKind::dkNone) {
+    std::fprintf(stderr, "muralo: aucun bureau connu (ni X11 ni Wayland) : fond d'écran non appliqué\n");
+    return;
+  }
+  try {
+    std::string absolute = std::filesystem::absolute(bmpFile).string();
+    CreateDesktopBackend(kind, runner, dirs, env.Display)->Apply(absolute, style);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "muralo: fond d'écran non appliqué (%s) : %s\n", DesktopKindName(kind), error.what());
+  }
+}
+
+bool SystemParametersInfo(unsigned action, unsigned /*param*/, const std::string& file, unsigned flags) {
+  if (action != SPI_SETDESKWALLPAPER) return false;
+  const std::string hive = DefaultHiveFile();
+  if (flags & SPIF_UPDATEINIFILE) {
+    try {
+      TRegistry registry(hive);
+      if (registry.OpenKey("\\Control Panel\\Desktop", false)) registry.WriteString("Wallpaper", file);
+    } catch (const Exception& error) {
+      std::fprintf(stderr, "muralo: %s\n", error.what());
+    }
+  }
+  SetDesktopWallpaper(file, hive, TDesktopEnvironment::FromProcess(), SystemCommandRunner(), TBackendDirs::Default());
+  return true;
+}
+
+}  // namespace muralo

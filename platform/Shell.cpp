@@ -1,0 +1,14 @@
+#include "platform/Shell.h"
+
+namespace muralo {
+
+bool ShellOpen(const std::string& target, TCommandRunner& runner) {
+  if (target.empty()) return false;
+  // The opener is started detached and not waited for: it may hand the file to a program that
+  // runs for hours. "--" is not passed: xdg-open takes exactly one argument.
+  return runner.Spawn({"xdg-open", target}) > 0;
+}
+
+bool ShellOpen(const std::string& target) { return ShellOpen(target, SystemCommandRunner()); }
+
+}  // namespace muralo
