@@ -39,6 +39,7 @@ const char* const gesJPEGDataPrecision = "Improper JPEG data precision.";
 const char* const gesJPEGSamplingFactors = "Improper JPEG sampling factors.";
 const char* const gesJPEGBogusTableField = "Bogus JPEG tables field.";
 const char* const gesJPEGFractionalLine = "Fractional JPEG scanline unsupported.";
+const char* const gesFax2DCoding = "Le codage CCITT bidimensionnel (T.4 2-D) n'est";
 const char* const gesWarning = "Attention";
 
 const char* const gesRegistration = "Tentative de re-enregistrement des fichiers %s.";

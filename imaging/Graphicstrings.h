@@ -37,6 +37,7 @@ extern const char* const gesJPEGDataPrecision;
 extern const char* const gesJPEGSamplingFactors;
 extern const char* const gesJPEGBogusTableField;
 extern const char* const gesJPEGFractionalLine;
+extern const char* const gesFax2DCoding;
 extern const char* const gesWarning;
 
 // Registry messages and format descriptions.

@@ -1,1 +1,9 @@
-// placeholder until the decoders land
+// The decoders' common error.
+
+#include "imaging/compression/GraphicCompression.h"
+
+namespace muralo {
+
+void CompressionError(const std::string& ErrorString) { throw EGraphicCompression(ErrorString); }
+
+}  // namespace muralo

@@ -17,6 +17,7 @@
 // TLZ77Decoder moves both Source and Dest. No other decoder moves either pointer; a caller that
 // decodes several blocks from one buffer keeps its own positions.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -70,7 +71,7 @@ public:
   // Dest must hold MaxEncodedSize(Count) bytes (at most Count x pixel size + one byte per
   // 128 pixels; twice the row size always suffices).
   void Encode(const uint8_t* Source, uint8_t* Dest, uint32_t Count, uint32_t& BytesStored) override;
-  uint32_t MaxEncodedSize(uint32_t Count) const;
+  size_t MaxEncodedSize(uint32_t Count) const;
 
   uint32_t PixelBits;  // 8, 15, 16, 24 or 32; any other depth decodes nothing
 };
@@ -180,12 +181,12 @@ protected:
   uint8_t* Target = nullptr;
   uint8_t FreeTargetBits = 8;
   bool WordAligned;
+  const uint8_t* SourceStart = nullptr;  // the block's first byte
+  uint8_t* TargetEnd = nullptr;          // just past the output
 
 private:
   int32_t FindCode(const TStateArray& States);
   void SetBits(uint8_t Value);  // sets bits in the current output byte, if it lies inside the output
-  const uint8_t* SourceStart = nullptr;
-  uint8_t* TargetEnd = nullptr;
 };
 
 // TIFF compression 3 (T.4 one-dimensional, rows introduced by end-of-line codes). T4Options bit 0

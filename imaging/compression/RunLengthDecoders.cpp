@@ -1,0 +1,300 @@
+// The seven run-length decoders and the Targa run-length encoder.
+//
+// Every decoder works on a bounded input [Source, Source + PackedSize) and a bounded output
+// [Dest, Dest + room). Well-formed data decodes packet by packet; a packet that would read past the
+// input or write past the output is cut at the boundary and the block ends there (the Dr. Halo
+// decoder goes on to the row's terminator so that the next row still starts in the right place).
+
+#include <algorithm>
+#include <cstring>
+
+#include "imaging/compression/GraphicCompression.h"
+
+namespace muralo {
+
+namespace {
+
+// A bounded reader and writer over the two areas of one Decode call.
+struct TBlock {
+  const uint8_t* Src;
+  const uint8_t* SrcEnd;
+  uint8_t* Dst;
+  uint8_t* DstEnd;
+
+  TBlock(const uint8_t* source, int32_t packedSize, uint8_t* dest, size_t room)
+      : Src(source),
+        SrcEnd(source + (packedSize > 0 ? packedSize : 0)),
+        Dst(dest),
+        DstEnd(dest + room) {}
+
+  size_t InputLeft() const { return static_cast<size_t>(SrcEnd - Src); }
+  size_t Room() const { return static_cast<size_t>(DstEnd - Dst); }
+
+  // Copies up to count bytes; answers whether all of them fitted (input and output).
+  bool Copy(size_t count) {
+    const size_t k = std::min({count, InputLeft(), Room()});
+    if (k > 0) std::memcpy(Dst, Src, k);
+    Src += k;
+    Dst += k;
+    return k == count;
+  }
+
+  // Writes value count times; answers whether all of them fitted.
+  bool Fill(uint8_t value, size_t count) {
+    const size_t k = std::min(count, Room());
+    if (k > 0) std::memset(Dst, value, k);
+    Dst += k;
+    return k == count;
+  }
+};
+
+size_t Room(int32_t unpackedSize) { return unpackedSize > 0 ? static_cast<size_t>(unpackedSize) : 0; }
+
+// Writes count copies of the size-byte pattern at dest (a block fill for any pixel size).
+void FillPattern(uint8_t* dest, const uint8_t* pattern, size_t size, size_t count) {
+  if (count == 0) return;
+  if (size == 1) {
+    std::memset(dest, pattern[0], count);
+    return;
+  }
+  const size_t total = size * count;
+  std::memcpy(dest, pattern, size);
+  size_t done = size;
+  while (done < total) {  // double the filled prefix until the run is complete
+    const size_t k = std::min(done, total - done);
+    std::memcpy(dest + done, dest, k);
+    done += k;
+  }
+}
+
+// Truevision TGA 2.0, "Run-length encoded" image types: pixel depth in bits to bytes.
+size_t TargaPixelSize(uint32_t pixelBits) {
+  switch (pixelBits) {
+    case 8: return 1;
+    case 15:
+    case 16: return 2;
+    case 24: return 3;
+    case 32: return 4;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Targa
+
+void TTargaRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize,
+                              int32_t UnpackedSize) {
+  const size_t pixelSize = TargaPixelSize(PixelBits);
+  if (pixelSize == 0) return;  // unknown depth: nothing written, Source unchanged
+  const uint8_t* src = Source;
+  const uint8_t* const srcEnd = src + (PackedSize > 0 ? PackedSize : 0);
+  uint8_t* dst = Dest;
+  size_t pixelsLeft = Room(UnpackedSize);
+  while (pixelsLeft > 0 && src < srcEnd) {
+    const uint8_t header = *src++;
+    const size_t n = (header & 0x7Fu) + 1;
+    const size_t inputPixels = static_cast<size_t>(srcEnd - src) / pixelSize;
+    const size_t k = std::min(n, pixelsLeft);  // a packet crossing the end of the area is cut there
+    if (header & 0x80) {
+      if (inputPixels == 0) break;  // the run's value is missing
+      FillPattern(dst, src, pixelSize, k);
+      src += pixelSize;
+    } else {
+      const size_t copied = std::min(k, inputPixels);
+      std::memcpy(dst, src, copied * pixelSize);
+      if (copied < k) {  // the input ends inside the packet
+        src += copied * pixelSize;
+        break;
+      }
+      src += std::min(n, inputPixels) * pixelSize;  // surplus pixels beyond the area are dropped
+    }
+    dst += k * pixelSize;
+    pixelsLeft -= k;
+  }
+  Source = src;
+}
+
+size_t TTargaRLEDecoder::MaxEncodedSize(uint32_t Count) const {
+  const size_t pixelSize = (static_cast<size_t>(PixelBits) + 1) / 8;
+  return static_cast<size_t>(Count) * pixelSize + (static_cast<size_t>(Count) + 127) / 128;
+}
+
+void TTargaRLEDecoder::Encode(const uint8_t* Source, uint8_t* Dest, uint32_t Count, uint32_t& BytesStored) {
+  const size_t pixelSize = (static_cast<size_t>(PixelBits) + 1) / 8;
+  auto same = [pixelSize](const uint8_t* a, const uint8_t* b) { return std::memcmp(a, b, pixelSize) == 0; };
+  const uint8_t* src = Source;
+  uint8_t* dst = Dest;
+  size_t left = Count;
+  BytesStored = 0;
+  while (left > 0) {
+    // D: pixels before the first one that equals its right-hand neighbour (only the first 129
+    // pixels matter, as D is cut to 128).
+    size_t d = 0;
+    const size_t scan = std::min<size_t>(left, 129);
+    while (d + 1 < scan && !same(src + d * pixelSize, src + (d + 1) * pixelSize)) ++d;
+    if (d + 1 == scan && scan == left) d = left;  // no equal neighbours at all
+    // S: pixels equal to the current one, itself included.
+    size_t s = 1;
+    while (s < left && s < 128 && same(src, src + s * pixelSize)) ++s;
+    d = std::min<size_t>(d, 128);
+    if (d > 0) {  // raw packet
+      *dst++ = static_cast<uint8_t>(d - 1);
+      std::memcpy(dst, src, d * pixelSize);
+      dst += d * pixelSize;
+      src += d * pixelSize;
+      BytesStored += static_cast<uint32_t>(1 + d * pixelSize);
+      left -= d;
+    }
+    if (s > 1) {  // run packet, carrying the run's last pixel
+      *dst++ = static_cast<uint8_t>((s - 1) | 0x80);
+      std::memcpy(dst, src + (s - 1) * pixelSize, pixelSize);
+      dst += pixelSize;
+      src += s * pixelSize;
+      BytesStored += static_cast<uint32_t>(1 + pixelSize);
+      left -= s;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// PackBits (Apple Technical Note TN1023; TIFF 6.0 section 9)
+
+void TPackbitsRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) {
+  TBlock b(Source, PackedSize, Dest, Room(UnpackedSize));
+  while (b.Room() > 0 && b.InputLeft() > 0) {
+    const int n = static_cast<int8_t>(*b.Src++);
+    if (n >= 0) {
+      if (!b.Copy(static_cast<size_t>(n) + 1)) break;
+    } else if (n != -128) {
+      if (b.InputLeft() == 0) break;
+      const uint8_t value = *b.Src++;
+      if (!b.Fill(value, static_cast<size_t>(1 - n))) break;
+    }
+    // -128: no operation
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// ZSoft PCX
+
+void TPCXRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) {
+  TBlock b(Source, PackedSize, Dest, Room(UnpackedSize));
+  while (b.Room() > 0 && b.InputLeft() > 0) {
+    const uint8_t code = *b.Src++;
+    if ((code & 0xC0) == 0xC0) {
+      if (b.InputLeft() == 0) break;
+      const uint8_t value = *b.Src++;
+      b.Fill(value, code & 0x3Fu);  // the part of a run beyond the wanted amount is dropped
+    } else {
+      *b.Dst++ = code;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Silicon Graphics (SGI image file format, "RLE" storage)
+
+void TSGIRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) {
+  TBlock b(Source, PackedSize, Dest, Room(UnpackedSize));
+  if (SampleBits == 8) {
+    while (b.InputLeft() > 0) {
+      const uint8_t header = *b.Src++;
+      const size_t count = header & 0x7Fu;
+      if (count == 0) break;  // the row's terminator
+      if (header & 0x80) {
+        if (!b.Copy(count)) break;
+      } else {
+        if (b.InputLeft() == 0) break;
+        const uint8_t value = *b.Src++;
+        if (!b.Fill(value, count)) break;
+      }
+    }
+    return;
+  }
+  // 16-bit units, stored big-endian; the header's high byte is ignored.
+  while (b.InputLeft() >= 2) {
+    const uint8_t header = b.Src[1];
+    b.Src += 2;
+    const size_t count = header & 0x7Fu;
+    if (count == 0) break;
+    if (header & 0x80) {
+      const size_t words = std::min({count, b.InputLeft() / 2, b.Room() / 2});
+      std::memcpy(b.Dst, b.Src, words * 2);
+      b.Src += words * 2;
+      b.Dst += words * 2;
+      if (words < count) break;
+    } else {
+      if (b.InputLeft() < 2) break;
+      const size_t words = std::min(count, b.Room() / 2);
+      FillPattern(b.Dst, b.Src, 2, words);
+      b.Src += 2;
+      b.Dst += words * 2;
+      if (words < count) break;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Dr. Halo CUT
+
+void TCUTRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) {
+  TBlock b(Source, PackedSize, Dest, Room(UnpackedSize));
+  // The row's 2-byte byte count is not needed: the row ends with a 0 byte.
+  b.Src += std::min<size_t>(2, b.InputLeft());
+  while (b.InputLeft() > 0) {
+    const uint8_t header = *b.Src++;
+    if (header == 0) break;
+    const size_t count = header & 0x7Fu;
+    if (header & 0x80) {
+      if (b.InputLeft() == 0) break;
+      const uint8_t value = *b.Src++;
+      b.Fill(value, count);
+    } else {
+      // Pixels beyond the area are passed over, so that Source still ends after the terminator.
+      const size_t k = std::min(count, b.InputLeft());
+      const size_t copied = std::min(k, b.Room());
+      if (copied > 0) std::memcpy(b.Dst, b.Src, copied);
+      b.Dst += copied;
+      b.Src += k;
+    }
+  }
+  Source = b.Src;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Paint Shop Pro (channel compression 1)
+
+void TPSPRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) {
+  TBlock b(Source, PackedSize, Dest, Room(UnpackedSize));
+  while (b.InputLeft() > 0) {
+    const uint8_t header = *b.Src++;
+    if (header < 128) {
+      if (!b.Copy(header)) break;
+    } else {
+      if (b.InputLeft() == 0) break;
+      const uint8_t value = *b.Src++;
+      if (!b.Fill(value, header - 128u)) break;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Alias/Wavefront RLA
+
+void TRLADecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) {
+  TBlock b(Source, PackedSize, Dest, Room(UnpackedSize));
+  while (b.InputLeft() > 0) {
+    const int n = static_cast<int8_t>(*b.Src++);
+    if (n >= 0) {
+      if (b.InputLeft() == 0) break;
+      const uint8_t value = *b.Src++;
+      if (!b.Fill(value, static_cast<size_t>(n) + 1)) break;
+    } else {
+      if (!b.Copy(static_cast<size_t>(-n))) break;
+    }
+  }
+}
+
+}  // namespace muralo
