@@ -1,0 +1,91 @@
+#include "imaging/formats/AutodeskGraphic.h"
+
+#include <vector>
+
+#include "classlib/Exception.h"
+#include "classlib/Format.h"
+#include "classlib/Streams.h"
+#include "imaging/Graphicstrings.h"
+
+namespace muralo {
+
+MURALO_DEFINE_GRAPHIC_CLASS(TAutodeskGraphic, TFrameworkGraphic, &TAutodeskGraphic::CanLoad)
+
+namespace {
+constexpr const char* kLabel = "Autodesk";
+uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+}  // namespace
+
+TAutodeskHeader ParseAutodeskHeader(const uint8_t (&b)[AutodeskHeaderSize]) {
+  TAutodeskHeader h;
+  h.Magic = LE16(b);
+  h.Width = LE16(b + 2);
+  h.Height = LE16(b + 4);
+  h.XOffset = LE16(b + 6);
+  h.YOffset = LE16(b + 8);
+  h.BitsPerPixel = b[10];
+  h.Compression = b[11];
+  h.ImageSize = uint32_t{LE16(b + 12)} | (uint32_t{LE16(b + 14)} << 16);
+  return h;
+}
+
+bool IsValidAutodeskHeader(const TAutodeskHeader& h) {
+  return h.Magic == AutodeskMagic && h.BitsPerPixel == 8 && h.Compression == 0;
+}
+
+bool TAutodeskGraphic::CanLoad(TStream& stream) {
+  uint8_t bytes[AutodeskHeaderSize];
+  if (!PeekHeader(stream, bytes, AutodeskHeaderSize, AutodeskHeaderSize + 1)) return false;
+  return IsValidAutodeskHeader(ParseAutodeskHeader(bytes));
+}
+
+bool TAutodeskGraphic::ReadImageProperties(TStream& stream, uint32_t imageIndex) {
+  TFrameworkGraphic::ReadImageProperties(stream, imageIndex);
+  uint8_t bytes[AutodeskHeaderSize];
+  const uint16_t magic = ReadLE16(stream);
+  if (magic != AutodeskMagic) return false;
+  bytes[0] = static_cast<uint8_t>(magic);
+  bytes[1] = static_cast<uint8_t>(magic >> 8);
+  stream.ReadBuffer(bytes + 2, AutodeskHeaderSize - 2);
+  const TAutodeskHeader h = ParseAutodeskHeader(bytes);
+  TImageProperties& p = ImageProperties;
+  p.Width = h.Width;
+  p.Height = h.Height;
+  p.ColorScheme = csIndexed;
+  p.BitsPerSample = 8;
+  p.SamplesPerPixel = 1;
+  p.BitsPerPixel = 8;
+  p.Compression = ctNone;
+  return true;
+}
+
+void TAutodeskGraphic::LoadFromStream(TStream& stream) {
+  ReleaseImage();
+  BasePosition = stream.Position();
+  if (!ReadImageProperties(stream, 0)) throw EInvalidGraphic(Format(gesInvalidImage, kLabel));
+  stream.SetPosition(BasePosition);
+  InitProgress(ImageProperties.Width);
+  TProgressScope finish([this] { EndProgress(); });
+  StartProgress(gesTransfering);
+  uint8_t header[AutodeskHeaderSize];
+  stream.ReadBuffer(header, AutodeskHeaderSize);
+
+  uint8_t raw[256 * 3];
+  stream.ReadBuffer(raw, sizeof raw);
+  std::vector<TPaletteEntry> entries(256);
+  // Components run from 0 to 63 (VGA DAC levels); shifting by two gives 0..252.
+  for (size_t i = 0; i < 256; ++i)
+    entries[i] = TPaletteEntry{static_cast<uint8_t>(raw[3 * i] << 2), static_cast<uint8_t>(raw[3 * i + 1] << 2),
+                               static_cast<uint8_t>(raw[3 * i + 2] << 2), 0};
+  SetPixelFormat(TPixelFormat::pf8bit);
+  SetPalette(CreatePalette(entries));
+  SizeFromProperties();
+  const uint32_t height = ImageProperties.Height;
+  for (uint32_t y = 0; y < height; ++y) {
+    stream.ReadBuffer(RowData(static_cast<int>(y)), ImageProperties.Width);
+    RowProgress(y + 1, height);
+  }
+  Modified();
+}
+
+}  // namespace muralo

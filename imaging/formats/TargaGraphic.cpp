@@ -1,0 +1,297 @@
+#include "imaging/formats/TargaGraphic.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "classlib/Exception.h"
+#include "classlib/Format.h"
+#include "classlib/Streams.h"
+#include "imaging/Graphicstrings.h"
+#include "imaging/color/GraphicColor.h"
+#include "imaging/compression/GraphicCompression.h"
+
+namespace muralo {
+
+MURALO_DEFINE_GRAPHIC_CLASS(TTargaGraphic, TFrameworkGraphic, &TTargaGraphic::CanLoad)
+
+namespace {
+
+constexpr const char* kLabel = "TGA";
+
+uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+void PutLE16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+bool IsKnownDepth(uint8_t bits) { return bits == 8 || bits == 15 || bits == 16 || bits == 24 || bits == 32; }
+
+// Bytes of one stored pixel or colour map entry: 15 and 16 bits take two bytes.
+uint32_t BytesOfDepth(uint8_t bits) { return (bits + 7u) / 8u; }
+
+bool IsRLEType(uint8_t type) { return type == 9 || type == 10 || type == 11; }
+bool IsGreyType(uint8_t type) { return type == 3 || type == 11; }
+
+// Bytes of run-length data that the next `pixels` pixels take, or -1 when the `available` bytes
+// end first. TGA 2.0: a packet header's bit 7 marks a run packet, the low seven bits hold the
+// pixel count minus one.
+int64_t PacketBytesForRow(const uint8_t* data, int64_t available, uint32_t pixels, uint32_t pixelBytes) {
+  int64_t at = 0;
+  int64_t left = pixels;
+  while (left > 0) {
+    if (at >= available) return -1;
+    const uint8_t h = data[at];
+    const int64_t n = (h & 0x7F) + 1;
+    at += 1 + ((h & 0x80) ? pixelBytes : n * pixelBytes);
+    left -= n;
+  }
+  return at <= available ? at : -1;
+}
+
+// A 5-5-5 colour word as the bitmap palette wants it.
+TPaletteEntry Entry555(uint16_t w) {
+  return TPaletteEntry{static_cast<uint8_t>((w & 0x7C00) >> 7), static_cast<uint8_t>((w & 0x3E0) >> 2),
+                       static_cast<uint8_t>((w & 0x1F) << 3), 0};
+}
+
+}  // namespace
+
+TTargaHeader ParseTargaHeader(const uint8_t (&b)[TargaHeaderSize]) {
+  TTargaHeader h;
+  h.IDLength = b[0];
+  h.ColorMapType = b[1];
+  h.ImageType = b[2];
+  h.ColorMapStart = LE16(b + 3);
+  h.ColorMapLength = LE16(b + 5);
+  h.ColorMapEntrySize = b[7];
+  h.XOrigin = LE16(b + 8);
+  h.YOrigin = LE16(b + 10);
+  h.Width = LE16(b + 12);
+  h.Height = LE16(b + 14);
+  h.PixelSize = b[16];
+  h.ImageDescriptor = b[17];
+  return h;
+}
+
+void SerializeTargaHeader(const TTargaHeader& h, uint8_t (&b)[TargaHeaderSize]) {
+  b[0] = h.IDLength;
+  b[1] = h.ColorMapType;
+  b[2] = h.ImageType;
+  PutLE16(b + 3, h.ColorMapStart);
+  PutLE16(b + 5, h.ColorMapLength);
+  b[7] = h.ColorMapEntrySize;
+  PutLE16(b + 8, h.XOrigin);
+  PutLE16(b + 10, h.YOrigin);
+  PutLE16(b + 12, h.Width);
+  PutLE16(b + 14, h.Height);
+  b[16] = h.PixelSize;
+  b[17] = h.ImageDescriptor;
+}
+
+bool IsValidTargaHeader(const TTargaHeader& h) {
+  const bool knownType = h.ImageType <= 3 || IsRLEType(h.ImageType);
+  const bool knownEntry = h.ColorMapEntrySize == 15 || h.ColorMapEntrySize == 16 || h.ColorMapEntrySize == 24 ||
+                          h.ColorMapEntrySize == 32;
+  return knownType && h.ColorMapType <= 1 && knownEntry && IsKnownDepth(h.PixelSize);
+}
+
+bool TTargaGraphic::CanLoad(TStream& stream) {
+  uint8_t bytes[TargaHeaderSize];
+  if (!PeekHeader(stream, bytes, TargaHeaderSize, TargaHeaderSize + 1)) return false;
+  return IsValidTargaHeader(ParseTargaHeader(bytes));
+}
+
+bool TTargaGraphic::ReadImageProperties(TStream& stream, uint32_t imageIndex) {
+  TFrameworkGraphic::ReadImageProperties(stream, imageIndex);
+  uint8_t bytes[TargaHeaderSize];
+  stream.ReadBuffer(bytes, TargaHeaderSize);
+  const TTargaHeader h = ParseTargaHeader(bytes);
+  TImageProperties& p = ImageProperties;
+  p.Width = h.Width;
+  p.Height = h.Height;
+  p.BitsPerSample = 8;
+  switch (h.PixelSize) {
+    case 8:
+      p.ColorScheme = IsGreyType(h.ImageType) ? csG : csIndexed;
+      p.SamplesPerPixel = 1;
+      break;
+    case 15:
+    case 16:
+      p.ColorScheme = csRGB;
+      p.BitsPerSample = 5;
+      p.SamplesPerPixel = 3;
+      break;
+    case 24:
+      p.ColorScheme = csRGB;
+      p.SamplesPerPixel = 3;
+      break;
+    case 32:
+      p.ColorScheme = csRGBA;
+      p.SamplesPerPixel = 4;
+      break;
+    default:
+      break;
+  }
+  p.BitsPerPixel = static_cast<uint8_t>(p.SamplesPerPixel * p.BitsPerSample);
+  p.Compression = IsRLEType(h.ImageType) ? ctRLE : ctNone;
+  return true;
+}
+
+void TTargaGraphic::ReadColorMap(TStream& stream, const TTargaHeader& h) {
+  const uint32_t entryBytes = BytesOfDepth(h.ColorMapEntrySize);
+  // The whole colour map is consumed so that the pixels are read from the right place; the
+  // palette keeps its first 256 entries.
+  const std::vector<uint8_t> map = ReadBytes(stream, int64_t{h.ColorMapLength} * entryBytes);
+  if (IsGreyType(h.ImageType) || !IsKnownDepth(h.ColorMapEntrySize)) return;
+  const uint32_t count = std::min<uint32_t>(h.ColorMapLength, 256);
+  if (count == 0) return;
+  if (h.ColorMapEntrySize == 24 || h.ColorMapEntrySize == 32) {
+    SetPalette(ColorManager().CreateColorPalette(
+        map.data(), h.ColorMapEntrySize == 24 ? pfInterlaced8Triple : pfInterlaced8Quad, count, true));
+    return;
+  }
+  std::vector<TPaletteEntry> entries(count);
+  for (uint32_t i = 0; i < count; ++i) entries[i] = Entry555(LE16(map.data() + 2 * i));
+  SetPalette(CreatePalette(entries));
+}
+
+void TTargaGraphic::ReadRows(TStream& stream, const TTargaHeader& h) {
+  const bool topDown = (h.ImageDescriptor & 0x20) != 0;
+  const uint32_t pixelBytes = BytesOfDepth(h.PixelSize);
+  const uint32_t rowSize = uint32_t{h.Width} * pixelBytes;
+  const uint32_t height = h.Height;
+  const bool raw = h.ImageType >= 1 && h.ImageType <= 3;
+  const bool rle = IsRLEType(h.ImageType);
+  std::vector<uint8_t> packed;
+  std::unique_ptr<TTargaRLEDecoder> decoder;
+  if (rle) {
+    packed.resize(size_t{2} * rowSize);
+    decoder = std::make_unique<TTargaRLEDecoder>(h.PixelSize);
+  }
+  for (uint32_t r = 0; r < height; ++r) {
+    uint8_t* target = RowData(static_cast<int>(topDown ? r : height - 1 - r));
+    if (raw) {
+      stream.ReadBuffer(target, rowSize);
+    } else if (rle) {
+      const int64_t got = stream.Read(packed.data(), static_cast<int64_t>(packed.size()));
+      // A row whose packets end before its last pixel is a truncated file, not a short row.
+      const int64_t used = PacketBytesForRow(packed.data(), got, h.Width, pixelBytes);
+      if (used < 0) throw EReadError();
+      const uint8_t* source = packed.data();
+      uint8_t* dest = target;
+      decoder->Decode(source, dest, static_cast<int32_t>(got), h.Width);
+      stream.Seek(used - got, TSeekOrigin::soCurrent);
+    }
+    RowProgress(r + 1, height);
+  }
+}
+
+void TTargaGraphic::LoadFromStream(TStream& stream) {
+  ReleaseImage();
+  BasePosition = stream.Position();
+  ReadImageProperties(stream, 0);
+  stream.SetPosition(BasePosition);
+
+  InitProgress(ImageProperties.Width);
+  TProgressScope finish([this] { EndProgress(); });
+  StartProgress(gesPreparing);
+
+  uint8_t bytes[TargaHeaderSize];
+  stream.ReadBuffer(bytes, TargaHeaderSize);
+  const TTargaHeader h = ParseTargaHeader(bytes);
+  // Pixel sizes other than 8, 15, 16, 24 and 32 have no layout in the format and are refused.
+  if (!IsKnownDepth(h.PixelSize)) throw EInvalidGraphic(Format(gesInvalidImage, kLabel));
+  stream.Seek(h.IDLength, TSeekOrigin::soCurrent);
+
+  TColorManager& cm = ColorManager();
+  cm.SetSourceSamplesPerPixel(ImageProperties.SamplesPerPixel);
+  cm.SetTargetSamplesPerPixel(ImageProperties.SamplesPerPixel);
+  cm.SetSourceColorScheme(ImageProperties.ColorScheme);
+  cm.SourceOptions = {};
+  cm.SetTargetColorScheme(csBGR);
+  cm.SetSourceBitsPerSample(ImageProperties.BitsPerSample);
+  cm.SetTargetBitsPerSample(ImageProperties.BitsPerSample);
+  SetPixelFormat(cm.GetPixelFormat(1));
+
+  if (IsGreyType(h.ImageType)) SetPalette(cm.CreateGrayscalePalette(false));
+  if (h.ColorMapType == 1) ReadColorMap(stream, h);
+
+  SizeFromProperties();
+  Progress(TProgressStage::psEnding, 100, false, ProgressRect, "");
+  StartProgress(gesTransfering);
+  ReadRows(stream, h);
+  Modified();
+}
+
+void TTargaGraphic::SaveToStream(TStream& stream) { SaveToStream(stream, true); }
+
+void TTargaGraphic::SaveToStream(TStream& stream, bool Compressed) {
+  InitProgress(static_cast<uint32_t>(Width()));
+  TProgressScope finish([this] { EndProgress(); });
+  StartProgress(gesPreparing);
+
+  if (PixelFormat() == TPixelFormat::pf1bit || PixelFormat() == TPixelFormat::pf4bit)
+    SetPixelFormat(TPixelFormat::pf8bit);
+  // Device and custom formats are written with the depth the bitmap stores them in.
+  const uint32_t pixelBytes = BitsPerPixel() / 8;
+  if (Empty()) return;
+
+  TTargaHeader h;
+  h.ColorMapType = pixelBytes == 1 ? 1 : 0;
+  h.ImageType = static_cast<uint8_t>((pixelBytes == 1 ? 1 : 2) + (Compressed ? 8 : 0));
+  h.ColorMapLength = 256;
+  h.ColorMapEntrySize = 24;
+  h.Width = static_cast<uint16_t>(Width());
+  h.Height = static_cast<uint16_t>(Height());
+  h.PixelSize = static_cast<uint8_t>(pixelBytes * 8);
+  // Rows go out top row first, so the descriptor says so (TGA 2.0: bit 5 = upper-left origin).
+  h.ImageDescriptor = 0x20;
+  if (Width() > 0xFFFF || Height() > 0xFFFF) throw EInvalidGraphic(Format(gesInvalidImage, kLabel));
+  uint8_t bytes[TargaHeaderSize];
+  SerializeTargaHeader(h, bytes);
+  stream.WriteBuffer(bytes, TargaHeaderSize);
+
+  if (pixelBytes == 1) {
+    // Entries past the bitmap's palette are written black.
+    uint8_t map[256 * 3] = {};
+    if (HPALETTE pal = Palette()) {
+      for (size_t i = 0; i < std::min<size_t>(pal->size(), 256); ++i) {
+        map[3 * i] = (*pal)[i].Blue;
+        map[3 * i + 1] = (*pal)[i].Green;
+        map[3 * i + 2] = (*pal)[i].Red;
+      }
+    }
+    stream.WriteBuffer(map, sizeof map);
+  }
+
+  const uint32_t rowSize = static_cast<uint32_t>(Width()) * pixelBytes;
+  Progress(TProgressStage::psEnding, 100, false, ProgressRect, "");
+  StartProgress(gesTransfering);
+
+  TTargaRLEDecoder encoder(h.PixelSize);
+  std::vector<uint8_t> packed(Compressed ? std::max<size_t>(size_t{2} * rowSize, encoder.MaxEncodedSize(h.Width)) : 0);
+  std::vector<uint8_t> row(rowSize);
+  const bool is565 = PixelFormat() == TPixelFormat::pf16bit;
+  for (int y = 0; y < Height(); ++y) {
+    std::copy_n(RowData(y), rowSize, row.data());
+    if (is565) {
+      // Targa's 16-bit pixels are 5-5-5; a 5-6-5 bitmap drops the low green bit.
+      for (uint32_t x = 0; x < static_cast<uint32_t>(Width()); ++x) {
+        const uint16_t w = LE16(row.data() + 2 * x);
+        PutLE16(row.data() + 2 * x, static_cast<uint16_t>(((w & 0xF800) >> 1) | ((w & 0x07C0) >> 1) | (w & 0x1F)));
+      }
+    }
+    if (Compressed) {
+      uint32_t stored = 0;
+      encoder.Encode(row.data(), packed.data(), h.Width, stored);
+      stream.WriteBuffer(packed.data(), stored);
+    } else {
+      stream.WriteBuffer(row.data(), rowSize);
+    }
+    Progress(TProgressStage::psRunning, 0, false, ProgressRect, "");
+    ProgressRect.Top += 1;
+    ProgressRect.Bottom += 1;
+  }
+}
+
+}  // namespace muralo
