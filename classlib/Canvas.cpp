@@ -1,6 +1,8 @@
 #include "classlib/Canvas.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "classlib/Bitmap.h"
@@ -44,6 +46,54 @@ TPoint TCanvas::TextExtent(const std::string& utf8Text) {
   return gRenderer ? gRenderer->TextExtent(utf8Text, Font) : TPoint{};
 }
 
+namespace {
+
+// HALFTONE: every target pixel takes the average colour of the source area it covers (at least the
+// one source pixel its centre maps to), then the nearest entry of the target's palette.
+void HalftoneBlt(TBitmap& target, const TRect& dest, const TBitmap& source, int x0, int x1, int y0, int y1) {
+  const int sw = source.Width(), sh = source.Height();
+  const int dw = dest.Width(), dh = dest.Height();
+  const int adw = std::abs(dw), adh = std::abs(dh);
+  // source span [first, last) of target offset i along an axis of source length s and target length d
+  auto span = [](int i, int s, int d) {
+    int first = static_cast<int>((int64_t(i) * s) / d);
+    int last = static_cast<int>((int64_t(i + 1) * s + d - 1) / d);
+    first = std::clamp(first, 0, s - 1);
+    last = std::clamp(last, first + 1, s);
+    return std::pair<int, int>(first, last);
+  };
+  std::vector<uint8_t> srcRow(size_t(sw) * 4), dstRow(size_t(target.Width()) * 4);
+  std::vector<uint64_t> sums(size_t(x1 - x0) * 4);
+  for (int y = y0; y < y1; ++y) {
+    const int oy = dh > 0 ? y - dest.Top : dest.Top - 1 - y;
+    const auto [sy0, sy1] = span(oy, sh, adh);
+    std::fill(sums.begin(), sums.end(), 0);
+    for (int sy = sy0; sy < sy1; ++sy) {
+      source.ReadRowBGRA(sy, srcRow.data());
+      for (int x = x0; x < x1; ++x) {
+        const int ox = dw > 0 ? x - dest.Left : dest.Left - 1 - x;
+        const auto [sx0, sx1] = span(ox, sw, adw);
+        uint64_t* sum = sums.data() + size_t(x - x0) * 4;
+        for (int sx = sx0; sx < sx1; ++sx) {
+          const uint8_t* s = srcRow.data() + size_t(sx) * 4;
+          sum[0] += s[0], sum[1] += s[1], sum[2] += s[2], sum[3] += 1;
+        }
+      }
+    }
+    target.ReadRowBGRA(y, dstRow.data());
+    for (int x = x0; x < x1; ++x) {
+      const uint64_t* sum = sums.data() + size_t(x - x0) * 4;
+      uint8_t* d = dstRow.data() + size_t(x) * 4;
+      for (int c = 0; c < 3; ++c) d[c] = static_cast<uint8_t>((sum[c] + sum[3] / 2) / sum[3]);
+      d[3] = 255;
+    }
+    target.WriteRowBGRA(y, dstRow.data());
+  }
+  target.Modified();
+}
+
+}  // namespace
+
 void StretchBlt(TBitmap& target, const TRect& dest, const TBitmap& source) {
   const int sw = source.Width(), sh = source.Height();
   const int dw = dest.Width(), dh = dest.Height();
@@ -52,7 +102,10 @@ void StretchBlt(TBitmap& target, const TRect& dest, const TBitmap& source) {
   const int x0 = std::max(0, std::min(dest.Left, dest.Right)), x1 = std::min(tw, std::max(dest.Left, dest.Right));
   const int y0 = std::max(0, std::min(dest.Top, dest.Bottom)), y1 = std::min(th, std::max(dest.Top, dest.Bottom));
   if (x0 >= x1 || y0 >= y1) return;
-  // FIXME: halftone reduction for targets of 8 bits per pixel or fewer.
+  if (target.BitsPerPixel() <= 8 && source.BitsPerPixel() > target.BitsPerPixel()) {
+    HalftoneBlt(target, dest, source, x0, x1, y0, y1);
+    return;
+  }
   std::vector<uint8_t> srcRow(size_t(sw) * 4), dstRow(size_t(tw) * 4);
   std::vector<int> columns(size_t(x1 - x0));
   const int adw = std::abs(dw), adh = std::abs(dh);
