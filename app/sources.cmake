@@ -26,3 +26,20 @@ muralo_embed_resources(TARGET muralo
     RCDATA IMAGE2 ../resources/icons/stopped.ico
     RCDATA IMAGE3 ../resources/icons/running.ico
     RCDATA SPLASH ../resources/splash.bmp)
+
+# ---- timer: duration arithmetic and dialog TForm2, help commands and help file (owner: timer) ----
+# TLongTimer (LongTimer.cpp, above) is the timer engineer's too. The program library links app_timer;
+# target muralo_help builds muralo.chm (or the HTML pages) into this build folder, beside the program.
+muralo_library(app_timer
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/Duration.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/Unit2.h
+    ${CMAKE_CURRENT_LIST_DIR}/Unit2.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/Unit2.ui
+    ${CMAKE_CURRENT_LIST_DIR}/Help.cpp
+  LIBS classlib platform Qt6::Widgets)
+set_target_properties(app_timer PROPERTIES AUTOMOC ON AUTOUIC ON)
+target_link_libraries(app PUBLIC app_timer)
+include(${PROJECT_SOURCE_DIR}/resources/help/Help.cmake)
+muralo_help(OUTPUT_DIR ${CMAKE_CURRENT_BINARY_DIR})
+# ---- end of timer ----

@@ -1,0 +1,107 @@
+// The help commands (which file they open) and the help file the build made.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/Help.h"
+
+namespace muralo {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempDir {
+public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "muralo-help-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+    Path = pattern;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(Path, ec);
+  }
+  fs::path Path;
+};
+
+void Touch(const fs::path& p) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p) << "x";
+}
+
+std::vector<uint8_t> ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(HelpCommands, OpenTheChmThenThePagesThenTheChmPath) {
+  TempDir dir;
+  std::vector<std::string> opened;
+  const THelpOpener record = [&](const std::string& target) { opened.push_back(target); };
+  const std::string programDir = dir.Path.string() + "/";
+
+  OpenHelp(programDir, record);  // nothing installed: the chm path, which the opener fails on
+  Touch(dir.Path / "aide" / "index.html");
+  OpenHelp(programDir, record);
+  Touch(dir.Path / "muralo.chm");
+  OpenHelp(dir.Path.string(), record);  // no trailing separator
+  OpenHelpOnHelp(record);
+
+  ASSERT_EQ(opened.size(), 4u);
+  EXPECT_EQ(fs::path(opened[0]), dir.Path / "muralo.chm");
+  EXPECT_EQ(fs::path(opened[1]), dir.Path / "aide" / "index.html");
+  EXPECT_EQ(fs::path(opened[2]), dir.Path / "muralo.chm");
+  EXPECT_EQ(opened[3], HelpOnHelpTarget);
+}
+
+// The build's help: a CHM from chmcmd (ITSF header, version 3, every page in its directory), or the
+// HTML pages when no compiler was found. MURALO_HELP_FILE is defined by the build: what it made.
+TEST(HelpFile, TheBuildMadeAValidHelp) {
+  const fs::path help(MURALO_HELP_FILE);
+  ASSERT_TRUE(fs::is_regular_file(help)) << help;
+  const char* source = std::getenv("MURALO_SOURCE_DIR");
+  ASSERT_NE(source, nullptr);
+  const fs::path pages = fs::path(source) / "resources" / "help";
+
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(pages))
+    if (entry.path().extension() == ".html") names.push_back(entry.path().filename().string());
+  ASSERT_GE(names.size(), 5u);
+
+  if (help.extension() != ".chm") {
+    // HTML fallback: every page installed byte for byte.
+    for (const std::string& name : names) {
+      SCOPED_TRACE(name);
+      EXPECT_EQ(ReadAll(help.parent_path() / name), ReadAll(pages / name));
+    }
+    GTEST_SKIP() << "no CHM compiler at build time; HTML pages checked";
+  }
+
+  const std::vector<uint8_t> chm = ReadAll(help);
+  ASSERT_GE(chm.size(), 0x60u);
+  // ITSF header: signature, version 3, header length 0x60.
+  EXPECT_EQ(std::string(chm.begin(), chm.begin() + 4), "ITSF");
+  auto le32 = [&](size_t at) {
+    return uint32_t(chm[at]) | uint32_t(chm[at + 1]) << 8 | uint32_t(chm[at + 2]) << 16 | uint32_t(chm[at + 3]) << 24;
+  };
+  EXPECT_EQ(le32(4), 3u);
+  EXPECT_EQ(le32(8), 0x60u);
+  // The directory chunks (PMGL) name every file stored, uncompressed: each page is there.
+  const std::string bytes(chm.begin(), chm.end());
+  EXPECT_NE(bytes.find("ITSP"), std::string::npos);
+  EXPECT_NE(bytes.find("PMGL"), std::string::npos);
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    EXPECT_NE(bytes.find("/" + name), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace muralo
