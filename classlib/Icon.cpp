@@ -154,8 +154,11 @@ void TIcon::LoadFromStream(TStream& stream) {
     e.size = ReadLE32(s);
     e.offset = ReadLE32(s);
   }
+  // Every image must lie inside the file: a cut file is refused even when the image shown is whole,
+  // since saving writes the file back as it was read.
+  for (const DirEntry& e : entries)
+    if (uint64_t(e.offset) + e.size > data.size()) throw EReadError();
   const DirEntry& chosen = entries[ChooseImage(entries)];
-  if (uint64_t(chosen.offset) + chosen.size > data.size()) throw EReadError();
   const uint8_t* image = data.data() + chosen.offset;
   Decoded d;
   if (chosen.size >= 8 && std::memcmp(image, kPngSignature, 8) == 0) {

@@ -1,0 +1,181 @@
+// TJPEGImage against libjpeg-turbo's own tools: files written by cjpeg, decoded by us and by djpeg
+// with the same defaults (islow DCT, fancy upsampling, Floyd-Steinberg dithering when quantising),
+// must be equal sample for sample.
+#include <gtest/gtest.h>
+
+#include "classlib/Bitmap.h"
+#include "classlib/Exception.h"
+#include "classlib/JPEGImage.h"
+#include "classlib/Streams.h"
+#include "classlib/TestTools.h"
+
+namespace muralo {
+namespace {
+
+using test::BitmapRgb;
+using test::Quote;
+using test::SameImage;
+using test::TempDir;
+
+std::unique_ptr<TJPEGImage> LoadBytes(const std::vector<uint8_t>& bytes) {
+  auto j = std::make_unique<TJPEGImage>();
+  TReadOnlyMemoryStream s(bytes.data(), bytes.size());
+  j->LoadFromStream(s);
+  return j;
+}
+
+// A photograph-like test picture (ImageMagick plasma) as PPM, compressed by cjpeg with options.
+std::string MakeJpeg(const TempDir& dir, int w, int h, const std::string& cjpegOptions, const std::string& name) {
+  const std::string ppm = dir / (name + ".ppm");
+  const std::string jpg = dir / (name + ".jpg");
+  test::RunOracle(test::kMagick, "-size " + std::to_string(w) + "x" + std::to_string(h) +
+                                     " plasma:fractal -seed 4 -depth 8 " + Quote("ppm:" + ppm));
+  test::RunOracle("cjpeg", cjpegOptions + " -outfile " + Quote(jpg) + " " + Quote(ppm));
+  return jpg;
+}
+
+test::RgbImage Djpeg(const TempDir& dir, const std::string& jpg, const std::string& options) {
+  const std::string out = dir / "djpeg.pnm";
+  test::RunOracle("djpeg", options + " -pnm -outfile " + Quote(out) + " " + Quote(jpg));
+  return test::ReadPnm(out);
+}
+
+struct JpegCase {
+  const char* name;
+  const char* cjpeg;
+  int w, h;
+  bool grayscale, progressive;
+};
+
+const JpegCase kCases[] = {
+    {"baseline_420", "-quality 85", 64, 48, false, false},
+    {"baseline_444_odd", "-quality 92 -sample 1x1", 17, 9, false, false},
+    {"baseline_422", "-quality 75 -sample 2x1", 33, 15, false, false},
+    {"progressive", "-quality 80 -progressive", 40, 31, false, true},
+    {"grayscale", "-quality 85 -grayscale", 29, 13, true, false},
+    {"grayscale_progressive", "-quality 70 -grayscale -progressive", 16, 16, true, true},
+    {"optimized_restart", "-quality 60 -optimize -restart 1", 50, 20, false, false},
+};
+
+class Jpeg : public ::testing::TestWithParam<JpegCase> {
+protected:
+  void TearDown() override { SetScreenBitsPerPixel(24); }
+};
+
+TEST_P(Jpeg, HeaderOnLoadPixelsLikeDjpegOnDraw) {
+  const JpegCase& c = GetParam();
+  TempDir dir;
+  const std::string jpg = MakeJpeg(dir, c.w, c.h, c.cjpeg, "c");
+  const std::vector<uint8_t> bytes = test::FileBytes(jpg);
+  auto j = LoadBytes(bytes);
+  EXPECT_FALSE(j->Decompressed()) << "loading reads the header only";
+  EXPECT_EQ(j->Width(), c.w);
+  EXPECT_EQ(j->Height(), c.h);
+  EXPECT_EQ(j->Grayscale(), c.grayscale);
+  EXPECT_EQ(j->ProgressiveEncoding(), c.progressive);
+  EXPECT_EQ(j->Data(), bytes);
+
+  const TBitmap& b = j->Bitmap();
+  if (c.grayscale) {
+    // greyscale: quantised to at most 236 levels into a palette bitmap, as djpeg -colors 236 does
+    EXPECT_EQ(b.PixelFormat(), TPixelFormat::pf8bit);
+    ASSERT_TRUE(b.Palette());
+    EXPECT_LE(b.Palette()->size(), 236u);
+    EXPECT_TRUE(SameImage(Djpeg(dir, jpg, "-colors 236"), BitmapRgb(b)));
+  } else {
+    EXPECT_EQ(b.PixelFormat(), TPixelFormat::pf24bit);
+    EXPECT_TRUE(SameImage(Djpeg(dir, jpg, ""), BitmapRgb(b)));
+  }
+
+  // saving writes the held bytes unchanged
+  TMemoryStream saved;
+  j->SaveToStream(saved);
+  EXPECT_EQ(saved.Bytes(), bytes);
+}
+
+TEST_P(Jpeg, EightBitDisplayQuantisesTo236Colours) {
+  const JpegCase& c = GetParam();
+  TempDir dir;
+  const std::string jpg = MakeJpeg(dir, c.w, c.h, c.cjpeg, "c");
+  SetScreenBitsPerPixel(8);
+  auto j = LoadBytes(test::FileBytes(jpg));
+  const TBitmap& b = j->Bitmap();
+  EXPECT_EQ(b.PixelFormat(), TPixelFormat::pf8bit);
+  ASSERT_TRUE(b.Palette());
+  EXPECT_LE(b.Palette()->size(), 236u);
+  EXPECT_TRUE(SameImage(Djpeg(dir, jpg, "-colors 236"), BitmapRgb(b)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cjpeg, Jpeg, ::testing::ValuesIn(kCases), [](const auto& p) { return std::string(p.param.name); });
+
+TEST(JpegImage, AssignedBitmapIsCompressedAtQuality90LikeCjpeg) {
+  TempDir dir;
+  const std::string ppm = dir / "p.ppm";
+  test::RunOracle(test::kMagick, "-size 37x21 plasma:fractal -seed 9 -depth 8 " + Quote("ppm:" + ppm));
+  const test::RgbImage source = test::ReadPnm(ppm);
+  TBitmap bitmap;
+  bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+  bitmap.SetSize(source.Width, source.Height);
+  for (int y = 0; y < source.Height; ++y)
+    for (int x = 0; x < source.Width; ++x) {
+      const uint8_t* s = &source.Rgb[(size_t(y) * size_t(source.Width) + size_t(x)) * 3];
+      uint8_t* d = bitmap.RowData(y) + 3 * x;
+      d[0] = s[2], d[1] = s[1], d[2] = s[0];
+    }
+  TJPEGImage j;
+  j.Assign(bitmap);
+  EXPECT_TRUE(j.Data().empty());
+  EXPECT_EQ(j.Width(), 37);
+  TMemoryStream out;
+  j.SaveToStream(out);
+  test::RunOracle("cjpeg", "-quality 90 -outfile " + Quote(dir / "ref.jpg") + " " + Quote(ppm));
+  EXPECT_EQ(out.Bytes(), test::FileBytes(dir / "ref.jpg"));
+}
+
+TEST(JpegImage, LibjpegErrorsBecomeInvalidGraphicWithLibjpegsText) {
+  const std::vector<uint8_t> notJpeg = {'B', 'M', 0, 0, 0, 0, 0, 0};
+  try {
+    LoadBytes(notJpeg);
+    FAIL() << "loaded";
+  } catch (const EInvalidGraphic& e) {
+    EXPECT_NE(std::string(e.what()).find("Not a JPEG file"), std::string::npos) << e.what();
+  }
+  EXPECT_THROW(LoadBytes({}), EInvalidGraphic);
+}
+
+// Every prefix and many byte corruptions either load and draw (libjpeg's warnings about a
+// premature end do not abort) or raise EInvalidGraphic; nothing crashes or reads out of bounds.
+TEST(JpegImage, TruncatedAndCorruptedFilesRaiseInvalidGraphic) {
+  TempDir dir;
+  for (const char* options : {"-quality 80", "-progressive -quality 50", "-grayscale"}) {
+    SCOPED_TRACE(options);
+    const std::vector<uint8_t> bytes = test::FileBytes(MakeJpeg(dir, 24, 16, options, "h"));
+    auto attempt = [](const std::vector<uint8_t>& data) {
+      try {
+        auto j = LoadBytes(data);
+        const TBitmap& b = j->Bitmap();
+        EXPECT_EQ(b.Width(), j->Width());
+      } catch (const EInvalidGraphic&) {
+      }
+    };
+    for (size_t n = 0; n < bytes.size(); ++n) attempt(std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(n)));
+    for (size_t i = 2; i < bytes.size(); i += 3) {
+      std::vector<uint8_t> corrupt = bytes;
+      corrupt[i] ^= 0xA5;
+      attempt(corrupt);
+    }
+  }
+}
+
+TEST(JpegImage, SizePastTheMemoryLimitIsRefusedOnDecompression) {
+  TempDir dir;
+  const std::vector<uint8_t> bytes = test::FileBytes(MakeJpeg(dir, 64, 64, "-quality 50", "m"));
+  const uint64_t saved = MemoryLimit();
+  SetMemoryLimit(64 * 64 * 3 - 1);
+  auto j = LoadBytes(bytes);
+  EXPECT_THROW(j->Bitmap(), EInvalidGraphic);
+  SetMemoryLimit(saved);
+}
+
+}  // namespace
+}  // namespace muralo
