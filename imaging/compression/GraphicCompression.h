@@ -68,8 +68,9 @@ public:
   explicit TTargaRLEDecoder(uint32_t APixelBits) : PixelBits(APixelBits) {}
 
   void Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) override;
-  // Dest must hold MaxEncodedSize(Count) bytes (at most Count x pixel size + one byte per
-  // 128 pixels; twice the row size always suffices).
+  // Dest must hold MaxEncodedSize(Count) bytes; twice the row size always suffices. (8-bit
+  // rows such as A B B C D D ... take 4 bytes per 3 pixels, more than the row plus one header per
+  // 128 pixels.)
   void Encode(const uint8_t* Source, uint8_t* Dest, uint32_t Count, uint32_t& BytesStored) override;
   size_t MaxEncodedSize(uint32_t Count) const;
 

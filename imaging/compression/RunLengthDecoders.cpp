@@ -116,9 +116,15 @@ void TTargaRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t Pa
   Source = src;
 }
 
+// Raw packets end before an equal pair (then a run follows), at 128 pixels, or at the end, so
+// there are at most runs + Count / 128 + 1 of them. A run of S >= 2 pixels stores one pixel and one
+// header, so with pixel size p the output is at most Count * p + runs * (2 - p) + Count / 128 + 1:
+// one and a half times the row for 8-bit pixels, the row plus a header per 128 pixels otherwise.
 size_t TTargaRLEDecoder::MaxEncodedSize(uint32_t Count) const {
   const size_t pixelSize = (static_cast<size_t>(PixelBits) + 1) / 8;
-  return static_cast<size_t>(Count) * pixelSize + (static_cast<size_t>(Count) + 127) / 128;
+  const size_t count = Count;
+  const size_t runOverhead = pixelSize < 2 ? (2 - pixelSize) * (count / 2) : 0;
+  return count * pixelSize + runOverhead + count / 128 + 1;
 }
 
 void TTargaRLEDecoder::Encode(const uint8_t* Source, uint8_t* Dest, uint32_t Count, uint32_t& BytesStored) {
