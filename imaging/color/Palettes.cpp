@@ -90,12 +90,23 @@ HPALETTE TColorManager::CreateColorPalette(const TPointerArray& Data, TRawPalett
 
   // Depth adaptation: the indexed converters rescale index v of a source depth to
   // v × TargetMax div SourceMax, so target entry i shows raw entry i × SourceMax div TargetMax.
+  // Where the two maxima are not multiples of each other (depths of 3, 5, 6 or 7 bits) that entry
+  // can be one the converter never sends to i; then i shows the smallest raw entry that does
+  // (the quotient rounded up), so every index the converter writes shows its own colour.
   const uint32_t sourceMax = (uint32_t(1) << FSourceBitsPerSample) - 1;
   const uint32_t targetMax = (uint32_t(1) << FTargetBitsPerSample) - 1;
+  auto rescale = [](uint64_t v, uint64_t numerator, uint64_t denominator) { return uint32_t(v * numerator / denominator); };
   std::vector<TPaletteEntry> palette;
   if (FTargetBitsPerSample <= 8 && sourceMax != targetMax) {
     palette.resize(targetMax + 1);
-    for (uint32_t i = 0; i <= targetMax; ++i) palette[i] = entryOf(uint32_t(uint64_t(i) * sourceMax / targetMax));
+    for (uint32_t i = 0; i <= targetMax; ++i) {
+      uint32_t v = rescale(i, sourceMax, targetMax);
+      if (rescale(v, targetMax, sourceMax) != i) {
+        const uint32_t up = uint32_t((uint64_t(i) * sourceMax + targetMax - 1) / targetMax);
+        if (up <= sourceMax && rescale(up, targetMax, sourceMax) == i) v = up;
+      }
+      palette[i] = entryOf(v);
+    }
   } else {
     palette.resize(ColorCount < 256 ? ColorCount : 256);
     for (uint32_t i = 0; i < palette.size(); ++i) palette[i] = entryOf(i);
