@@ -1,0 +1,309 @@
+// Which desktop backend a session gets, and what each backend runs (through a recording runner).
+
+#include <filesystem>
+
+#include "PlatformTestTools.h"
+#include "platform/Desktop.h"
+#include "platform/Registry.h"
+#include "platform/System.h"
+
+namespace muralo {
+namespace {
+
+using test::ReadFile;
+using test::TFakeRunner;
+using test::TXdgSandbox;
+using test::WriteFile;
+using Lines = std::vector<TCommandLine>;
+
+TEST(DesktopDetection, FollowsTheSessionAndTheOverride) {
+  struct Case {
+    const char* Name;
+    TDesktopEnvironment Env;
+    TDesktopKind Expected;
+  };
+  const Case cases[] = {
+      {"GNOME on Wayland", {"", "GNOME", "gnome", "", "wayland-0", ":0"}, TDesktopKind::dkGnome},
+      {"Ubuntu's list", {"", "ubuntu:GNOME", "", "", "", ":0"}, TDesktopKind::dkGnome},
+      {"GNOME Flashback", {"", "GNOME-Flashback:GNOME", "", "", "", ":0"}, TDesktopKind::dkGnome},
+      {"Budgie", {"", "Budgie:GNOME", "", "", "", ":0"}, TDesktopKind::dkGnome},
+      {"Unity", {"", "Unity", "", "", "", ":0"}, TDesktopKind::dkGnome},
+      {"Cinnamon", {"", "X-Cinnamon", "", "", "", ":0"}, TDesktopKind::dkCinnamon},
+      {"MATE", {"", "MATE", "", "", "", ":0"}, TDesktopKind::dkMate},
+      {"Plasma", {"", "KDE", "plasma", "", "wayland-0", ""}, TDesktopKind::dkKde},
+      {"Xfce", {"", "XFCE", "xfce", "", "", ":0.0"}, TDesktopKind::dkXfce},
+      {"sway", {"", "sway", "", "/run/user/1000/sway-ipc.sock", "wayland-1", ""}, TDesktopKind::dkWlroots},
+      {"Hyprland", {"", "Hyprland", "", "", "wayland-1", ""}, TDesktopKind::dkWlroots},
+      {"sway without XDG_CURRENT_DESKTOP", {"", "", "", "/run/user/1000/sway.sock", "wayland-1", ":1"},
+       TDesktopKind::dkWlroots},
+      {"i3", {"", "i3", "", "", "", ":0"}, TDesktopKind::dkX11},
+      {"LXDE", {"", "LXDE", "", "", "", ":0"}, TDesktopKind::dkX11},
+      {"bare X session", {"", "", "", "", "", ":0"}, TDesktopKind::dkX11},
+      {"unknown desktop on X", {"", "Foo", "", "", "", ":0"}, TDesktopKind::dkX11},
+      {"DESKTOP_SESSION only", {"", "", "mate", "", "", ":0"}, TDesktopKind::dkMate},
+      {"unknown Wayland compositor", {"", "", "", "", "wayland-0", ""}, TDesktopKind::dkWlroots},
+      {"no display at all", {"", "", "", "", "", ""}, TDesktopKind::dkNone},
+      {"override beats the session", {"x11", "GNOME", "", "", "wayland-0", ":0"}, TDesktopKind::dkX11},
+      {"override in capitals", {"KDE", "XFCE", "", "", "", ":0"}, TDesktopKind::dkKde},
+      {"override sway", {"sway", "", "", "", "", ":0"}, TDesktopKind::dkWlroots},
+      {"override wlroots", {"wlroots", "GNOME", "", "", "", ":0"}, TDesktopKind::dkWlroots},
+      {"override cinnamon", {"cinnamon", "", "", "", "", ":0"}, TDesktopKind::dkCinnamon},
+      {"override mate", {"mate", "GNOME", "", "", "", ":0"}, TDesktopKind::dkMate},
+      {"override xfce", {"xfce", "", "", "", "", ""}, TDesktopKind::dkXfce},
+      {"override gnome", {"gnome", "", "", "", "", ":0"}, TDesktopKind::dkGnome},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_EQ(DesktopKindName(DetectDesktop(c.Env)), std::string(DesktopKindName(c.Expected)));
+  }
+}
+
+TEST(DesktopDetection, AnUnknownOverrideIsToldAndIgnored) {
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(DetectDesktop({"amiga", "XFCE", "", "", "", ":0"}), TDesktopKind::dkXfce);
+  const std::string told = testing::internal::GetCapturedStderr();
+  EXPECT_NE(told.find("MURALO_DESKTOP=amiga"), std::string::npos) << told;
+  EXPECT_FALSE(DesktopKindFromName("amiga"));
+  EXPECT_EQ(DesktopKindFromName("Sway"), TDesktopKind::dkWlroots);
+}
+
+TEST(FileUri, EncodesEverythingButUnreservedCharacters) {
+  EXPECT_EQ(FileUri("/home/ann/.local/share/muralo/muralo.bmp"), "file:///home/ann/.local/share/muralo/muralo.bmp");
+  EXPECT_EQ(FileUri("/a b/été#1%?.bmp"), "file:///a%20b/%C3%A9t%C3%A9%231%25%3F.bmp");
+  EXPECT_EQ(FileUri("/x'\"\\y"), "file:///x%27%22%5Cy");
+}
+
+class DesktopBackendTest : public ::testing::Test {
+protected:
+  TXdgSandbox Sandbox;
+  TFakeRunner Runner;
+  TBackendDirs Dirs{Sandbox.Data + "/muralo", Sandbox.Runtime};
+  std::string Bmp = Sandbox.Data + "/muralo/muralo.bmp";
+
+  void SetUp() override {
+    std::filesystem::create_directories(Dirs.DataDir);
+    WriteFile(Bmp, "BM picture bytes");
+  }
+  void Apply(TDesktopKind kind, TWallpaperStyle style) { CreateDesktopBackend(kind, Runner, Dirs)->Apply(Bmp, style); }
+  std::vector<std::string> Copies(const std::string& prefix) const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(Dirs.DataDir))
+      if (entry.path().filename().string().rfind(prefix, 0) == 0) names.push_back(entry.path().string());
+    return names;
+  }
+};
+
+TEST_F(DesktopBackendTest, GnomeSetsBothPictureUrisAndThePlacement) {
+  const std::string uri = FileUri(Bmp);
+  Apply(TDesktopKind::dkGnome, TWallpaperStyle::wsTiled);
+  EXPECT_EQ(Runner.Runs, (Lines{
+                             {"gsettings", "set", "org.gnome.desktop.background", "picture-options", "wallpaper"},
+                             {"gsettings", "set", "org.gnome.desktop.background", "picture-uri", uri},
+                             {"gsettings", "set", "org.gnome.desktop.background", "picture-uri-dark", uri},
+                         }));
+  Runner.Runs.clear();
+  // A GNOME without the dark key answers with an error; that is no failure.
+  Runner.Answers["gsettings set org.gnome.desktop.background picture-uri-dark"] = {1, ""};
+  Apply(TDesktopKind::dkGnome, TWallpaperStyle::wsCentred);
+  ASSERT_EQ(Runner.Runs.size(), 3u);
+  EXPECT_EQ(Runner.Runs[0].back(), "centered");
+}
+
+TEST_F(DesktopBackendTest, CinnamonAndMateUseTheirOwnSchemas) {
+  Apply(TDesktopKind::dkCinnamon, TWallpaperStyle::wsCentred);
+  Apply(TDesktopKind::dkMate, TWallpaperStyle::wsTiled);
+  EXPECT_EQ(Runner.Runs, (Lines{
+                             {"gsettings", "set", "org.cinnamon.desktop.background", "picture-options", "centered"},
+                             {"gsettings", "set", "org.cinnamon.desktop.background", "picture-uri", FileUri(Bmp)},
+                             {"gsettings", "set", "org.mate.background", "picture-options", "wallpaper"},
+                             {"gsettings", "set", "org.mate.background", "picture-filename", Bmp},
+                         }));
+}
+
+TEST_F(DesktopBackendTest, AFailingCommandIsAnError) {
+  Runner.Answers["gsettings"] = {-1, ""};
+  EXPECT_THROW(Apply(TDesktopKind::dkGnome, TWallpaperStyle::wsTiled), EDesktopError);
+  Runner.Answers["gsettings"] = {4, ""};
+  try {
+    Apply(TDesktopKind::dkMate, TWallpaperStyle::wsTiled);
+    FAIL() << "no error";
+  } catch (const EDesktopError& error) {
+    EXPECT_NE(std::string(error.what()).find("code 4"), std::string::npos) << error.what();
+  }
+}
+
+TEST_F(DesktopBackendTest, PlasmaGetsAFreshCopyPerChangeOnEveryDesktop) {
+  Apply(TDesktopKind::dkKde, TWallpaperStyle::wsTiled);
+  ASSERT_EQ(Runner.Runs.size(), 1u);
+  const std::vector<std::string> first = Copies("muralo-kde-");
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(ReadFile(first[0]), "BM picture bytes");
+  const TCommandLine& call = Runner.Runs[0];
+  ASSERT_EQ(call.size(), 8u);
+  EXPECT_EQ(TCommandLine(call.begin(), call.end() - 1),
+            (TCommandLine{"dbus-send", "--session", "--type=method_call", "--print-reply", "--dest=org.kde.plasmashell",
+                          "/PlasmaShell", "org.kde.PlasmaShell.evaluateScript"}));
+  const std::string script = call.back();
+  EXPECT_EQ(script.rfind("string:", 0), 0u);
+  EXPECT_NE(script.find("desktops()"), std::string::npos);
+  EXPECT_NE(script.find("for (var i = 0; i < all.length; i++)"), std::string::npos);
+  EXPECT_NE(script.find("d.wallpaperPlugin = \"org.kde.image\""), std::string::npos);
+  EXPECT_NE(script.find("d.writeConfig(\"Image\", \"" + FileUri(first[0]) + "\")"), std::string::npos) << script;
+  EXPECT_NE(script.find("d.writeConfig(\"FillMode\", 3)"), std::string::npos) << script;
+
+  Apply(TDesktopKind::dkKde, TWallpaperStyle::wsCentred);
+  const std::vector<std::string> second = Copies("muralo-kde-");
+  ASSERT_EQ(second.size(), 1u);  // the earlier copy is gone
+  EXPECT_NE(second[0], first[0]);
+  EXPECT_NE(Runner.Runs[1].back().find("d.writeConfig(\"FillMode\", 6)"), std::string::npos);
+  EXPECT_NE(Runner.Runs[1].back().find(FileUri(second[0])), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(Bmp));
+
+  // Plasma not answering: the new copy goes, the shown one stays.
+  Runner.Answers["dbus-send"] = {1, ""};
+  EXPECT_THROW(Apply(TDesktopKind::dkKde, TWallpaperStyle::wsCentred), EDesktopError);
+  EXPECT_EQ(Copies("muralo-kde-"), second);
+}
+
+TEST_F(DesktopBackendTest, XfceSetsEveryBackdropWithItsStyle) {
+  Runner.Answers["xfconf-query -c xfce4-desktop -l"] = {0,
+                                                         "/backdrop/screen0/monitor0/workspace0/color-style\n"
+                                                         "/backdrop/screen0/monitor0/workspace0/last-image\n"
+                                                         "/backdrop/screen0/monitorHDMI-1/workspace1/last-image\n"
+                                                         "/backdrop/single-workspace-mode\n"
+                                                         "/desktop-icons/style\n"};
+  Apply(TDesktopKind::dkXfce, TWallpaperStyle::wsTiled);
+  const std::vector<std::string> copies = Copies("muralo-xfce-");
+  ASSERT_EQ(copies.size(), 1u);
+  const std::string p0 = "/backdrop/screen0/monitor0/workspace0/";
+  const std::string p1 = "/backdrop/screen0/monitorHDMI-1/workspace1/";
+  EXPECT_EQ(Runner.Runs,
+            (Lines{
+                {"xfconf-query", "-c", "xfce4-desktop", "-l"},
+                {"xfconf-query", "-c", "xfce4-desktop", "-p", p0 + "image-style", "-n", "-t", "int", "-s", "2"},
+                {"xfconf-query", "-c", "xfce4-desktop", "-p", p0 + "last-image", "-s", copies[0]},
+                {"xfconf-query", "-c", "xfce4-desktop", "-p", p1 + "image-style", "-n", "-t", "int", "-s", "2"},
+                {"xfconf-query", "-c", "xfce4-desktop", "-p", p1 + "last-image", "-s", copies[0]},
+            }));
+  Runner.Runs.clear();
+  Apply(TDesktopKind::dkXfce, TWallpaperStyle::wsCentred);
+  ASSERT_EQ(Runner.Runs.size(), 5u);
+  EXPECT_EQ(Runner.Runs[1].back(), "1");
+  const std::vector<std::string> after = Copies("muralo-xfce-");
+  ASSERT_EQ(after.size(), 1u);
+  EXPECT_NE(after[0], copies[0]);
+}
+
+TEST_F(DesktopBackendTest, XfceWithoutBackdropsIsAnError) {
+  Runner.Answers["xfconf-query -c xfce4-desktop -l"] = {0, "/desktop-icons/style\n"};
+  EXPECT_THROW(Apply(TDesktopKind::dkXfce, TWallpaperStyle::wsTiled), EDesktopError);
+  EXPECT_TRUE(Copies("muralo-xfce-").empty());
+}
+
+TEST_F(DesktopBackendTest, SwaybgStartsTheNewOneBeforeEndingTheOld) {
+  Apply(TDesktopKind::dkWlroots, TWallpaperStyle::wsTiled);
+  EXPECT_EQ(Runner.Spawns, (Lines{{"swaybg", "-i", Bmp, "-m", "tile", "-c", "#000000"}}));
+  EXPECT_TRUE(Runner.Terminated.empty());  // nothing to replace on the first change
+  EXPECT_EQ(ReadFile(Sandbox.Runtime + "/muralo-swaybg.pid"), "4000\n");
+
+  // A later run of the program (the id survives in the runtime directory).
+  TFakeRunner later;
+  later.NextPid = 5000;
+  CreateDesktopBackend(TDesktopKind::dkWlroots, later, Dirs)->Apply(Bmp, TWallpaperStyle::wsCentred);
+  EXPECT_EQ(later.Spawns, (Lines{{"swaybg", "-i", Bmp, "-m", "center", "-c", "#000000"}}));
+  ASSERT_EQ(later.Sleeps.size(), 1u);
+  EXPECT_GT(later.Sleeps[0], 0);
+  EXPECT_EQ(later.Terminated, (std::vector<std::pair<long, std::string>>{{4000, "swaybg"}}));
+  EXPECT_EQ(ReadFile(Sandbox.Runtime + "/muralo-swaybg.pid"), "5000\n");
+
+  TFakeRunner broken;
+  broken.SpawnFails = true;
+  EXPECT_THROW(CreateDesktopBackend(TDesktopKind::dkWlroots, broken, Dirs)->Apply(Bmp, TWallpaperStyle::wsTiled),
+               EDesktopError);
+  EXPECT_TRUE(broken.Terminated.empty());  // the running one stays when its successor cannot start
+}
+
+TEST_F(DesktopBackendTest, TheWallpaperCallFollowsTileWallpaper) {
+  const std::string hive = Sandbox.Config + "/muralo/registry.reg";
+  const TDesktopEnvironment gnome{"", "GNOME", "", "", "wayland-0", ""};
+  struct Case {
+    const char* Name;
+    const char* Tile;  // nullptr: not written
+    const char* Expected;
+  };
+  const Case cases[] = {
+      {"first run, no value: centred as on Windows", nullptr, "centered"},
+      {"tiled", "1", "wallpaper"},
+      {"centred", "0", "centered"},
+      {"anything but 1", "2", "centered"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    if (c.Tile) {
+      TRegistry registry(hive);
+      ASSERT_TRUE(registry.OpenKey("Control Panel\\Desktop", false));
+      registry.WriteString("TileWallpaper", c.Tile);
+    }
+    Runner.Runs.clear();
+    SetDesktopWallpaper(Bmp, hive, gnome, Runner, Dirs);
+    ASSERT_EQ(Runner.Runs.size(), 3u);
+    EXPECT_EQ(Runner.Runs[0].back(), c.Expected);
+    EXPECT_EQ(Runner.Runs[1].back(), FileUri(Bmp));
+  }
+}
+
+TEST_F(DesktopBackendTest, TheWallpaperCallReportsFailuresOnStderrOnly) {
+  const std::string hive = Sandbox.Config + "/muralo/registry.reg";
+  Runner.Answers["gsettings"] = {1, ""};
+  testing::internal::CaptureStderr();
+  SetDesktopWallpaper(Bmp, hive, {"mate", "", "", "", "", ""}, Runner, Dirs);
+  SetDesktopWallpaper(Bmp, hive, {"", "", "", "", "", ""}, Runner, Dirs);
+  const std::string told = testing::internal::GetCapturedStderr();
+  EXPECT_NE(told.find("fond d'écran non appliqué (mate)"), std::string::npos) << told;
+  EXPECT_NE(told.find("aucun bureau"), std::string::npos) << told;
+}
+
+TEST_F(DesktopBackendTest, SystemParametersInfoRecordsTheWallpaperAndApplies) {
+  setenv("MURALO_DESKTOP", "mate", 1);
+  // The real runner with a PATH holding only a stand-in gsettings that logs its arguments.
+  const std::string bin = Sandbox.Root + "/bin";
+  std::filesystem::create_directories(bin);
+  const std::string log = Sandbox.Root + "/gsettings.log";
+  WriteFile(bin + "/gsettings", "#!/bin/sh\necho \"$@\" >> '" + log + "'\n");
+  std::filesystem::permissions(bin + "/gsettings", std::filesystem::perms::owner_all);
+  const char* oldPath = std::getenv("PATH");
+  const std::string savedPath = oldPath ? oldPath : "";
+  setenv("PATH", (bin + ":/usr/bin:/bin").c_str(), 1);
+  EXPECT_FALSE(SystemParametersInfo(99, 0, Bmp, SPIF_UPDATEINIFILE));
+  EXPECT_TRUE(SystemParametersInfo(SPI_SETDESKWALLPAPER, 0, Bmp, SPIF_UPDATEINIFILE));
+  setenv("PATH", savedPath.c_str(), 1);
+  unsetenv("MURALO_DESKTOP");
+  EXPECT_EQ(ReadFile(log), "set org.mate.background picture-options centered\n"
+                           "set org.mate.background picture-filename " + Bmp + "\n");
+  TRegistry registry;
+  ASSERT_TRUE(registry.OpenKey("\\Control Panel\\Desktop", false));
+  EXPECT_EQ(registry.ReadString("Wallpaper"), Bmp);
+}
+
+TEST(SystemFacts, DataDirectoryAndScreenSize) {
+  TXdgSandbox sandbox;
+  EXPECT_EQ(GetWindowsDirectory(), sandbox.Data + "/muralo");
+  EXPECT_TRUE(std::filesystem::is_directory(sandbox.Data + "/muralo"));
+  EXPECT_EQ(WallpaperFileName(), sandbox.Data + "/muralo/muralo.bmp");
+  EXPECT_EQ(RuntimeDir(), sandbox.Runtime);
+  SetScreenSize(1280, 1024);
+  EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 1280);
+  EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 1024);
+  EXPECT_EQ(GetSystemMetrics(2), 0);
+  SetScreenSize(0, 0);
+  // A runtime directory others can enter is not used.
+  chmod(sandbox.Runtime.c_str(), 0755);
+  EXPECT_EQ(RuntimeDir(), sandbox.Config + "/muralo");
+  // Relative XDG values are invalid and ignored.
+  const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "/";
+  setenv("XDG_CONFIG_HOME", "relative/dir", 1);
+  EXPECT_EQ(ConfigHome(), home + "/.config");
+}
+
+}  // namespace
+}  // namespace muralo

@@ -1,0 +1,298 @@
+// The X11 root-window wallpaper under a private Xvfb: the pixels of the root pixmap, and that
+// repeated changes free what the previous change left on the server.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "PlatformTestTools.h"
+#include "classlib/Bitmap.h"
+#include "platform/Desktop.h"
+#include "platform/System.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace muralo {
+namespace {
+
+constexpr int kScreenW = 320, kScreenH = 240;
+
+// Xvfb on a display number it picks itself (-displayfd), torn down with the test.
+class TXvfb {
+public:
+  explicit TXvfb(int depth = 24) {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    Pid = fork();
+    if (Pid == 0) {
+      close(fds[0]);
+      int null = open("/dev/null", O_WRONLY);
+      dup2(null, STDERR_FILENO);
+      const std::string screen = std::to_string(kScreenW) + "x" + std::to_string(kScreenH) + "x" + std::to_string(depth);
+      const std::string fd = std::to_string(fds[1]);
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-noreset", "-nolisten", "tcp",
+             static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    std::string number;
+    pollfd wait{fds[0], POLLIN, 0};
+    while (poll(&wait, 1, 20000) > 0) {
+      char c;
+      if (read(fds[0], &c, 1) != 1 || c == '\n') break;
+      number += c;
+    }
+    close(fds[0]);
+    if (!number.empty()) Name = ":" + number;
+  }
+  ~TXvfb() {
+    if (Pid > 0) {
+      kill(Pid, SIGTERM);
+      int status;
+      waitpid(Pid, &status, 0);
+    }
+  }
+  TXvfb(const TXvfb&) = delete;
+  TXvfb& operator=(const TXvfb&) = delete;
+
+  std::string Name;  // ":N", empty when Xvfb did not start
+  pid_t Pid = -1;
+};
+
+struct TDisplayCloser {
+  void operator()(Display* d) const { XCloseDisplay(d); }
+};
+using TDisplayPtr = std::unique_ptr<Display, TDisplayCloser>;
+
+int lastError = 0;
+int RecordError(Display*, XErrorEvent* e) {
+  lastError = e->error_code;
+  return 0;
+}
+
+Pixmap RootProperty(Display* d, const char* name) {
+  Atom type;
+  int format;
+  unsigned long n, after;
+  unsigned char* data = nullptr;
+  Pixmap p = None;
+  if (XGetWindowProperty(d, DefaultRootWindow(d), XInternAtom(d, name, False), 0, 1, False, XA_PIXMAP, &type, &format,
+                         &n, &after, &data) == Success &&
+      type == XA_PIXMAP && n == 1)
+    p = static_cast<Pixmap>(*reinterpret_cast<unsigned long*>(data));
+  if (data) XFree(data);
+  return p;
+}
+
+// Whether a pixmap still exists on the server (XGetGeometry gives BadDrawable once it is freed).
+bool PixmapExists(Display* d, Pixmap p) {
+  XSync(d, False);
+  lastError = 0;
+  XErrorHandler old = XSetErrorHandler(RecordError);
+  Window root;
+  int x, y;
+  unsigned w, h, border, depth;
+  Status ok = XGetGeometry(d, p, &root, &x, &y, &w, &h, &border, &depth);
+  XSync(d, False);
+  XSetErrorHandler(old);
+  return ok && lastError == 0;
+}
+
+// A picture whose every pixel differs from its neighbours.
+std::unique_ptr<TBitmap> Picture(int w, int h) {
+  auto picture = std::make_unique<TBitmap>();
+  TBitmap& b = *picture;
+  b.SetPixelFormat(TPixelFormat::pf24bit);
+  b.SetSize(w, h);
+  std::vector<uint8_t> row(static_cast<size_t>(w) * 4);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      row[x * 4 + 0] = static_cast<uint8_t>(200 - 3 * y);  // blue
+      row[x * 4 + 1] = static_cast<uint8_t>(7 * y + x);    // green
+      row[x * 4 + 2] = static_cast<uint8_t>(11 * x + 1);   // red
+      row[x * 4 + 3] = 255;
+    }
+    b.WriteRowBGRA(y, row.data());
+  }
+  return picture;
+}
+
+unsigned long Rgb(const TBitmap& b, int x, int y) {
+  TColor c = b.Pixel(x, y);  // COLORREF 0x00BBGGRR
+  return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
+}
+
+class X11WallpaperTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_FALSE(Server.Name.empty()) << "Xvfb (package xvfb) is needed for the X11 wallpaper tests";
+    Viewer.reset(XOpenDisplay(Server.Name.c_str()));
+    ASSERT_TRUE(Viewer);
+  }
+
+  // The root pixmap as both properties name it, read back pixel by pixel.
+  XImage* RootImage() {
+    Display* d = Viewer.get();
+    Pixmap p = RootProperty(d, "_XROOTPMAP_ID");
+    EXPECT_NE(p, static_cast<Pixmap>(None));
+    EXPECT_EQ(RootProperty(d, "ESETROOT_PMAP_ID"), p);
+    if (p == None) return nullptr;
+    return XGetImage(d, p, 0, 0, kScreenW, kScreenH, AllPlanes, ZPixmap);
+  }
+
+  // Every screen pixel against what the picture puts there (expected(x, y) < 0 means black).
+  template <typename Expect>
+  void CheckScreen(Expect&& expected) {
+    XImage* image = RootImage();
+    ASSERT_NE(image, nullptr);
+    int wrong = 0;
+    for (int y = 0; y < kScreenH; ++y)
+      for (int x = 0; x < kScreenW; ++x) {
+        const unsigned long want = expected(x, y), got = XGetPixel(image, x, y) & 0xFFFFFF;
+        if (got != want && ++wrong <= 5) ADD_FAILURE() << "pixel " << x << "," << y << ": " << std::hex << got << " not " << want;
+      }
+    EXPECT_EQ(wrong, 0);
+    XDestroyImage(image);
+  }
+
+  test::TXdgSandbox Sandbox;
+  TXvfb Server;
+  TDisplayPtr Viewer;
+};
+
+TEST_F(X11WallpaperTest, TilesFromTheTopLeft) {
+  const auto picture = Picture(7, 5);
+  SetX11RootWallpaper(*picture, TWallpaperStyle::wsTiled, Server.Name);
+  CheckScreen([&](int x, int y) { return Rgb(*picture, x % 7, y % 5); });
+}
+
+TEST_F(X11WallpaperTest, CentresOnBlack) {
+  const auto picture = Picture(51, 30);
+  SetX11RootWallpaper(*picture, TWallpaperStyle::wsCentred, Server.Name);
+  const int ox = (kScreenW - 51) / 2, oy = (kScreenH - 30) / 2;
+  CheckScreen([&](int x, int y) -> unsigned long {
+    if (x < ox || y < oy || x >= ox + 51 || y >= oy + 30) return 0;
+    return Rgb(*picture, x - ox, y - oy);
+  });
+}
+
+TEST_F(X11WallpaperTest, APictureLargerThanTheScreenShowsItsCentreOrItsTopLeft) {
+  const auto picture = Picture(400, 300);
+  SetX11RootWallpaper(*picture, TWallpaperStyle::wsCentred, Server.Name);
+  CheckScreen([&](int x, int y) { return Rgb(*picture, x + 40, y + 30); });
+  SetX11RootWallpaper(*picture, TWallpaperStyle::wsTiled, Server.Name);
+  CheckScreen([&](int x, int y) { return Rgb(*picture, x, y); });
+}
+
+TEST_F(X11WallpaperTest, AnIndexedPictureShowsItsPaletteColours) {
+  TBitmap picture;
+  picture.SetPixelFormat(TPixelFormat::pf8bit);
+  std::vector<TPaletteEntry> entries = {{255, 0, 0, 0}, {0, 0, 255, 0}, {10, 20, 30, 0}};
+  picture.SetPalette(CreatePalette(entries));
+  picture.SetSize(3, 1);
+  picture.RowData(0)[0] = 0;
+  picture.RowData(0)[1] = 1;
+  picture.RowData(0)[2] = 2;
+  SetX11RootWallpaper(picture, TWallpaperStyle::wsTiled, Server.Name);
+  const unsigned long colours[3] = {0xFF0000, 0x0000FF, 0x0A141E};
+  CheckScreen([&](int x, int) { return colours[x % 3]; });
+}
+
+TEST_F(X11WallpaperTest, AnEmptyPictureGivesABlackScreen) {
+  SetX11RootWallpaper(TBitmap(), TWallpaperStyle::wsCentred, Server.Name);
+  CheckScreen([](int, int) { return 0ul; });
+}
+
+TEST_F(X11WallpaperTest, RepeatedChangesFreeThePreviousPixmap) {
+  Display* d = Viewer.get();
+  std::vector<Pixmap> seen;
+  for (int change = 0; change < 12; ++change) {
+    SCOPED_TRACE(change);
+    SetX11RootWallpaper(*Picture(5 + change, 5), change % 2 ? TWallpaperStyle::wsTiled : TWallpaperStyle::wsCentred,
+                        Server.Name);
+    const Pixmap now = RootProperty(d, "_XROOTPMAP_ID");
+    ASSERT_NE(now, static_cast<Pixmap>(None));
+    EXPECT_TRUE(PixmapExists(d, now));  // kept after the setter's connection closed
+    // The server hands a freed client's id range to the next client, so an id may come back.
+    for (Pixmap old : seen) {
+      if (old != now) {
+        EXPECT_FALSE(PixmapExists(d, old)) << "pixmap " << old << " leaked";
+      }
+    }
+    if (std::find(seen.begin(), seen.end(), now) == seen.end()) seen.push_back(now);
+  }
+  // Each change connects before it frees the previous setter, so two client slots take turns;
+  // a leak would use a new slot (a new id range) at every change.
+  EXPECT_LE(seen.size(), 2u);
+}
+
+TEST_F(X11WallpaperTest, APixmapOfALiveDesktopProgramIsLeftAlone) {
+  // Another program draws the desktop: it names its pixmap in _XROOTPMAP_ID only. Freeing it (by
+  // killing its client) would kill that program's connection.
+  Display* d = Viewer.get();
+  Window root = DefaultRootWindow(d);
+  Pixmap theirs = XCreatePixmap(d, root, 4, 4, static_cast<unsigned>(DefaultDepth(d, DefaultScreen(d))));
+  unsigned long id = theirs;
+  XChangeProperty(d, root, XInternAtom(d, "_XROOTPMAP_ID", False), XA_PIXMAP, 32, PropModeReplace,
+                  reinterpret_cast<unsigned char*>(&id), 1);
+  XSync(d, False);
+  SetX11RootWallpaper(*Picture(4, 4), TWallpaperStyle::wsTiled, Server.Name);
+  EXPECT_TRUE(PixmapExists(d, theirs));
+  EXPECT_NE(RootProperty(d, "_XROOTPMAP_ID"), theirs);
+}
+
+TEST_F(X11WallpaperTest, TheScreenSizeComesFromTheDisplayUnlessTheProgramTellsIt) {
+  const char* old = std::getenv("DISPLAY");
+  const std::string saved = old ? old : "";
+  setenv("DISPLAY", Server.Name.c_str(), 1);
+  SetScreenSize(0, 0);
+  const TScreenSize size = PrimaryScreenSize();
+  SetScreenSize(1920, 1080);
+  const TScreenSize told = PrimaryScreenSize();
+  SetScreenSize(0, 0);
+  if (old)
+    setenv("DISPLAY", saved.c_str(), 1);
+  else
+    unsetenv("DISPLAY");
+  EXPECT_EQ(size.Width, kScreenW);
+  EXPECT_EQ(size.Height, kScreenH);
+  EXPECT_EQ(told.Width, 1920);
+  EXPECT_EQ(told.Height, 1080);
+}
+
+TEST_F(X11WallpaperTest, AnUnreachableDisplayIsAnError) {
+  EXPECT_THROW(SetX11RootWallpaper(*Picture(2, 2), TWallpaperStyle::wsTiled, ":987654"), EDesktopError);
+}
+
+TEST(X11WallpaperDepth16, PlacesTheChannelsOfA565Visual) {
+  test::TXdgSandbox sandbox;
+  TXvfb server(16);
+  ASSERT_FALSE(server.Name.empty()) << "Xvfb (package xvfb) is needed for the X11 wallpaper tests";
+  const auto picture = Picture(9, 4);
+  SetX11RootWallpaper(*picture, TWallpaperStyle::wsTiled, server.Name);
+  TDisplayPtr d(XOpenDisplay(server.Name.c_str()));
+  ASSERT_TRUE(d);
+  ASSERT_EQ(DefaultDepth(d.get(), 0), 16);
+  Pixmap p = RootProperty(d.get(), "_XROOTPMAP_ID");
+  XImage* image = XGetImage(d.get(), p, 0, 0, kScreenW, kScreenH, AllPlanes, ZPixmap);
+  ASSERT_NE(image, nullptr);
+  int wrong = 0;
+  for (int y = 0; y < kScreenH; ++y)
+    for (int x = 0; x < kScreenW; ++x) {
+      TColor c = picture->Pixel(x % 9, y % 4);
+      unsigned long want = ((c & 0xF8) << 8) | (((c >> 8) & 0xFC) << 3) | (((c >> 16) & 0xF8) >> 3);
+      if (XGetPixel(image, x, y) != want) ++wrong;
+    }
+  EXPECT_EQ(wrong, 0);
+  XDestroyImage(image);
+}
+
+}  // namespace
+}  // namespace muralo
