@@ -64,9 +64,12 @@ const MagickCase kMagickCases[] = {
     {"v5_555", "-define bmp:subtype=RGB555", "", TPixelFormat::pf15bit, 124, 16, 3},
 };
 
+void PrintTo(const MagickCase& c, std::ostream* os) { *os << c.name; }
+
 struct Size {
   int w, h;
 };
+void PrintTo(const Size& s, std::ostream* os) { *os << s.w << "x" << s.h; }
 const Size kSizes[] = {{13, 7}, {9, 3}, {32, 5}, {6, 6}};
 
 class BmpMagick : public ::testing::TestWithParam<std::tuple<MagickCase, Size>> {};

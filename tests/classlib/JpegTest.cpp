@@ -47,6 +47,8 @@ struct JpegCase {
   bool grayscale, progressive;
 };
 
+void PrintTo(const JpegCase& c, std::ostream* os) { *os << c.name; }
+
 const JpegCase kCases[] = {
     {"baseline_420", "-quality 85", 64, 48, false, false},
     {"baseline_444_odd", "-quality 92 -sample 1x1", 17, 9, false, false},
