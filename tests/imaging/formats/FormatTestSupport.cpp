@@ -40,12 +40,9 @@ void WriteBytes(const std::string& file, const std::vector<uint8_t>& bytes) {
   if (!out) throw std::runtime_error("cannot write " + file);
 }
 
-TOracleImage OracleDecode(const std::string& file, bool alpha) {
-  const std::string out = file + (alpha ? ".oracle.pam" : ".oracle.ppm");
-  // PAM keeps the alpha channel; PPM is plain RGB. Both carry their size in a text header.
-  // -auto-orient: ImageMagick keeps a file's stored row order and only records the orientation;
-  // the comparison wants the picture as the file's orientation presents it.
-  RunTool("convert-im6.q16 '" + file + "' -auto-orient -depth 8 " + (alpha ? "pam:'" : "ppm:'") + out + "'");
+namespace {
+// PAM keeps the alpha channel; PPM is plain RGB. Both carry their size in a text header.
+TOracleImage ParseOracleOutput(const std::string& file, const std::string& out, bool alpha) {
   const std::vector<uint8_t> bytes = FileBytes(out);
   TOracleImage image;
   image.Channels = alpha ? 4 : 3;
@@ -80,6 +77,22 @@ TOracleImage OracleDecode(const std::string& file, bool alpha) {
   if (image.Pixels.size() != size_t(image.Width) * image.Height * image.Channels)
     throw std::runtime_error("short oracle output for " + file);
   return image;
+}
+}  // namespace
+
+TOracleImage OracleDecode(const std::string& file, bool alpha) {
+  const std::string out = file + (alpha ? ".oracle.pam" : ".oracle.ppm");
+  // -auto-orient: ImageMagick keeps a file's stored row order and only records the orientation;
+  // the comparison wants the picture as the file's orientation presents it.
+  RunTool("convert-im6.q16 '" + file + "' -auto-orient -depth 8 " + (alpha ? "pam:'" : "ppm:'") + out + "'");
+  return ParseOracleOutput(file, out, alpha);
+}
+
+TOracleImage NetpbmDecode(const std::string& converter, const std::string& file) {
+  const std::string out = file + ".netpbm.ppm";
+  // A converter may write another maximum sample value; pamdepth brings it to 255.
+  RunTool(converter + " '" + file + "' 2>/dev/null | pamdepth 255 > '" + out + "'");
+  return ParseOracleOutput(file, out, false);
 }
 
 void ExpectSamePixels(const TBitmap& bitmap, const TOracleImage& oracle, int tolerance, bool alpha) {

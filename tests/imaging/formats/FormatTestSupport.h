@@ -38,6 +38,9 @@ struct TOracleImage {
 };
 // The oracle's decode of a file (ImageMagick), with alpha when asked.
 TOracleImage OracleDecode(const std::string& file, bool alpha = false);
+// The decode of a netpbm converter that writes a PPM of the file to its standard output
+// (for example "pcxtoppm").
+TOracleImage NetpbmDecode(const std::string& converter, const std::string& file);
 
 // Every pixel of the bitmap equals the oracle's (within the tolerance per sample); reports the
 // first mismatch.
