@@ -8,11 +8,13 @@
 
 #include <memory>
 
+#include "app/Help.h"
 #include "app/QtBridge.h"
 #include "app/SignalWatcher.h"
 #include "app/Splash.h"
 #include "app/SystemServices.h"
 #include "app/Unit1.h"
+#include "app/Unit2.h"
 #include "classlib/Resources.h"
 #include "imaging/FileFormatList.h"
 #include "platform/Registry.h"
@@ -92,11 +94,18 @@ int main(int argc, char** argv) {
     if (image3) services.RunningIcon = ToQIcon(*image3);
     services.OneShot = oneShot;
     services.ProgramDir = ProgramDirectory(argv[0]);
-    services.OpenHelp = [](const std::string& programDir) { ShellOpen(programDir + "muralo.chm"); };
-    services.OpenHelpOnHelp = [] { ShellOpen(GetWindowsDirectory() + "/Help/windows.chm"); };
+    services.OpenHelp = [](const std::string& programDir) { OpenHelp(programDir); };
+    services.OpenHelpOnHelp = [] { OpenHelpOnHelp(); };
+    // The duration dialog is created after the main window, as the windows' order wants.
+    std::unique_ptr<TForm2> form2;
+    services.ChooseDuration = [&form2](int32_t current) -> std::optional<int32_t> {
+      if (!form2) return std::nullopt;
+      return ExecuteDurationDialog(*form2, current);
+    };
 
     TForm1 form(services);
     form.setWindowIcon(services.StoppedIcon);
+    form2 = std::make_unique<TForm2>(&form);
     form.RunGuarded([&] { form.FormCreate(); });
     splash->hide();
     splash.reset();
