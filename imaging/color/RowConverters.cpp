@@ -229,7 +229,7 @@ void TColorManager::RowConvertIndexed8(const TPointerArray& Source, void* Target
     // Whole bytes are copied; in a last, partial byte only the bits of the row's pixels change.
     const uint64_t bits = uint64_t(Count) * s;
     const size_t whole = size_t(bits / 8);
-    std::memcpy(target, source, whole);
+    if (whole != 0) std::memcpy(target, source, whole);
     if (const unsigned rest = unsigned(bits % 8)) {
       const uint8_t keep = uint8_t(0xFF >> rest);
       target[whole] = uint8_t((target[whole] & keep) | (source[whole] & ~keep));
@@ -265,7 +265,7 @@ void TColorManager::RowConvertIndexedBoth16(const TPointerArray& Source, void* T
       Store<uint16_t>(target, ti, Swap16(Load<uint16_t>(source, si)));
     });
   } else if (Mask == 0xFF) {
-    std::memcpy(target, source, size_t(Count) * 2);
+    if (Count != 0) std::memcpy(target, source, size_t(Count) * 2);
   } else {
     ForEachSelected(Count, Mask, [&](uint32_t ti, uint32_t si) {
       Store<uint16_t>(target, ti, Load<uint16_t>(source, si));
