@@ -71,9 +71,14 @@ TOracleImage ParseOracleOutput(const std::string& file, const std::string& out, 
     std::string magic;
     int maxValue = 0;
     header >> magic >> image.Width >> image.Height >> maxValue;
-    if (magic != "P6" || maxValue != 255) throw std::runtime_error("unexpected oracle output for " + file);
+    if ((magic != "P6" && magic != "P5") || maxValue != 255)
+      throw std::runtime_error("unexpected oracle output for " + file);
+    if (magic == "P5") {  // grey: widened to RGB
+      for (size_t i = at; i < bytes.size(); ++i) image.Pixels.insert(image.Pixels.end(), 3, bytes[i]);
+      at = bytes.size();
+    }
   }
-  image.Pixels.assign(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end());
+  image.Pixels.insert(image.Pixels.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end());
   if (image.Pixels.size() != size_t(image.Width) * image.Height * image.Channels)
     throw std::runtime_error("short oracle output for " + file);
   return image;
