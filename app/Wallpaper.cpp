@@ -8,12 +8,12 @@ std::optional<TSize> WallpaperSize(std::optional<TSize> pictureSize, TSize scree
   float ratio = 1.0f;
   if (pictureSize && pictureSize->Height != 0)
     ratio = static_cast<float>(pictureSize->Width) / static_cast<float>(pictureSize->Height);
-  const float sw = static_cast<float>(screen.Width), sh = static_cast<float>(screen.Height);
-  // Each product is stored as a single-precision value before it is compared or truncated.
-  volatile float product = sh * ratio;
-  if (sw >= product) return TSize{static_cast<int>(product), screen.Height};
-  volatile float quotient = sw / ratio;
-  return TSize{screen.Width, static_cast<int>(quotient)};
+  // Only the comparison rounds the product to single precision; the sides themselves are
+  // truncated from the exact (wider) product and quotient, so 1024 / 1.7777778f gives 575.
+  const volatile float product = static_cast<float>(screen.Height) * ratio;
+  if (static_cast<float>(screen.Width) >= product)
+    return TSize{static_cast<int>(static_cast<double>(screen.Height) * static_cast<double>(ratio)), screen.Height};
+  return TSize{screen.Width, static_cast<int>(static_cast<double>(screen.Width) / static_cast<double>(ratio))};
 }
 
 int NextEntryIndex(int count, int index, bool ordered, uint32_t random31) {

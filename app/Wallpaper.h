@@ -37,7 +37,8 @@ struct TWallpaperOptions {
 };
 
 // Bitmap size for a picture of pictureSize (nullopt when the size cannot be read) on a screen.
-// Keeping proportions works in single precision: ratio = float(w) / h; the side that does not
+// Keeping proportions: ratio = float(w) / h in single precision; the screen-height product is
+// rounded to single precision for the comparison with the screen width; the side that does not
 // equal the screen's is the product or quotient truncated toward zero. With no readable size the
 // ratio is 1. Without stretch the bitmap is the picture's own size (nullopt without a size).
 std::optional<TSize> WallpaperSize(std::optional<TSize> pictureSize, TSize screen, const TWallpaperOptions& options);

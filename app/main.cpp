@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
     // The end of the desktop session: the list and the settings are saved, the tray icon goes.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &form,
                      [&](QSessionManager&) { form.RunGuarded([&] { form.WMEndSession(true); }); });
-    TSignalWatcher signals([&](int) {
+    TSignalWatcher termSignals([&](int) {
       form.RunGuarded([&] { form.WMEndSession(true); });
       QApplication::quit();
     });

@@ -1,0 +1,805 @@
+// The main window under QTest (offscreen platform): every control and menu item does what its row
+// says, with the real settings hive and picture loader, and a desktop that records the calls.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QUrl>
+
+#include "app/QtBridge.h"
+#include "app/Unit1.h"
+#include "classlib/Bitmap.h"
+#include "classlib/Exception.h"
+#include "classlib/Icon.h"
+#include "imaging/PictureLoader.h"
+#include "platform/Registry.h"
+#include "tests/app/TestSupport.h"
+#include "ui_Unit1.h"
+
+using namespace muralo;
+using muralo::testing::DecodeWithImageMagick;
+using muralo::testing::ReadFileBytes;
+using muralo::testing::RunOracle;
+using muralo::testing::TRecordingDesktop;
+using muralo::testing::TTempDir;
+using muralo::testing::WriteFileBytes;
+
+namespace {
+
+class QtEnvironment : public ::testing::Environment {
+public:
+  void SetUp() override {
+    static int argc = 1;
+    static char name[] = "form_tests";
+    static char* argv[] = {name, nullptr};
+    App = new QApplication(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    InstallFontSubstitutions();
+    SetTextRenderer(&Renderer);
+  }
+  void TearDown() override {
+    SetTextRenderer(nullptr);
+    delete App;
+  }
+  QApplication* App = nullptr;
+  TQtTextRenderer Renderer;
+};
+[[maybe_unused]] auto* const Env = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+std::string SourceDir() {
+  const char* dir = std::getenv("MURALO_SOURCE_DIR");
+  return dir ? dir : "../..";
+}
+
+class FormTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    Desktop = std::make_unique<TRecordingDesktop>((Dir.Path / "data").string());
+    std::filesystem::create_directory(Dir.Path / "data");
+    Hive = std::make_unique<TRegistry>(Dir / "registry.reg");
+    auto icon = std::make_shared<TIcon>();
+    icon->LoadFromFile(SourceDir() + "/resources/icons/stopped.ico");
+    Fallback = icon;
+    auto running = std::make_shared<TIcon>();
+    running->LoadFromFile(SourceDir() + "/resources/icons/running.ico");
+    Running = running;
+  }
+
+  // Pictures written by ImageMagick for the test.
+  std::string MakePicture(const std::string& name, const std::string& spec) {
+    const std::string path = Dir / name;
+    RunOracle("convert-im6.q16 " + spec + " -type TrueColor 'BMP3:" + path + "'");
+    return path;
+  }
+
+  TForm1Services Services() {
+    TForm1Services s;
+    s.Hive = Hive.get();
+    s.Desktop = Desktop.get();
+    s.Image2 = Fallback;
+    s.StoppedIcon = ToQIconOf(*Fallback);
+    s.RunningIcon = ToQIconOf(*Running);
+    s.ShowError = [this](const QString& text) { Errors << text; };
+    s.OpenImages = [this] { return ImagesToAdd; };
+    s.OpenListFile = [this] { return ListToOpen; };
+    s.SaveListFile = [this](const QString& preset) {
+      SaveAsPresets << preset;
+      return ListToSaveAs;
+    };
+    s.TrayAvailable = [this] { return TrayAvailable; };
+    return s;
+  }
+
+  static QIcon ToQIconOf(TGraphic& g) { return QIcon(QPixmap::fromImage(RenderToQImage(g, g.Width(), g.Height()))); }
+
+  TForm1& Form(TForm1Services services) {
+    FormPtr = std::make_unique<TForm1>(std::move(services));
+    FormPtr->FormCreate();
+    return *FormPtr;
+  }
+  TForm1& Form() { return Form(Services()); }
+
+  void WriteList(const std::string& name, const TEntryList& entries) { WriteFileBytes(name, FormatListText(entries)); }
+
+  TTempDir Dir;
+  std::unique_ptr<TRecordingDesktop> Desktop;
+  std::unique_ptr<TRegistry> Hive;
+  std::shared_ptr<TGraphic> Fallback, Running;
+  QStringList Errors;
+  QStringList ImagesToAdd;
+  QString ListToOpen;
+  QString ListToSaveAs;
+  QStringList SaveAsPresets;
+  bool TrayAvailable = true;
+  std::unique_ptr<TForm1> FormPtr;
+};
+
+struct ControlRow {
+  const char* Name;
+  int X, Y, W, H;  // W, H of 0: not checked
+  const char* Text;
+  const char* Hint;
+};
+
+TEST_F(FormTest, LayoutCaptionsAndHints) {
+  TForm1& f = Form();
+  EXPECT_EQ(f.windowTitle(), "Muralo");
+  EXPECT_EQ(f.centralWidget()->size(), QSize(422, 280));
+  const ControlRow rows[] = {
+      {"Label1", 16, 0, 0, 0, "Liste :", ""},
+      {"Label2", 73, 0, 24, 0, "0000", ""},
+      {"Label3", 104, 0, 0, 0, "images", ""},
+      {"CheckBox3", 152, 0, 0, 0, "Trier", "Trie les images par ordre alphabétique"},
+      {"Apercu", 288, 0, 0, 0, "Aperçu auto", "Montre l'aperçu automatiquement"},
+      {"Liste", 8, 16, 401, 121, "", "Liste des fichiers images"},
+      {"Image1", 8, 160, 133, 100, "", ""},
+      {"AjouterBN", 152, 152, 43, 25, "+", "Ajoute une ou plusieurs images"},
+      {"EnleverBN", 152, 184, 43, 25, "-", "Enlève une image de la liste"},
+      {"ApercuBN", 152, 216, 41, 25, "Aperçu", "Montre un aperçu de l'image sélectionnée"},
+      {"FermerBN", 152, 248, 43, 25, "Fermer", "Ferme le programme"},
+      {"GroupBox1", 208, 144, 201, 129, "", ""},
+      {"Mosaique", 16, 16, 0, 0, "Mosaïque", "Place le papier en mosaïque sur l'écran"},
+      {"Centre", 16, 32, 0, 0, "Centré", "Centre l'image sur l'écran"},
+      {"Retaille", 16, 56, 0, 0, "Taille écran", "Etire l'image à la taille de l'écran"},
+      {"CheckBox2", 16, 72, 0, 0, "Garder les proportions", "Conserve ou non les proportions de l'image"},
+      {"CheckBox1", 16, 88, 0, 0, "Nom du fichier", "Affiche le nom complet du fichier image"},
+      {"CheckBox4", 16, 104, 0, 0, "Changer au démarrage", ""},
+      {"ChangerBN", 112, 24, 75, 25, "Changer", "Change le papier peint"},
+  };
+  for (const ControlRow& r : rows) {
+    SCOPED_TRACE(r.Name);
+    auto* w = f.findChild<QWidget*>(r.Name);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->pos(), QPoint(r.X, r.Y));
+    if (r.W) {
+      EXPECT_EQ(w->width(), r.W);
+    }
+    if (r.H) {
+      EXPECT_EQ(w->height(), r.H);
+    }
+    EXPECT_EQ(w->toolTip(), QString::fromUtf8(r.Hint));
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+      EXPECT_EQ(b->text(), QString::fromUtf8(r.Text));
+    }
+    if (auto* l = qobject_cast<QLabel*>(w); l && *r.Text) {
+      EXPECT_EQ(l->text(), QString::fromUtf8(r.Text));
+    }
+  }
+  EXPECT_EQ(f.ui()->GroupBox1->title(), "Papier Peint");
+  EXPECT_TRUE(f.ui()->Label1->font().bold());
+  EXPECT_TRUE(f.ui()->AjouterBN->font().bold());
+  EXPECT_TRUE(f.ui()->Centre->isChecked());
+  EXPECT_TRUE(f.ui()->CheckBox4->isChecked());
+  EXPECT_FALSE(f.ui()->CheckBox2->isEnabled());
+  EXPECT_TRUE(f.ui()->Label2->alignment() & Qt::AlignRight);
+}
+
+// One menu as captions, "-" for a separator.
+QStringList MenuCaptions(QMenu* menu) {
+  QStringList items;
+  for (QAction* a : menu->actions()) items << (a->isSeparator() ? QString("-") : a->text());
+  return items;
+}
+
+TEST_F(FormTest, MainMenuAndTrayMenuAsListed) {
+  TForm1& f = Form();
+  QStringList titles;
+  QList<QStringList> menus;
+  for (QAction* a : f.menuBar()->actions()) {
+    titles << a->text();
+    menus << MenuCaptions(a->menu());
+  }
+  EXPECT_EQ(titles, (QStringList{"&Fichier", "&Recherche", "&Papier Peint", "&Timer", "&Aide"}));
+  ASSERT_EQ(menus.size(), 5);
+  EXPECT_EQ(menus[0], (QStringList{"&Nouvelle Liste", "&Charger Liste...", "&Sauver Liste Sous...", "-",
+                                   "Charger des &Images...", "-", "&Quitter"}));
+  EXPECT_EQ(menus[1], (QStringList{"&Rechercher une image..."}));
+  EXPECT_EQ(menus[2], (QStringList{QString::fromUtf8("Taille écran"), "-", "Changer", "-", QString::fromUtf8("Mosaïque"),
+                                   QString::fromUtf8("Centré"), "-", "&Police..."}));
+  EXPECT_EQ(menus[3], (QStringList{"Timer &on", "Timer o&ff", "-", QString::fromUtf8("Durée..."), "-",
+                                   QString::fromUtf8("&Ordonné"), QString::fromUtf8("&Aléatoire")}));
+  EXPECT_EQ(menus[4], (QStringList{"&Aide", "Aide sur l'aide", "A propos de..."}));
+  EXPECT_EQ(MenuCaptions(f.PopupMenu1()),
+            (QStringList{"&Timer On", "Timer Off", "&Restaurer", "&Changer", "-", "&Quitter"}));
+  EXPECT_EQ(f.PopupMenu1()->defaultAction(), f.ui()->Changer2);
+  EXPECT_TRUE(f.ui()->Changer2->font().bold());
+  // Checked at start: "Centré", "Timer o&ff", "&Ordonné", "Timer Off".
+  EXPECT_TRUE(f.ui()->Centr1->isChecked());
+  EXPECT_TRUE(f.ui()->Timeroff1->isChecked());
+  EXPECT_TRUE(f.ui()->TimerOff2->isChecked());
+  EXPECT_TRUE(f.ui()->Ordonn1->isChecked());
+  EXPECT_FALSE(f.ui()->Taillecran1->isChecked());
+}
+
+TEST_F(FormTest, RadioGroupsUncheckTheirPartner) {
+  TForm1& f = Form();
+  struct Pair {
+    QAction *A, *B;
+  } pairs[] = {{f.ui()->Mosaque1, f.ui()->Centr1},
+               {f.ui()->Timeron1, f.ui()->Timeroff1},
+               {f.ui()->Ordonn1, f.ui()->Alatoire1},
+               {f.ui()->TimerOn2, f.ui()->TimerOff2}};
+  for (const Pair& p : pairs) {
+    SCOPED_TRACE(p.A->text().toStdString());
+    p.A->trigger();
+    EXPECT_TRUE(p.A->isChecked());
+    EXPECT_FALSE(p.B->isChecked());
+    p.B->trigger();
+    EXPECT_TRUE(p.B->isChecked());
+    EXPECT_FALSE(p.A->isChecked());
+  }
+}
+
+TEST_F(FormTest, MenuItemsPushTheirStateToTheControlsNeverBack) {
+  TForm1& f = Form();
+  auto* ui = f.ui();
+  f.show();
+  QTest::mouseClick(ui->Retaille, Qt::LeftButton);
+  EXPECT_TRUE(ui->Retaille->isChecked());
+  EXPECT_TRUE(ui->CheckBox2->isEnabled());
+  EXPECT_FALSE(ui->Taillecran1->isChecked());  // the control does not touch the menu
+  ui->Taillecran1->trigger();
+  EXPECT_TRUE(ui->Taillecran1->isChecked());
+  EXPECT_TRUE(ui->Retaille->isChecked());
+  ui->Taillecran1->trigger();
+  EXPECT_FALSE(ui->Retaille->isChecked());
+  EXPECT_FALSE(ui->CheckBox2->isEnabled());
+
+  QTest::mouseClick(ui->Mosaique, Qt::LeftButton);
+  EXPECT_TRUE(ui->Mosaique->isChecked());
+  EXPECT_TRUE(ui->Centr1->isChecked());  // the menu's check stays
+  EXPECT_EQ(Desktop->TileWrites, (std::vector<std::string>{"1"}));
+  ui->Centr1->trigger();  // already checked in the menu: the control still follows
+  EXPECT_TRUE(ui->Centre->isChecked());
+  EXPECT_EQ(Desktop->TileWrites, (std::vector<std::string>{"1", "0"}));
+  ui->Centr1->trigger();  // the control already has the state: no change
+  EXPECT_EQ(Desktop->TileWrites.size(), 2u);
+  ui->Mosaque1->trigger();
+  EXPECT_TRUE(ui->Mosaque1->isChecked());
+  EXPECT_TRUE(ui->Mosaique->isChecked());
+  EXPECT_EQ(Desktop->TileWrites.back(), "1");
+  EXPECT_TRUE(Errors.isEmpty());
+}
+
+TEST_F(FormTest, AutoPreviewDisablesThePreviewButton) {
+  TForm1& f = Form();
+  f.show();
+  QTest::mouseClick(f.ui()->Apercu, Qt::LeftButton);
+  EXPECT_FALSE(f.ui()->ApercuBN->isEnabled());
+  QTest::mouseClick(f.ui()->Apercu, Qt::LeftButton);
+  EXPECT_TRUE(f.ui()->ApercuBN->isEnabled());
+}
+
+TEST_F(FormTest, PreviewOutcomes) {
+  const std::string good = MakePicture("good.bmp", "-size 40x30 xc:'#336699'");
+  const std::string other = MakePicture("other.bmp", "-size 7x5 xc:red");
+  WriteFileBytes(Dir / "unknown.xyz", "whatever");
+  TForm1& f = Form();
+  f.SetEntries({good, Dir / "missing.bmp", Dir / "unknown.xyz", other});
+
+  f.SetEntryIndex(0);
+  f.ApercuBNClick();
+  ASSERT_NE(f.Picture(), nullptr);
+  EXPECT_EQ(f.Picture()->Width(), 40);
+  EXPECT_EQ(f.Picture()->Height(), 30);
+  EXPECT_FALSE(f.ui()->Image1->pixmap().isNull());
+
+  f.SetEntryIndex(1);  // cannot be opened: a copy of the fallback icon
+  f.ApercuBNClick();
+  ASSERT_NE(f.Picture(), nullptr);
+  EXPECT_NE(f.Picture(), Fallback.get());
+  EXPECT_EQ(f.Picture()->Width(), 32);
+  EXPECT_EQ(f.Picture()->Height(), 32);
+
+  f.SetEntryIndex(2);  // no reader for the extension: the thumbnail is emptied
+  f.ApercuBNClick();
+  EXPECT_EQ(f.Picture(), nullptr);
+  EXPECT_TRUE(f.ui()->Image1->pixmap().isNull());
+
+  f.SetEntryIndex(-1);  // nothing selected: nothing happens
+  f.SetEntryIndex(3);
+  f.ApercuBNClick();
+  f.SetEntryIndex(-1);
+  f.ApercuBNClick();
+  ASSERT_NE(f.Picture(), nullptr);
+  EXPECT_EQ(f.Picture()->Width(), 7);
+  EXPECT_TRUE(Errors.isEmpty());
+}
+
+TEST_F(FormTest, AnotherLoadErrorKeepsTheThumbnailStopsTheChangeAndIsReported) {
+  const std::string good = MakePicture("good.bmp", "-size 10x10 xc:blue");
+  TForm1Services s = Services();
+  s.LoadPicture = [](TPicture& picture, const std::string& name) {
+    if (name.find("damaged") != std::string::npos) throw EReadError();
+    LoadPicture(picture, name);
+  };
+  TForm1& f = Form(std::move(s));
+  f.SetEntries({good, Dir / "damaged.bmp"});
+  f.SetEntryIndex(0);
+  f.ApercuBNClick();
+  f.SetEntryIndex(1);
+  f.ui()->Changer1->trigger();  // preview, then change
+  ASSERT_EQ(Errors.size(), 1);
+  EXPECT_EQ(Errors[0], QString::fromUtf8(EReadError().what()));
+  ASSERT_NE(f.Picture(), nullptr);
+  EXPECT_EQ(f.Picture()->Width(), 10);
+  EXPECT_TRUE(Desktop->WallpaperCalls.empty());
+}
+
+TEST_F(FormTest, ChangerRendersTheThumbnailAsItIsWithTheNewEntrysName) {
+  const std::string first = MakePicture("first.bmp", "-size 300x40 xc:'#00FF00'");
+  const std::string second = MakePicture("second.bmp", "-size 50x50 xc:'#0000FF'");
+  TForm1& f = Form();
+  f.SetEntries({first, second});
+  f.SetEntryIndex(0);
+  f.ApercuBNClick();
+  f.SetEntryIndex(1);  // "Aperçu auto" is off: the thumbnail keeps the first picture
+  f.ui()->CheckBox1->setChecked(true);
+  f.ui()->ChangerBN->click();
+  ASSERT_EQ(Desktop->WallpaperCalls.size(), 1u);
+  auto image = DecodeWithImageMagick(Dir / "data/muralo.bmp");
+  ASSERT_EQ(image.Width, 300);
+  ASSERT_EQ(image.Height, 40);
+  // The name is written on a white box from (5, 5) in the caption colour (red 255, green 64, blue 64).
+  EXPECT_EQ(image.At(5, 5)[0], 255);
+  EXPECT_EQ(image.At(5, 5)[1], 255);
+  EXPECT_EQ(image.At(4, 4)[1], 255);  // outside the box the picture stays green
+  EXPECT_EQ(image.At(4, 4)[0], 0);
+  int reddish = 0;
+  for (int y = 5; y < 40; ++y)
+    for (int x = 5; x < 300; ++x)
+      if (image.At(x, y)[0] > 200 && image.At(x, y)[1] < 140 && image.At(x, y)[2] < 140) ++reddish;
+  EXPECT_GT(reddish, 20) << "no text in the caption colour";
+  EXPECT_EQ(image.At(299, 39)[1], 255);
+  EXPECT_EQ(image.At(299, 39)[0], 0);
+}
+
+TEST_F(FormTest, CaptionWithoutSelectionWritesNoText) {
+  const std::string pic = MakePicture("p.bmp", "-size 60x30 xc:'#00FF00'");
+  TForm1& f = Form();
+  f.SetEntries({pic});
+  f.SetEntryIndex(0);
+  f.ApercuBNClick();
+  f.SetEntryIndex(-1);
+  f.ui()->CheckBox1->setChecked(true);
+  f.Changer();
+  auto image = DecodeWithImageMagick(Dir / "data/muralo.bmp");
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 60; ++x) ASSERT_EQ(image.At(x, y)[0], 0) << x << "," << y;
+}
+
+TEST_F(FormTest, TimerStepWalksTheListInOrderAndAtRandom) {
+  const std::string a = MakePicture("a.bmp", "-size 11x3 xc:red");
+  const std::string b = MakePicture("b.bmp", "-size 12x3 xc:red");
+  const std::string c = MakePicture("c.bmp", "-size 13x3 xc:red");
+  TForm1& f = Form();
+  f.SetEntries({a, b, c});
+  const int widths[] = {11, 12, 13, 11};
+  for (int w : widths) {
+    f.Timer2Timer();
+    EXPECT_EQ(DecodeWithImageMagick(Dir / "data/muralo.bmp").Width, w);
+  }
+  EXPECT_EQ(f.EntryIndex(), 0);
+  f.ui()->Alatoire1->trigger();
+  std::vector<uint32_t> draws = {5, 5, 3};
+  size_t next = 0;
+  f.SetRandomSource([&] { return draws[next++]; });
+  f.Timer2Timer();
+  EXPECT_EQ(f.EntryIndex(), 2);
+  f.Timer2Timer();
+  EXPECT_EQ(f.EntryIndex(), 2);  // the same entry again
+  f.Timer2Timer();
+  EXPECT_EQ(f.EntryIndex(), 0);
+  // The tray's "&Changer" runs the same step.
+  f.SetRandomSource([] { return 1u; });
+  f.ui()->Changer2->trigger();
+  EXPECT_EQ(f.EntryIndex(), 1);
+  EXPECT_EQ(Desktop->WallpaperCalls.size(), 8u);
+}
+
+TEST_F(FormTest, CheckBoxesChangeOnlyAfterASelectionWasMade) {
+  const std::string pic = MakePicture("p.bmp", "-size 20x10 xc:red");
+  TForm1& f = Form();
+  f.SetEntries({pic});
+  f.SetEntryIndex(0);
+  f.ApercuBNClick();
+  f.ui()->Retaille->setChecked(true);
+  EXPECT_TRUE(Desktop->WallpaperCalls.empty());
+  f.show();
+  QListWidget* list = f.ui()->Liste;
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
+  EXPECT_TRUE(f.SelectionMade());
+  f.ui()->CheckBox2->setChecked(true);
+  ASSERT_EQ(Desktop->WallpaperCalls.size(), 1u);
+  EXPECT_EQ(DecodeWithImageMagick(Dir / "data/muralo.bmp").Width, 1024);
+  EXPECT_EQ(DecodeWithImageMagick(Dir / "data/muralo.bmp").Height, 512);
+  f.ui()->CheckBox1->setChecked(true);
+  EXPECT_EQ(Desktop->WallpaperCalls.size(), 2u);
+}
+
+TEST_F(FormTest, ClickWithAutoPreviewPreviewsAndDoubleClickChanges) {
+  const std::string pic = MakePicture("p.bmp", "-size 20x10 xc:red");
+  TForm1& f = Form();
+  f.SetEntries({pic});
+  f.ui()->Apercu->setChecked(true);
+  f.show();
+  QListWidget* list = f.ui()->Liste;
+  const QPoint at = list->visualItemRect(list->item(0)).center();
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+  ASSERT_NE(f.Picture(), nullptr);
+  EXPECT_TRUE(Desktop->WallpaperCalls.empty());
+  QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+  EXPECT_EQ(Desktop->WallpaperCalls.size(), 1u);
+}
+
+TEST_F(FormTest, UnwritableDataDirectoryIsReportedAndNoWallpaperCallIsMade) {
+  const std::string pic = MakePicture("p.bmp", "-size 20x10 xc:red");
+  WriteFileBytes(Dir / "plain", "x");
+  Desktop->Directory = Dir / "plain";
+  TForm1& f = Form();
+  f.SetEntries({pic});
+  f.SetEntryIndex(0);
+  f.ui()->Changer1->trigger();
+  EXPECT_EQ(Errors.size(), 1);
+  EXPECT_TRUE(Desktop->WallpaperCalls.empty());
+  EXPECT_EQ(f.Entries().size(), 1u);
+  ASSERT_NE(f.Picture(), nullptr);
+}
+
+// ---- start-up -------------------------------------------------------------------------------------
+
+void StoreSettings(TRegistry& hive, const TSettings& s) { SaveSettings(hive, s); }
+
+TEST_F(FormTest, FirstRunKeepsTheDefaultsAndCreatesTheKey) {
+  TForm1& f = Form();
+  EXPECT_TRUE(f.ui()->Centre->isChecked());
+  EXPECT_TRUE(f.ui()->Ordonn1->isChecked());
+  EXPECT_TRUE(f.ui()->CheckBox4->isChecked());
+  EXPECT_FALSE(f.TimerRunning());
+  EXPECT_EQ(f.TimerDuration(), 0);
+  EXPECT_TRUE(f.Entries().empty());
+  EXPECT_EQ(f.CurrentListFile(), "");
+  EXPECT_TRUE(Desktop->TileWrites.empty());  // the reading stopped before "Centré"
+  EXPECT_TRUE(TRegistry(Dir / "registry.reg").KeyExists(SettingsKey));
+  EXPECT_EQ(f.ui()->Label2->text(), "0000");
+  EXPECT_FALSE(f.isVisible());  // lives in the tray
+  ASSERT_NE(f.TrayIcon(), nullptr);
+  EXPECT_EQ(f.TrayIcon()->toolTip(), "Changer de papier peint");
+}
+
+TEST_F(FormTest, RestoredValuesGoThroughTheControlsAndTheStartUpPickIsEntryOne) {
+  const std::string a = MakePicture("a.bmp", "-size 11x3 xc:red");
+  const std::string b = MakePicture("b.bmp", "-size 12x3 xc:red");
+  const std::string c = MakePicture("c.bmp", "-size 13x3 xc:red");
+  WriteList(Dir / "l.que", {a, b, c});
+  TSettings s;
+  s.Apercu = true;
+  s.Mosaique = true;
+  s.Centre = false;
+  s.Retaille = true;
+  s.ListeCourante = Dir / "l.que";
+  s.ImageCourante = 2;
+  s.DureeTimer = 60000;
+  s.Timer = true;
+  StoreSettings(*Hive, s);
+  TForm1& f = Form();
+  EXPECT_TRUE(f.ui()->Mosaique->isChecked());
+  EXPECT_FALSE(f.ui()->Centre->isChecked());
+  EXPECT_FALSE(f.ui()->ApercuBN->isEnabled());
+  EXPECT_TRUE(f.ui()->CheckBox2->isEnabled());
+  EXPECT_EQ(Desktop->TileWrites, (std::vector<std::string>{"1"}));
+  EXPECT_TRUE(f.TimerRunning());
+  EXPECT_EQ(f.TimerInterval(), 60000u);
+  EXPECT_TRUE(f.ui()->Timeron1->isChecked());
+  EXPECT_TRUE(f.ui()->TimerOn2->isChecked());
+  EXPECT_FALSE(f.ui()->Mosaque1->isChecked());  // the menu's marks are not restored
+  EXPECT_EQ(f.ui()->Label2->text(), "3");
+  EXPECT_EQ(f.EntryIndex(), 1);  // whatever "Image courante" says
+  ASSERT_EQ(Desktop->WallpaperCalls.size(), 1u);
+  auto image = DecodeWithImageMagick(Dir / "data/muralo.bmp");
+  EXPECT_EQ(image.Width, 1024);  // stretched to the screen
+  EXPECT_TRUE(f.SelectionMade());
+}
+
+TEST_F(FormTest, AMissingListFileIsSwallowedAndKeptAsTheListName) {
+  TSettings s;
+  s.ListeCourante = Dir / "gone.que";
+  StoreSettings(*Hive, s);
+  TForm1& f = Form();
+  EXPECT_TRUE(Errors.isEmpty());
+  EXPECT_TRUE(f.Entries().empty());
+  EXPECT_EQ(f.ui()->Label2->text(), "0000");
+  EXPECT_EQ(f.CurrentListFile(), Dir / "gone.que");
+}
+
+TEST_F(FormTest, OneShotChangesOnceWithoutWindowTrayOrSave) {
+  const std::string a = MakePicture("a.bmp", "-size 11x3 xc:red");
+  const std::string b = MakePicture("b.bmp", "-size 12x3 xc:red");
+  WriteList(Dir / "l.que", {a, b});
+  TSettings s;
+  s.ListeCourante = Dir / "l.que";
+  StoreSettings(*Hive, s);
+  const std::string hiveBefore = ReadFileBytes(Dir / "registry.reg");
+  TForm1Services services = Services();
+  services.OneShot = true;
+  TForm1& f = Form(std::move(services));
+  EXPECT_FALSE(f.isVisible());
+  EXPECT_EQ(f.TrayIcon(), nullptr);
+  ASSERT_EQ(Desktop->WallpaperCalls.size(), 1u);
+  EXPECT_EQ(DecodeWithImageMagick(Dir / "data/muralo.bmp").Width, 12);
+  FormPtr.reset();
+  EXPECT_EQ(ReadFileBytes(Dir / "registry.reg"), hiveBefore);
+}
+
+TEST_F(FormTest, StartUpChangeOffMakesNoWallpaper) {
+  const std::string a = MakePicture("a.bmp", "-size 11x3 xc:red");
+  WriteList(Dir / "l.que", {a});
+  TSettings s;
+  s.ListeCourante = Dir / "l.que";
+  s.Debut = false;
+  StoreSettings(*Hive, s);
+  TForm1& f = Form();
+  EXPECT_EQ(f.Entries().size(), 1u);
+  EXPECT_TRUE(Desktop->WallpaperCalls.empty());
+  EXPECT_FALSE(f.SelectionMade());
+}
+
+// ---- list commands --------------------------------------------------------------------------------
+
+TEST_F(FormTest, AddingToAnUnnamedListAsksForANameEachTime) {
+  TForm1& f = Form();
+  ImagesToAdd = {QString::fromStdString(Dir / "x.png"), QString::fromStdString(Dir / "y.png")};
+  f.ui()->AjouterBN->click();
+  EXPECT_EQ(SaveAsPresets.size(), 1);
+  EXPECT_EQ(f.Entries().size(), 2u);
+  EXPECT_EQ(f.ui()->Label2->text(), "2");
+  EXPECT_EQ(f.CurrentListFile(), "");
+  ListToSaveAs = QString::fromStdString(Dir / "mine");  // no extension typed
+  f.ui()->ChargerdesImages1->trigger();
+  EXPECT_EQ(SaveAsPresets.size(), 2);
+  EXPECT_EQ(f.CurrentListFile(), Dir / "mine.que");
+  EXPECT_EQ(ReadListFile(Dir / "mine.que").size(), 4u);
+  TRegistry check(Dir / "registry.reg");
+  check.OpenKey(SettingsKey, false);
+  EXPECT_EQ(check.ReadString("Liste courante"), Dir / "mine.que");
+}
+
+TEST_F(FormTest, RemoveWithoutSelectionStillSaves) {
+  WriteList(Dir / "l.que", {"a", "b", "c"});
+  TSettings s;
+  s.ListeCourante = Dir / "l.que";
+  s.Debut = false;
+  StoreSettings(*Hive, s);
+  TForm1& f = Form();
+  WriteFileBytes(Dir / "l.que", "");  // to see the save
+  f.ui()->EnleverBN->click();
+  EXPECT_EQ(ReadListFile(Dir / "l.que"), (TEntryList{"a", "b", "c"}));
+  f.SetEntryIndex(1);
+  f.ui()->EnleverBN->click();
+  EXPECT_EQ(ReadListFile(Dir / "l.que"), (TEntryList{"a", "c"}));
+  EXPECT_EQ(f.EntryIndex(), -1);
+  EXPECT_EQ(f.ui()->Label2->text(), "2");
+}
+
+TEST_F(FormTest, DroppingFourFilesAddsFourEntries) {
+  WriteList(Dir / "l.que", {"a"});
+  TSettings s;
+  s.ListeCourante = Dir / "l.que";
+  s.Debut = false;
+  StoreSettings(*Hive, s);
+  TForm1& f = Form();
+  QMimeData mime;
+  QList<QUrl> urls;
+  for (const char* n : {"1.png", "2.png", "folder", "notes.txt"}) urls << QUrl::fromLocalFile(QString::fromStdString(Dir / n));
+  mime.setUrls(urls);
+  ASSERT_TRUE(f.acceptDrops());
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&f, &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&f, &drop);
+  ASSERT_EQ(f.Entries().size(), 5u);
+  EXPECT_EQ(f.ui()->Label2->text(), "5");
+  EXPECT_EQ(ReadListFile(Dir / "l.que").size(), 5u);
+  EXPECT_EQ(f.Entries()[4], Dir / "notes.txt");
+}
+
+TEST_F(FormTest, SortingFollowsTheCheckBox) {
+  TForm1& f = Form();
+  f.SetEntries({"/b/Zeta", "/b/alpha", "/b/Mu"});
+  f.ui()->CheckBox3->setChecked(true);
+  EXPECT_EQ(f.Entries(), (TEntryList{"/b/alpha", "/b/Mu", "/b/Zeta"}));
+  ListToSaveAs = QString::fromStdString(Dir / "s.que");
+  ImagesToAdd = {"/b/beta"};
+  f.AjouterBNClick();
+  EXPECT_EQ(f.Entries(), (TEntryList{"/b/alpha", "/b/beta", "/b/Mu", "/b/Zeta"}));
+  EXPECT_EQ(ReadListFile(Dir / "s.que"), f.Entries());
+  EXPECT_EQ(f.ui()->Liste->item(1)->text(), "/b/beta");
+  f.ui()->CheckBox3->setChecked(false);
+  ImagesToAdd = {"/b/aaa"};
+  f.AjouterBNClick();
+  EXPECT_EQ(f.Entries().back(), "/b/aaa");
+}
+
+TEST_F(FormTest, NewAndLoadListSaveTheCurrentOneFirst) {
+  WriteList(Dir / "other.que", {"/o/1", "/o/2"});
+  TForm1& f = Form();
+  f.SetEntries({"/c/1"});
+  ListToSaveAs = "";  // cancelled: the current list stays unsaved
+  ListToOpen = QString::fromStdString(Dir / "other.que");
+  f.ui()->ChargerListe1->trigger();
+  EXPECT_EQ(SaveAsPresets.size(), 1);
+  EXPECT_EQ(f.Entries(), (TEntryList{"/o/1", "/o/2"}));
+  EXPECT_EQ(f.CurrentListFile(), Dir / "other.que");
+  EXPECT_EQ(f.ui()->Label2->text(), "2");
+  f.SetEntries({"/o/1", "/o/2", "/o/3"});
+  f.ui()->NouvelleListe1->trigger();  // named: written without asking
+  EXPECT_EQ(SaveAsPresets.size(), 1);
+  EXPECT_EQ(ReadListFile(Dir / "other.que").size(), 3u);
+  EXPECT_TRUE(f.Entries().empty());
+  EXPECT_EQ(f.CurrentListFile(), "");
+  EXPECT_EQ(f.ui()->Label2->text(), "0");
+  ListToOpen = QString::fromStdString(Dir / "none.que");
+  ListToSaveAs = "";
+  f.ui()->ChargerListe1->trigger();
+  ASSERT_EQ(Errors.size(), 1);  // the open error is reported
+  EXPECT_EQ(f.CurrentListFile(), Dir / "none.que");
+}
+
+TEST_F(FormTest, SaveAsPrefillsAndCancelKeepsTheName) {
+  TForm1& f = Form();
+  f.SetCurrentListFile(Dir / "a.que");
+  ListToSaveAs = "";
+  f.ui()->SauverListeSous1->trigger();
+  EXPECT_EQ(SaveAsPresets, QStringList{QString::fromStdString(Dir / "a.que")});
+  EXPECT_EQ(f.CurrentListFile(), Dir / "a.que");
+  EXPECT_FALSE(std::filesystem::exists(Dir / "a.que"));
+}
+
+// ---- tray, timer, close -----------------------------------------------------------------------------
+
+bool SameIcon(const QIcon& a, const QIcon& b) {
+  return a.pixmap(32, 32).toImage() == b.pixmap(32, 32).toImage();
+}
+
+TEST_F(FormTest, TimerItemsSwitchTheTrayIconAndBothMenus) {
+  TForm1Services services = Services();
+  const QIcon stopped = services.StoppedIcon, running = services.RunningIcon;
+  ASSERT_FALSE(SameIcon(stopped, running));
+  TForm1& f = Form(std::move(services));
+  ASSERT_NE(f.TrayIcon(), nullptr);
+  EXPECT_TRUE(SameIcon(f.TrayIcon()->icon(), stopped));
+  f.SetTimerDuration(5000);
+  f.ui()->TimerOn2->trigger();  // from the tray menu
+  EXPECT_TRUE(f.TimerRunning());
+  EXPECT_EQ(f.TimerInterval(), 5000u);
+  EXPECT_TRUE(f.ui()->Timeron1->isChecked());
+  EXPECT_FALSE(f.ui()->Timeroff1->isChecked());
+  EXPECT_TRUE(SameIcon(f.TrayIcon()->icon(), running));
+  f.ui()->Timeroff1->trigger();
+  EXPECT_FALSE(f.TimerRunning());
+  EXPECT_TRUE(f.ui()->TimerOff2->isChecked());
+  EXPECT_TRUE(SameIcon(f.TrayIcon()->icon(), stopped));
+}
+
+TEST_F(FormTest, DurationCommandSetsTheIntervalAndSaves) {
+  TForm1Services services = Services();
+  services.ChooseDuration = [](int32_t current) -> std::optional<int32_t> {
+    if (current == 0) return 300000;
+    return std::nullopt;
+  };
+  TForm1& f = Form(std::move(services));
+  ListToSaveAs = QString::fromStdString(Dir / "d.que");
+  f.ui()->Dure1->trigger();
+  EXPECT_EQ(f.TimerDuration(), 300000);
+  EXPECT_EQ(f.TimerInterval(), 300000u);
+  EXPECT_FALSE(f.TimerRunning());
+  TRegistry check(Dir / "registry.reg");
+  check.OpenKey(SettingsKey, false);
+  EXPECT_EQ(check.ReadInteger("Duree Timer"), 300000);
+  f.ui()->Dure1->trigger();  // cancelled: nothing changes
+  EXPECT_EQ(f.TimerDuration(), 300000);
+}
+
+TEST_F(FormTest, TrayClicksAndTheSecondInstanceMessage) {
+  const std::string a = MakePicture("a.bmp", "-size 11x3 xc:red");
+  TForm1& f = Form();
+  f.SetEntries({a});
+  f.TrayIconMessage(QSystemTrayIcon::Trigger);
+  EXPECT_EQ(Desktop->WallpaperCalls.size(), 1u);
+  f.TrayIconMessage(QSystemTrayIcon::Context);  // the menu opens by itself
+  f.TrayIconMessage(QSystemTrayIcon::MiddleClick);
+  EXPECT_EQ(Desktop->WallpaperCalls.size(), 1u);
+  EXPECT_EQ(f.TrayIcon()->contextMenu(), f.PopupMenu1());
+  EXPECT_FALSE(f.isVisible());
+  f.WMShowMain(1, 0);
+  EXPECT_FALSE(f.isVisible());
+  f.WMShowMain(0, 0);
+  EXPECT_TRUE(f.isVisible());
+  f.MinimizeToTray();
+  EXPECT_FALSE(f.isVisible());
+  f.ui()->Restaurer1->trigger();
+  EXPECT_TRUE(f.isVisible());
+  ASSERT_NE(f.TrayIcon(), nullptr);  // the tray icon stays
+  f.showMinimized();
+  QTRY_VERIFY_WITH_TIMEOUT(!f.isVisible(), 2000);
+}
+
+TEST_F(FormTest, WithoutATrayTheWindowShowsAndSaysSoOnce) {
+  TrayAvailable = false;
+  TForm1& f = Form();
+  EXPECT_TRUE(f.isVisible());
+  ASSERT_EQ(Errors.size(), 1);
+  f.MinimizeToTray();
+  EXPECT_TRUE(f.isVisible());
+  EXPECT_EQ(Errors.size(), 1);
+}
+
+TEST_F(FormTest, CloseSavesAndRemovesTheTrayIcon) {
+  WriteList(Dir / "l.que", {"a"});
+  TSettings s;
+  s.ListeCourante = Dir / "l.que";
+  s.Debut = false;
+  StoreSettings(*Hive, s);
+  TForm1& f = Form();
+  f.ui()->CheckBox1->setChecked(true);
+  f.SetEntries({"a", "b"});
+  f.ui()->FermerBN->click();
+  EXPECT_EQ(f.TrayIcon(), nullptr);
+  EXPECT_EQ(ReadListFile(Dir / "l.que"), (TEntryList{"a", "b"}));
+  TRegistry check(Dir / "registry.reg");
+  check.OpenKey(SettingsKey, false);
+  EXPECT_TRUE(check.ReadBool("Titre"));
+  EXPECT_FALSE(f.acceptDrops());
+}
+
+TEST_F(FormTest, EndOfSessionSavesOnlyWhenItReallyEnds) {
+  ListToSaveAs = QString::fromStdString(Dir / "e.que");
+  TForm1& f = Form();
+  f.SetEntries({"x"});
+  f.WMEndSession(false);
+  EXPECT_FALSE(std::filesystem::exists(Dir / "e.que"));
+  f.WMEndSession(true);
+  EXPECT_EQ(ReadListFile(Dir / "e.que"), (TEntryList{"x"}));
+  EXPECT_EQ(f.TrayIcon(), nullptr);
+}
+
+TEST_F(FormTest, FontAndHelpCommands) {
+  TForm1Services services = Services();
+  std::vector<std::string> helpCalls;
+  services.ProgramDir = "/opt/muralo/";
+  services.OpenHelp = [&](const std::string& dir) { helpCalls.push_back(dir + "muralo.chm"); };
+  services.OpenHelpOnHelp = [&] { helpCalls.push_back("help on help"); };
+  int about = 0;
+  services.ShowAbout = [&] { ++about; };
+  services.ChooseFont = [](const QFont& current) -> std::optional<QFont> {
+    EXPECT_EQ(current.pointSize(), 16);
+    QFont f("Liberation Sans");
+    f.setPointSize(30);
+    f.setItalic(true);
+    return f;
+  };
+  TForm1& f = Form(std::move(services));
+  EXPECT_EQ(f.CaptionFont.Name, "Times new Roman");
+  EXPECT_EQ(f.CaptionFont.Color, 0x004040FFu);
+  f.ui()->Police1->trigger();
+  EXPECT_EQ(f.CaptionFont.Size, 30);
+  EXPECT_EQ(f.CaptionFont.Name, "Liberation Sans");
+  EXPECT_EQ(f.CaptionFont.Color, 0x004040FFu);
+  f.ui()->Aide2->trigger();
+  f.ui()->Aidesurlaide1->trigger();
+  f.ui()->Aproposde1->trigger();
+  EXPECT_EQ(helpCalls, (std::vector<std::string>{"/opt/muralo/muralo.chm", "help on help"}));
+  EXPECT_EQ(about, 1);
+}
+
+}  // namespace

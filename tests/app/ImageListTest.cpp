@@ -1,0 +1,104 @@
+// The ".que" list files.
+#include <gtest/gtest.h>
+
+#include "app/ImageList.h"
+#include "classlib/Exception.h"
+#include "tests/app/TestSupport.h"
+
+using namespace muralo;
+using muralo::testing::ReadFileBytes;
+using muralo::testing::TTempDir;
+using muralo::testing::WriteFileBytes;
+
+namespace {
+
+struct ParseCase {
+  const char* Name;
+  std::string Text;
+  TEntryList Entries;
+};
+
+TEST(ImageList, LineEndsAndNul) {
+  const ParseCase cases[] = {
+      {"CR LF", "a\r\nb\r\nc\r\n", {"a", "b", "c"}},
+      {"LF only", "a\nb\nc\n", {"a", "b", "c"}},
+      {"lone CR", "a\rb\rc", {"a", "b", "c"}},
+      {"mixed", "a\r\nb\nc\rd", {"a", "b", "c", "d"}},
+      {"last line without end", "/x/1.png\r\n/x/2.png", {"/x/1.png", "/x/2.png"}},
+      {"blank line in the middle", "a\r\n\r\nb\r\n", {"a", "", "b"}},
+      {"LF CR is two ends", "a\n\rb", {"a", "", "b"}},
+      {"NUL ends the text", std::string("a\r\nb\0c\r\nd\r\n", 11), {"a", "b"}},
+      {"NUL at the start", std::string("\0a\r\n", 4), {}},
+      {"empty file", "", {}},
+      {"one blank line", "\r\n", {""}},
+      {"spaces kept", " a b \r\n", {" a b "}},
+      {"bytes kept", "\xe9t\xe9.png\r\n", {"\xe9t\xe9.png"}},
+  };
+  for (const ParseCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_EQ(ParseListText(c.Text), c.Entries);
+  }
+}
+
+TEST(ImageList, ThreeEntriesGiveThreeCrLfLines) {
+  EXPECT_EQ(FormatListText({"/a.bmp", "/b c.png", ""}), "/a.bmp\r\n/b c.png\r\n\r\n");
+  EXPECT_EQ(FormatListText({}), "");
+}
+
+TEST(ImageList, FileRoundTripAndExactBytes) {
+  TTempDir dir;
+  const std::string name = dir / "liste.que";
+  const TEntryList entries = {"/images/un.bmp", "/images/deux.png", "/images/trois.tga"};
+  WriteListFile(name, entries);
+  EXPECT_EQ(ReadFileBytes(name), "/images/un.bmp\r\n/images/deux.png\r\n/images/trois.tga\r\n");
+  EXPECT_EQ(ReadListFile(name), entries);
+  // No temporary file stays beside it.
+  int files = 0;
+  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.Path)) ++files;
+  EXPECT_EQ(files, 1);
+}
+
+TEST(ImageList, WritingReplacesAnEarlierFileWhole) {
+  TTempDir dir;
+  const std::string name = dir / "liste.que";
+  WriteFileBytes(name, std::string(10000, 'x'));
+  WriteListFile(name, {"a"});
+  EXPECT_EQ(ReadFileBytes(name), "a\r\n");
+}
+
+TEST(ImageList, VeryLongLinesSurvive) {
+  TTempDir dir;
+  const std::string name = dir / "long.que";
+  const TEntryList entries = {std::string(1 << 20, 'p'), "short", std::string(70000, 'q')};
+  WriteListFile(name, entries);
+  EXPECT_EQ(ReadListFile(name), entries);
+}
+
+TEST(ImageList, AFailedWriteLeavesTheOldListUntouched) {
+  TTempDir dir;
+  WriteFileBytes(dir / "plain", "x");
+  // The folder is a plain file: nothing can be created there.
+  EXPECT_THROW(WriteListFile(dir / "plain/liste.que", {"a"}), EStreamError);
+  // The target is a directory: the rename fails and the temporary file goes away.
+  std::filesystem::create_directory(dir.Path / "liste.que");
+  EXPECT_THROW(WriteListFile(dir / "liste.que", {"a"}), EStreamError);
+  int files = 0;
+  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.Path)) ++files;
+  EXPECT_EQ(files, 2);
+}
+
+TEST(ImageList, AMissingFileRaisesTheOpenError) {
+  TTempDir dir;
+  EXPECT_THROW(ReadListFile(dir / "none.que"), EFOpenError);
+}
+
+TEST(ImageList, SortedOrderIgnoresCase) {
+  TEntryList sorted = {"/a/Beta.png", "/a/alpha.png", "/a/GAMMA.png", "/a/delta.png"};
+  std::stable_sort(sorted.begin(), sorted.end(), ListTextLess);
+  EXPECT_EQ(sorted, (TEntryList{"/a/alpha.png", "/a/Beta.png", "/a/delta.png", "/a/GAMMA.png"}));
+  EXPECT_EQ(SortedInsertPosition(sorted, "/a/CHARLIE.png"), 2u);
+  EXPECT_EQ(SortedInsertPosition(sorted, "/a/zz"), 4u);
+  EXPECT_EQ(SortedInsertPosition(sorted, "/"), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,170 @@
+// The settings table against the real settings hive (a temporary hive file).
+#include <gtest/gtest.h>
+
+#include "app/Settings.h"
+#include "platform/Registry.h"
+#include "tests/app/TestSupport.h"
+
+using namespace muralo;
+using muralo::testing::TTempDir;
+
+namespace {
+
+TEST(Settings, TableIsInTheReadingOrderWithItsTypes) {
+  const char* names[] = {"Apercu",         "Mosaïque",       "Centré",      "Retaillé", "Titre",
+                         "Timer",          "Ordonné",        "Aléatoire",   "Liste courante",
+                         "Image courante", "Duree Timer",    "Proportions", "Debut"};
+  for (int i = 0; i < SettingCount; ++i) {
+    SCOPED_TRACE(names[i]);
+    EXPECT_STREQ(SettingsTable[i].Name, names[i]);
+  }
+  EXPECT_EQ(SettingsTable[8].Type, TSettingType::stString);
+  EXPECT_EQ(SettingsTable[9].Type, TSettingType::stInteger);
+  EXPECT_EQ(SettingsTable[10].Type, TSettingType::stInteger);
+  EXPECT_EQ(SettingsTable[12].Type, TSettingType::stBoolean);
+}
+
+TEST(Settings, FirstRunCreatesTheKeyAndKeepsEveryDefault) {
+  TTempDir dir;
+  TRegistry hive(dir / "registry.reg");
+  TSettings s;
+  s.Centre = false;  // to see that nothing is touched when the reading stops at once
+  TSettings expected = s;
+  EXPECT_EQ(RestoreSettings(hive, s), 0);
+  EXPECT_EQ(s, expected);
+  TRegistry again(dir / "registry.reg");
+  EXPECT_TRUE(again.KeyExists(SettingsKey));
+}
+
+TEST(Settings, SaveThenRestoreGivesTheSameValues) {
+  TTempDir dir;
+  TSettings saved;
+  saved.Apercu = true;
+  saved.Mosaique = true;
+  saved.Centre = false;
+  saved.Retaille = true;
+  saved.Titre = true;
+  saved.Timer = true;
+  saved.Ordonne = false;
+  saved.Aleatoire = true;
+  saved.ListeCourante = "/home/ann/images/été.que";
+  saved.ImageCourante = 7;
+  saved.DureeTimer = -2134967296;  // 25 days as the signed field holds it
+  saved.Proportions = true;
+  saved.Debut = false;
+  {
+    TRegistry hive(dir / "registry.reg");
+    SaveSettings(hive, saved);
+  }
+  TRegistry hive(dir / "registry.reg");
+  TSettings restored;
+  std::vector<int> applied;
+  EXPECT_EQ(RestoreSettings(hive, restored, [&](int i) { applied.push_back(i); }), SettingCount);
+  EXPECT_EQ(restored, saved);
+  ASSERT_EQ(applied.size(), static_cast<size_t>(SettingCount));
+  for (int i = 0; i < SettingCount; ++i) EXPECT_EQ(applied[static_cast<size_t>(i)], i);
+  // Booleans are dwords 0 or 1 and the values are written in the table's order.
+  hive.OpenKey(SettingsKey, false);
+  EXPECT_EQ(hive.GetDataType("Mosaïque"), TRegDataType::rdInteger);
+  EXPECT_EQ(hive.ReadInteger("Mosaïque"), 1);
+  EXPECT_EQ(hive.ReadInteger("Centré"), 0);
+  std::vector<std::string> names = hive.GetValueNames();
+  ASSERT_EQ(names.size(), static_cast<size_t>(SettingCount));
+  for (int i = 0; i < SettingCount; ++i) EXPECT_EQ(names[static_cast<size_t>(i)], SettingsTable[i].Name);
+}
+
+struct StopCase {
+  const char* Name;
+  const char* Damaged;  // the value made unreadable
+  int Read;             // values read before it
+};
+
+TEST(Settings, TheFirstUnreadableValueEndsTheReading) {
+  const StopCase cases[] = {
+      {"missing Ordonné", "Ordonné", 6},
+      {"string where a boolean is", "Titre", 4},
+      {"string Duree Timer", "Duree Timer", 10},
+      {"missing Debut", "Debut", 12},
+  };
+  for (const StopCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TTempDir dir;
+    TSettings all;
+    all.Apercu = all.Mosaique = all.Retaille = all.Titre = all.Timer = all.Aleatoire = true;
+    all.Ordonne = all.Centre = all.Debut = false;
+    all.Proportions = true;
+    all.ListeCourante = "/l.que";
+    all.DureeTimer = 60000;
+    all.ImageCourante = 3;
+    {
+      TRegistry hive(dir / "registry.reg");
+      SaveSettings(hive, all);
+      hive.OpenKey(SettingsKey, false);
+      if (std::string(c.Name).rfind("missing", 0) == 0)
+        hive.DeleteValue(c.Damaged);
+      else
+        hive.WriteString(c.Damaged, "oui");
+    }
+    TRegistry hive(dir / "registry.reg");
+    TSettings restored;
+    EXPECT_EQ(RestoreSettings(hive, restored), c.Read);
+    const TSettings defaults;
+    // Before the damaged value everything is restored; from it on everything keeps its default.
+    TSettings expected = defaults;
+    for (int i = 0; i < c.Read; ++i) {
+      std::visit([&](auto member) { expected.*member = all.*member; }, SettingsTable[i].Field);
+    }
+    EXPECT_EQ(restored, expected);
+  }
+}
+
+TEST(Settings, AMissingListNameReadsEmptyAndTheReadingGoesOn) {
+  TTempDir dir;
+  TSettings all;
+  all.ListeCourante = "/x.que";
+  all.DureeTimer = 5000;
+  {
+    TRegistry hive(dir / "registry.reg");
+    SaveSettings(hive, all);
+    hive.OpenKey(SettingsKey, false);
+    hive.DeleteValue("Liste courante");
+  }
+  TRegistry hive(dir / "registry.reg");
+  TSettings restored;
+  restored.ListeCourante = "stale";
+  EXPECT_EQ(RestoreSettings(hive, restored), SettingCount);
+  EXPECT_EQ(restored.ListeCourante, "");
+  EXPECT_EQ(restored.DureeTimer, 5000);
+}
+
+TEST(Settings, AnyNonZeroNumberReadsAsTrue) {
+  TTempDir dir;
+  {
+    TRegistry hive(dir / "registry.reg");
+    hive.OpenKey(SettingsKey, true);
+    hive.WriteInteger("Apercu", 42);
+  }
+  TRegistry hive(dir / "registry.reg");
+  TSettings restored;
+  EXPECT_EQ(RestoreSettings(hive, restored), 1);
+  EXPECT_TRUE(restored.Apercu);
+}
+
+TEST(Settings, ACorruptedHiveStartsAsAFirstRun) {
+  TTempDir dir;
+  muralo::testing::WriteFileBytes(dir / "registry.reg", std::string("\x00\xff garbage [[[\n\"Apercu\"=dword:zz", 36));
+  TRegistry hive(dir / "registry.reg");
+  TSettings restored;
+  EXPECT_EQ(RestoreSettings(hive, restored), 0);
+  EXPECT_EQ(restored, TSettings());
+}
+
+TEST(Settings, AnUnwritableHiveRaisesOnSave) {
+  TTempDir dir;
+  // A hive whose folder is a plain file can be written by nobody, root included.
+  muralo::testing::WriteFileBytes(dir / "plain", "x");
+  TRegistry hive(dir / "plain/registry.reg");
+  EXPECT_THROW(SaveSettings(hive, TSettings()), ERegistryException);
+}
+
+}  // namespace
