@@ -13,6 +13,7 @@
 #include "PlatformTestTools.h"
 #include "classlib/Bitmap.h"
 #include "platform/Desktop.h"
+#include "platform/Registry.h"
 #include "platform/System.h"
 
 #include <X11/Xatom.h>
@@ -269,6 +270,97 @@ TEST_F(X11WallpaperTest, TheScreenSizeComesFromTheDisplayUnlessTheProgramTellsIt
 
 TEST_F(X11WallpaperTest, AnUnreachableDisplayIsAnError) {
   EXPECT_THROW(SetX11RootWallpaper(*Picture(2, 2), TWallpaperStyle::wsTiled, ":987654"), EDesktopError);
+}
+
+// A P6 file as ImageMagick writes it: rows of R, G, B bytes.
+struct TPpm {
+  int Width = 0, Height = 0;
+  std::vector<uint8_t> Rgb;
+  unsigned long At(int x, int y) const {
+    const uint8_t* p = &Rgb[(static_cast<size_t>(y) * Width + x) * 3];
+    return (static_cast<unsigned long>(p[0]) << 16) | (p[1] << 8) | p[2];
+  }
+};
+
+TPpm ReadPpm(const std::string& name) {
+  std::istringstream in(test::ReadFile(name));
+  std::string magic;
+  int maxval = 0;
+  TPpm ppm;
+  in >> magic >> ppm.Width >> ppm.Height >> maxval;
+  in.get();
+  if (magic != "P6" || maxval != 255) throw std::runtime_error("not an 8-bit P6 file: " + name);
+  ppm.Rgb.resize(static_cast<size_t>(ppm.Width) * ppm.Height * 3);
+  in.read(reinterpret_cast<char*>(ppm.Rgb.data()), static_cast<std::streamsize>(ppm.Rgb.size()));
+  if (!in) throw std::runtime_error("short P6 file: " + name);
+  return ppm;
+}
+
+int Shell(const std::string& command) { return std::system(command.c_str()); }
+
+TEST_F(X11WallpaperTest, ShowsABmpFileThroughTheWallpaperCall) {
+  // The files come from ImageMagick; its own decoding of each is the reference.
+  ASSERT_EQ(Shell("command -v convert-im6.q16 >/dev/null"), 0) << "ImageMagick (convert-im6.q16) is needed";
+  struct Case {
+    const char* Name;
+    const char* Options;  // how ImageMagick writes the BMP
+    const char* Tile;     // TileWallpaper
+  };
+  const Case cases[] = {
+      {"24-bit, tiled", "-type TrueColor", "1"},
+      {"8-bit palette, centred", "-type Palette -colors 200", "0"},
+      {"4-bit palette, tiled", "-type Palette -colors 16", "1"},
+      {"1-bit, centred", "-type Bilevel", "0"},
+  };
+  const std::string hive = Sandbox.Config + "/muralo/registry.reg";
+  const TDesktopEnvironment env{"x11", "GNOME", "", "", "", Server.Name};
+  test::TFakeRunner runner;
+  const TBackendDirs dirs{Sandbox.Data + "/muralo", Sandbox.Runtime};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string bmp = Sandbox.Root + "/muralo.bmp", ppm = Sandbox.Root + "/reference.ppm";
+    ASSERT_EQ(Shell("convert-im6.q16 -seed 7 -size 37x23 plasma:fractal " + std::string(c.Options) + " BMP3:'" + bmp +
+                    "' && convert-im6.q16 '" + bmp + "' -depth 8 ppm:'" + ppm + "'"),
+              0);
+    const TPpm reference = ReadPpm(ppm);
+    ASSERT_EQ(reference.Width, 37);
+    ASSERT_EQ(reference.Height, 23);
+    {
+      TRegistry registry(hive);
+      ASSERT_TRUE(registry.OpenKey("\\Control Panel\\Desktop", false));
+      registry.WriteString("TileWallpaper", c.Tile);
+    }
+    testing::internal::CaptureStderr();
+    SetDesktopWallpaper(bmp, hive, env, runner, dirs);
+    const std::string told = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(told, "");
+    const bool tiled = std::string(c.Tile) == "1";
+    const int ox = (kScreenW - 37) / 2, oy = (kScreenH - 23) / 2;
+    CheckScreen([&](int x, int y) -> unsigned long {
+      if (tiled) return reference.At(x % 37, y % 23);
+      if (x < ox || y < oy || x >= ox + 37 || y >= oy + 23) return 0;
+      return reference.At(x - ox, y - oy);
+    });
+  }
+  EXPECT_TRUE(runner.Runs.empty());  // X11 needs no command
+}
+
+TEST_F(X11WallpaperTest, AnUnreadableFileIsReportedAndTheWallpaperStays) {
+  SetX11RootWallpaper(*Picture(3, 3), TWallpaperStyle::wsTiled, Server.Name);
+  const Pixmap before = RootProperty(Viewer.get(), "_XROOTPMAP_ID");
+  const std::string bmp = Sandbox.Root + "/broken.bmp";
+  test::WriteFile(bmp, "BM not really");
+  test::TFakeRunner runner;
+  testing::internal::CaptureStderr();
+  SetDesktopWallpaper(bmp, Sandbox.Config + "/muralo/registry.reg", {"x11", "", "", "", "", Server.Name}, runner,
+                      {Sandbox.Data, Sandbox.Runtime});
+  SetDesktopWallpaper(Sandbox.Root + "/missing.bmp", Sandbox.Config + "/muralo/registry.reg",
+                      {"x11", "", "", "", "", Server.Name}, runner, {Sandbox.Data, Sandbox.Runtime});
+  const std::string told = testing::internal::GetCapturedStderr();
+  EXPECT_NE(told.find("broken.bmp ne peut pas être lu"), std::string::npos) << told;
+  EXPECT_NE(told.find("missing.bmp ne peut pas être lu"), std::string::npos) << told;
+  EXPECT_EQ(RootProperty(Viewer.get(), "_XROOTPMAP_ID"), before);
+  EXPECT_TRUE(PixmapExists(Viewer.get(), before));
 }
 
 TEST(X11WallpaperDepth16, PlacesTheChannelsOfA565Visual) {
