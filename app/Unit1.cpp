@@ -16,6 +16,7 @@
 
 #include <chrono>
 
+#include "app/OpenPictureDialog.h"
 #include "app/QtBridge.h"
 #include "classlib/Exception.h"
 #include "ui_Unit1.h"
@@ -323,10 +324,7 @@ void TForm1::AjouterBNClick() {
   if (Services.OpenImages) {
     files = Services.OpenImages();
   } else {
-    QFileDialog dialog(this);
-    dialog.setFileMode(QFileDialog::ExistingFiles);
-    dialog.setOption(QFileDialog::ReadOnly, false);
-    if (dialog.exec() == QDialog::Accepted) files = dialog.selectedFiles();
+    files = TOpenPictureDialog::GetOpenFileNames(this);
   }
   if (files.isEmpty()) return;
   Ui->Liste->setUpdatesEnabled(false);

@@ -9,6 +9,8 @@ muralo_library(app
     ${CMAKE_CURRENT_LIST_DIR}/Wallpaper.cpp
     ${CMAKE_CURRENT_LIST_DIR}/QtBridge.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SystemServices.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DialogFilters.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/OpenPictureDialog.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Splash.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SignalWatcher.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Unit1.h

@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QUrl>
 
+#include "app/OpenPictureDialog.h"
 #include "app/QtBridge.h"
 #include "app/Unit1.h"
 #include "classlib/Bitmap.h"
@@ -800,6 +801,23 @@ TEST_F(FormTest, FontAndHelpCommands) {
   f.ui()->Aproposde1->trigger();
   EXPECT_EQ(helpCalls, (std::vector<std::string>{"/opt/muralo/muralo.chm", "help on help"}));
   EXPECT_EQ(about, 1);
+}
+
+TEST_F(FormTest, OpenPictureDialogPreviewsThroughThePictureLoader) {
+  const std::string pic = MakePicture("p.bmp", "-size 320x80 xc:'#FF0000'");
+  TOpenPictureDialog dialog;
+  EXPECT_EQ(dialog.fileMode(), QFileDialog::ExistingFiles);
+  ASSERT_FALSE(dialog.nameFilters().isEmpty());
+  EXPECT_TRUE(dialog.nameFilters().front().contains("*.bmp"));
+  EXPECT_TRUE(dialog.nameFilters().join('\n').contains("Bitmaps (*.bmp)"));
+  dialog.ShowPreview(QString::fromStdString(pic));
+  const QPixmap shown = dialog.PreviewPane()->pixmap();
+  ASSERT_FALSE(shown.isNull());
+  EXPECT_EQ(shown.size(), QSize(160, 40));  // scaled with its proportions
+  EXPECT_EQ(shown.toImage().pixelColor(80, 20), QColor(255, 0, 0));
+  EXPECT_EQ(dialog.SizeLabel()->text(), "320 x 80");
+  dialog.ShowPreview(QString::fromStdString(Dir / "missing.bmp"));
+  EXPECT_TRUE(dialog.PreviewPane()->pixmap().isNull());
 }
 
 }  // namespace
