@@ -108,7 +108,8 @@ int32_t TCCITTDecoder::FindCode(const TStateArray& States) {
   uint32_t node = 0;
   for (;;) {
     if (BitsLeft == 0) {
-      if (PackedSize == 0) return static_cast<int32_t>(sum);
+      // The data ends here: a code that has just been completed still counts.
+      if (PackedSize == 0) return static_cast<int32_t>(std::min(sum + States[node].RunLength, MaxRunSum));
       Bits = SwapBits ? ReverseBits[*Source] : *Source;
       ++Source;
       Mask = 0x80;
