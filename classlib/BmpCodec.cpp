@@ -238,7 +238,9 @@ void TBitmap::LoadFromStream(TStream& stream) {
   if (convertFields) red = h.masks[0], green = h.masks[1], blue = h.masks[2];
 
   const uint64_t fileRowBytes = BitmapRowBytes(uint64_t(width), h.bitCount);
-  if (h.compression == BI_RLE8 || h.compression == BI_RLE4) {
+  if (width == 0 || height == 0) {
+    // no pixels: an empty bitmap (what saving an empty bitmap writes), whatever the other side says
+  } else if (h.compression == BI_RLE8 || h.compression == BI_RLE4) {
     // The compressed block is biSizeImage bytes when that fits the stream, else the rest of it.
     int64_t size = stream.Remaining();
     if (h.sizeImage != 0 && int64_t(h.sizeImage) < size) size = h.sizeImage;

@@ -315,6 +315,23 @@ TEST(Bmp, SizesPastTheMemoryLimitAreRefusedBeforeAllocating) {
   EXPECT_THROW(LoadBytes(MakeBmp(5000, 5000, 8, 0, GreyTable(2), {0, 0, 0, 0})), EReadError);
 }
 
+// A side of 0 gives an empty bitmap at once, however long the other side is (no row walk).
+TEST(Bmp, ZeroSidedImagesLoadEmpty) {
+  for (const auto& [w, h] : {std::pair{0, 2000000000}, std::pair{0, -2000000000}, std::pair{2000000, 0}}) {
+    SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
+    for (uint32_t compression : {0u, 1u}) {
+      auto b = LoadBytes(MakeBmp(w, h, 8, compression, GreyTable(2), {0, 1}));
+      EXPECT_TRUE(b->Empty());
+      EXPECT_EQ(b->Width(), 0);
+      EXPECT_EQ(b->Height(), 0);
+    }
+  }
+  TBitmap empty;
+  empty.SetPixelFormat(TPixelFormat::pf24bit);
+  const std::vector<uint8_t> saved = SaveBytes(empty);
+  EXPECT_TRUE(LoadBytes(saved)->Empty());
+}
+
 TEST(Bmp, InvalidHeadersRaiseInvalidGraphic) {
   struct Case {
     const char* name;
