@@ -108,6 +108,21 @@ bool IsRawData(const std::string& data) {
   return true;
 }
 
+bool IsRootName(const std::string& path) {
+  return SameRegistryName(path, "HKEY_CURRENT_USER") || SameRegistryName(path, "HKCU");
+}
+
+// The section header of a key. The root prefix is written only where the path would otherwise read
+// back as something else: the root itself, a path that begins like a root prefix, or like a
+// deletion ("[-...]").
+std::string SectionName(const std::string& path) {
+  if (path.empty()) return "HKEY_CURRENT_USER";
+  if (path.front() == '-' || StartsWithNoCase(path, "HKEY_CURRENT_USER\\") || StartsWithNoCase(path, "HKCU\\") ||
+      IsRootName(path))
+    return "HKEY_CURRENT_USER\\" + path;
+  return path;
+}
+
 }  // namespace
 
 bool SameRegistryName(const std::string& a, const std::string& b) {
@@ -189,13 +204,16 @@ std::optional<THive> ParseHive(const std::string& source, THiveParseError* error
       if (line.back() != ']') return fail(lineNo, "nom de clé sans ']'");
       std::string path = line.substr(1, line.size() - 2);
       if (!path.empty() && path.front() == '-') return fail(lineNo, "suppression de clé dans le fichier de réglages");
-      for (const char* root : {"HKEY_CURRENT_USER\\", "HKCU\\"}) {
-        if (StartsWithNoCase(path, root)) {
-          path.erase(0, std::string(root).size());
-          break;
+      if (IsRootName(path)) {
+        path.clear();
+      } else {
+        for (const char* root : {"HKEY_CURRENT_USER\\", "HKCU\\"}) {
+          if (StartsWithNoCase(path, root)) {
+            path.erase(0, std::string(root).size());
+            break;
+          }
         }
       }
-      if (SameRegistryName(path, "HKEY_CURRENT_USER")) path.clear();
       path = NormalizeKeyPath(path);  // "" is HKEY_CURRENT_USER itself
       current = &hive.FindOrAdd(path);
       continue;
@@ -251,7 +269,7 @@ std::optional<THive> ParseHive(const std::string& source, THiveParseError* error
 std::string FormatHive(const THive& hive) {
   std::string out = "REGEDIT4\n";
   for (const TRegKey& key : hive.Keys) {
-    out += "\n[" + (key.Path.empty() ? std::string("HKEY_CURRENT_USER") : key.Path) + "]\n";
+    out += "\n[" + SectionName(key.Path) + "]\n";
     for (const TRegValue& value : key.Values) {
       out += value.Name.empty() ? std::string("@") : Quoted(value.Name);
       out += '=';

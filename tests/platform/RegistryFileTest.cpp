@@ -170,6 +170,30 @@ TEST(HiveWriter, KeepsEveryByteOfAString) {
   EXPECT_EQ(Value(*back, "K", "bytes")->Text, all);
 }
 
+TEST(HiveWriter, KeyNamesThatLookLikeARootOrADeletionReadBackAsThemselves) {
+  for (const char* path : {"-x", "HKEY_CURRENT_USER\\x", "hkcu\\y", "HKCU", "HKEY_CURRENT_USER", ""}) {
+    SCOPED_TRACE(path);
+    THive hive;
+    hive.FindOrAdd(path).Values.push_back({"v", TRegValueKind::rvString, "1", 0});
+    auto back = ParseHive(FormatHive(hive));
+    ASSERT_TRUE(back);
+    ASSERT_EQ(back->Keys.size(), 1u);
+    EXPECT_EQ(back->Keys[0].Path, path);
+  }
+  // Found by the fuzzer: a leading separator hid the '-' from the deletion check.
+  auto hidden = ParseHive("REGEDIT4\n[\\-alo3\\]\n");
+  ASSERT_TRUE(hidden);
+  ASSERT_EQ(hidden->Keys.size(), 1u);
+  EXPECT_EQ(hidden->Keys[0].Path, "-alo3");
+  auto hiddenBack = ParseHive(FormatHive(*hidden));
+  ASSERT_TRUE(hiddenBack);
+  EXPECT_EQ(hiddenBack->Keys[0].Path, "-alo3");
+  auto root = ParseHive("REGEDIT4\n[HKCU]\n\"v\"=\"1\"\n[HKEY_CURRENT_USER]\n\"w\"=\"2\"\n");
+  ASSERT_TRUE(root);
+  ASSERT_EQ(root->Keys.size(), 1u);
+  EXPECT_EQ(root->Keys[0].Path, "");
+}
+
 TEST(HiveNames, KeyPathsAreNormalised) {
   EXPECT_EQ(NormalizeKeyPath("\\Software\\Brenwick\\Muralo\\3\\"), "Software\\Brenwick\\Muralo\\3");
   EXPECT_EQ(NormalizeKeyPath("A\\\\B"), "A\\B");
