@@ -34,6 +34,11 @@ function(muralo_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main muralo_warnings)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  if(ARG_ENV)
+    # gtest_discover_tests keeps only the first variable of a list-valued ENVIRONMENT property, so the
+    # test's own variables go through `cmake -E env` in front of the program (discovery and runs).
+    set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${CMAKE_COMMAND};-E;env;${ARG_ENV}")
+  endif()
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
@@ -42,7 +47,7 @@ function(muralo_test name)
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "MURALO_SOURCE_DIR=${PROJECT_SOURCE_DIR};${ARG_ENV}"
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "MURALO_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
                LABELS "${ARG_LABELS}")
 endfunction()
 
