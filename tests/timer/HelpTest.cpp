@@ -103,5 +103,30 @@ TEST(HelpFile, TheBuildMadeAValidHelp) {
   }
 }
 
+// An independent reader (chmlib's extract_chmLib) takes every file back out of the CHM: the pages,
+// the style sheet and the contents must come out byte for byte as written.
+TEST(HelpFile, ChmlibExtractsEveryPageUnchanged) {
+  const fs::path help(MURALO_HELP_FILE);
+  if (help.extension() != ".chm") GTEST_SKIP() << "no CHM compiler at build time";
+  ASSERT_EQ(std::system("command -v extract_chmLib > /dev/null"), 0)
+      << "extract_chmLib (Debian package libchm-bin) is needed to check the help file";
+  const fs::path pages = fs::path(std::getenv("MURALO_SOURCE_DIR")) / "resources" / "help";
+  TempDir out;
+  const std::string command =
+      "extract_chmLib '" + help.string() + "' '" + (out.Path / "x").string() + "' > /dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  int compared = 0;
+  for (const auto& entry : fs::directory_iterator(pages)) {
+    const std::string ext = entry.path().extension().string();
+    if (ext != ".html" && ext != ".css" && ext != ".hhc" && ext != ".hhk") continue;
+    const std::string name = entry.path().filename().string();
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(fs::is_regular_file(out.Path / "x" / name));
+    EXPECT_EQ(ReadAll(out.Path / "x" / name), ReadAll(entry.path()));
+    ++compared;
+  }
+  EXPECT_GE(compared, 12);
+}
+
 }  // namespace
 }  // namespace muralo
