@@ -27,7 +27,9 @@ std::string Joined(const TCommandLine& argv) {
 
 // Runs a command that must succeed.
 void RunChecked(TCommandRunner& runner, const TCommandLine& argv, std::string* output = nullptr) {
-  int status = runner.Run(argv, output);
+  // What the commands print on success (dbus-send's reply, for one) is not the program's output.
+  std::string ignored;
+  int status = runner.Run(argv, output ? output : &ignored);
   if (status == -1) throw EDesktopError(Format("%s ne peut pas être lancé", argv.front()));
   if (status != 0) throw EDesktopError(Format("« %s » a échoué (code %d)", Joined(argv), status));
 }
@@ -49,7 +51,8 @@ public:
         RunChecked(FRunner, {"gsettings", "set", schema, "picture-uri", uri});
         // GNOME 42 and later show picture-uri-dark in the dark style; older ones lack the key, which
         // is no failure.
-        FRunner.Run({"gsettings", "set", schema, "picture-uri-dark", uri});
+        std::string ignored;
+        FRunner.Run({"gsettings", "set", schema, "picture-uri-dark", uri}, &ignored);
         break;
       }
       case TDesktopKind::dkCinnamon: {

@@ -172,8 +172,19 @@ THive ReadHive(const std::string& file) {
 }
 
 // Read, change, write under the lock. change returns false when nothing needs writing.
+// Temporary files of writers that died between creating and renaming them. Every writer holds the
+// lock while its temporary file exists, so with the lock held any such file is a leftover.
+void RemoveLeftoverTemporaries(const std::string& file) {
+  const std::filesystem::path path(file);
+  const std::string prefix = path.filename().string() + ".tmp-";
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(ParentDir(file), error))
+    if (entry.path().filename().string().rfind(prefix, 0) == 0) std::filesystem::remove(entry.path(), error);
+}
+
 std::string ModifyHive(const std::string& file, const std::function<bool(THive&)>& change) {
   THiveLock lock(file);
+  RemoveLeftoverTemporaries(file);
   THive hive = LoadHive(file);
   if (!change(hive)) return {};
   return StoreHive(file, hive);

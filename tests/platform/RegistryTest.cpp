@@ -281,6 +281,12 @@ TEST_F(RegistryTest, AKilledWriterNeverLeavesAHalfWrittenHive) {
       EXPECT_EQ(value->Text, big);
     }
   }
+  // The next write clears the temporary files the killed writers left.
+  TRegistry registry;
+  ASSERT_TRUE(registry.OpenKey(kSettingsKey, true));
+  registry.WriteBool("Apercu", true);
+  for (const std::string& name : FilesIn(Sandbox.Config + "/muralo"))
+    EXPECT_TRUE(name == "registry.reg" || name == "registry.reg.lock") << name;
 }
 
 TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
