@@ -1,6 +1,9 @@
 #include "platform/System.h"
 
+// Xlib last: its macros must not reach our headers.
 #include <X11/Xlib.h>
+#include <X11/extensions/Xrandr.h>
+
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,6 +45,46 @@ std::string Ensured(const std::string& dir) {
   return dir;
 }
 
+// The primary monitor through RandR 1.3: the output marked primary, or else the lit output at the
+// origin, or else the first lit one. False when the server has no RandR 1.3 or no lit output.
+bool PrimaryMonitorSize(Display* display, TScreenSize& size) {
+  int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+  if (!XRRQueryExtension(display, &eventBase, &errorBase) || !XRRQueryVersion(display, &major, &minor) ||
+      major < 1 || (major == 1 && minor < 3))
+    return false;
+  const Window root = DefaultRootWindow(display);
+  XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display, root);
+  if (!resources) return false;
+  struct TLit {
+    int X, Y, Width, Height;
+  };
+  auto litOutput = [&](RROutput output, TLit& lit) {
+    bool found = false;
+    if (XRROutputInfo* info = XRRGetOutputInfo(display, resources, output)) {
+      if (info->crtc != None) {
+        if (XRRCrtcInfo* crtc = XRRGetCrtcInfo(display, resources, info->crtc)) {
+          if (crtc->width > 0 && crtc->height > 0) {
+            lit = {crtc->x, crtc->y, static_cast<int>(crtc->width), static_cast<int>(crtc->height)};
+            found = true;
+          }
+          XRRFreeCrtcInfo(crtc);
+        }
+      }
+      XRRFreeOutputInfo(info);
+    }
+    return found;
+  };
+  TLit lit{};
+  bool found = false;
+  if (RROutput primary = XRRGetOutputPrimary(display, root); primary != None) found = litOutput(primary, lit);
+  for (int pass = 0; pass < 2 && !found; ++pass)
+    for (int i = 0; i < resources->noutput && !found; ++i)
+      found = litOutput(resources->outputs[i], lit) && (pass == 1 || (lit.X == 0 && lit.Y == 0));
+  XRRFreeScreenResources(resources);
+  if (found) size = {lit.Width, lit.Height};
+  return found;
+}
+
 std::mutex screenMutex;
 TScreenSize screenOverride;
 
@@ -79,10 +122,12 @@ TScreenSize PrimaryScreenSize() {
     std::lock_guard lock(screenMutex);
     if (screenOverride.Width > 0) return screenOverride;
   }
-  // Without a toolkit: the default screen of $DISPLAY, through a short-lived connection.
+  // Without a toolkit: the primary monitor of $DISPLAY (or its whole screen), through a short-lived
+  // connection.
   if (!EnvOrEmpty("DISPLAY").empty()) {
     if (Display* display = XOpenDisplay(nullptr)) {
       TScreenSize size{DisplayWidth(display, DefaultScreen(display)), DisplayHeight(display, DefaultScreen(display))};
+      PrimaryMonitorSize(display, size);
       XCloseDisplay(display);
       if (size.Width > 0 && size.Height > 0) return size;
     }

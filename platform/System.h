@@ -33,7 +33,7 @@ struct TScreenSize {
 };
 
 // The primary screen's size in pixels: the size set by SetScreenSize when there is one, otherwise
-// the default screen of the X display $DISPLAY, otherwise 1024 × 768.
+// the primary monitor of the X display $DISPLAY (RandR), or its whole screen, otherwise 1024 × 768.
 TScreenSize PrimaryScreenSize();
 // Tells the primary screen's size (the program passes its toolkit's primary screen; tests pin it).
 // A width or height of 0 clears it.

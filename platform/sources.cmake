@@ -11,4 +11,4 @@ muralo_library(platform
     ${CMAKE_CURRENT_LIST_DIR}/SingleInstance.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Shell.cpp
   LIBS classlib
-  PRIVATE_LIBS X11::X11)
+  PRIVATE_LIBS X11::X11 X11::Xrandr)

@@ -52,7 +52,10 @@ TEST(CommandRunner, SpawnsDetachedAndEndsOnlyWhatItNames) {
   // The process runs in a session of its own, so it outlives our terminal, and is not our child.
   EXPECT_NE(getsid(static_cast<pid_t>(pid)), getsid(0));
   EXPECT_NE(getppid(), pid);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // The shell has written its mark; wait until it has become "sleep".
+  const std::string comm = "/proc/" + std::to_string(pid) + "/comm";
+  for (int i = 0; i < 500 && ReadFile(comm) != "sleep\n"; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(ReadFile(comm), "sleep\n");
   EXPECT_FALSE(runner.Terminate(pid, "swaybg"));  // not the program named: left alone
   EXPECT_EQ(kill(static_cast<pid_t>(pid), 0), 0);
   EXPECT_TRUE(runner.Terminate(pid, "sleep"));

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "PlatformTestTools.h"
 #include "classlib/Bitmap.h"
@@ -28,7 +29,7 @@ constexpr int kScreenW = 320, kScreenH = 240;
 // Xvfb on a display number it picks itself (-displayfd), torn down with the test.
 class TXvfb {
 public:
-  explicit TXvfb(int depth = 24) {
+  explicit TXvfb(int depth = 24, int width = kScreenW, int height = kScreenH) {
     int fds[2];
     if (pipe(fds) != 0) return;
     Pid = fork();
@@ -36,7 +37,7 @@ public:
       close(fds[0]);
       int null = open("/dev/null", O_WRONLY);
       dup2(null, STDERR_FILENO);
-      const std::string screen = std::to_string(kScreenW) + "x" + std::to_string(kScreenH) + "x" + std::to_string(depth);
+      const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
       const std::string fd = std::to_string(fds[1]);
       execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-noreset", "-nolisten", "tcp",
              static_cast<char*>(nullptr));
@@ -361,6 +362,52 @@ TEST_F(X11WallpaperTest, AnUnreadableFileIsReportedAndTheWallpaperStays) {
   EXPECT_NE(told.find("missing.bmp ne peut pas être lu"), std::string::npos) << told;
   EXPECT_EQ(RootProperty(Viewer.get(), "_XROOTPMAP_ID"), before);
   EXPECT_TRUE(PixmapExists(Viewer.get(), before));
+}
+
+// RAII for one environment variable.
+class TEnvVar {
+public:
+  TEnvVar(const char* name, const std::string& value) : FName(name) {
+    if (const char* old = std::getenv(name)) FOld = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~TEnvVar() {
+    if (FOld)
+      setenv(FName.c_str(), FOld->c_str(), 1);
+    else
+      unsetenv(FName.c_str());
+  }
+  TEnvVar(const TEnvVar&) = delete;
+  TEnvVar& operator=(const TEnvVar&) = delete;
+
+private:
+  std::string FName;
+  std::optional<std::string> FOld;
+};
+
+TEST(X11ScreenSize, IsThePrimaryMonitorNotTheWholeRoot) {
+  // A 640 x 480 root whose only monitor shows 320 x 240 of it, set up with xrandr.
+  test::TXdgSandbox sandbox;
+  TXvfb server(24, 640, 480);
+  ASSERT_FALSE(server.Name.empty()) << "Xvfb (package xvfb) is needed";
+  ASSERT_EQ(Shell("command -v xrandr >/dev/null"), 0) << "xrandr (package x11-xserver-utils) is needed";
+  TEnvVar display("DISPLAY", server.Name);
+  SetScreenSize(0, 0);
+  const TScreenSize whole = PrimaryScreenSize();
+  EXPECT_EQ(whole.Width, 640);
+  EXPECT_EQ(whole.Height, 480);
+  ASSERT_EQ(Shell("xrandr --newmode m320 10 320 321 322 323 240 241 242 243 && xrandr --addmode screen m320 && "
+                  "xrandr --fb 640x480 --output screen --mode m320"),
+            0);
+  const TScreenSize monitor = PrimaryScreenSize();  // lit at the origin, not marked primary
+  EXPECT_EQ(monitor.Width, 320);
+  EXPECT_EQ(monitor.Height, 240);
+  ASSERT_EQ(Shell("xrandr --output screen --primary"), 0);
+  const TScreenSize primary = PrimaryScreenSize();
+  EXPECT_EQ(primary.Width, 320);
+  EXPECT_EQ(primary.Height, 240);
+  EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 320);
+  EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 240);
 }
 
 TEST(X11WallpaperDepth16, PlacesTheChannelsOfA565Visual) {
