@@ -163,10 +163,14 @@ void TBitmap::ReleaseImage() {
   Changed();
 }
 
-void TBitmap::ReadRowBGRA(int y, uint8_t* out) const {
+void TBitmap::ReadRowBGRA(int y, uint8_t* out) const { ReadPixelsBGRA(y, 0, FWidth, out); }
+
+void TBitmap::ReadPixelsBGRA(int y, int first, int count, uint8_t* bgra) const {
   const uint8_t* row = RowData(y);
+  if (first < 0 || count < 0 || count > FWidth - first)
+    throw EInvalidGraphic(Format("Indice de colonne hors limites (%d)", first + count));
   const unsigned bpp = BitsPerPixel();
-  const int w = FWidth;
+  const int end = first + count;
   auto paletteColour = [&](unsigned index, uint8_t* px) {
     if (FPalette && index < FPalette->size()) {
       const TPaletteEntry& e = (*FPalette)[index];
@@ -185,17 +189,17 @@ void TBitmap::ReadRowBGRA(int y, uint8_t* out) const {
     case 2:
     case 4:
     case 8:
-      for (int x = 0; x < w; ++x) {
+      for (int x = first; x < end; ++x) {
         const size_t bit = size_t(x) * bpp;
         const unsigned index = (row[bit / 8] >> (8 - bpp - bit % 8)) & ((1u << bpp) - 1);
-        paletteColour(index, out + size_t(x) * 4);
+        paletteColour(index, bgra + size_t(x - first) * 4);
       }
       break;
     case 16: {
       const bool is565 = FFormat == TPixelFormat::pf16bit || FFormat == TPixelFormat::pfDevice;
-      for (int x = 0; x < w; ++x) {
+      for (int x = first; x < end; ++x) {
         const unsigned v = row[2 * x] | (row[2 * x + 1] << 8);
-        uint8_t* px = out + size_t(x) * 4;
+        uint8_t* px = bgra + size_t(x - first) * 4;
         if (is565) {
           px[0] = Expand5(v & 31), px[1] = Expand6((v >> 5) & 63), px[2] = Expand5((v >> 11) & 31);
         } else {
@@ -206,14 +210,14 @@ void TBitmap::ReadRowBGRA(int y, uint8_t* out) const {
       break;
     }
     case 24:
-      for (int x = 0; x < w; ++x) {
-        uint8_t* px = out + size_t(x) * 4;
+      for (int x = first; x < end; ++x) {
+        uint8_t* px = bgra + size_t(x - first) * 4;
         px[0] = row[3 * x], px[1] = row[3 * x + 1], px[2] = row[3 * x + 2], px[3] = 255;
       }
       break;
     default:
-      for (int x = 0; x < w; ++x) {
-        uint8_t* px = out + size_t(x) * 4;
+      for (int x = first; x < end; ++x) {
+        uint8_t* px = bgra + size_t(x - first) * 4;
         px[0] = row[4 * x], px[1] = row[4 * x + 1], px[2] = row[4 * x + 2], px[3] = 255;
       }
       break;
@@ -291,9 +295,8 @@ void TBitmap::WriteRowBGRA(int y, const uint8_t* in) {
 
 TColor TBitmap::Pixel(int x, int y) const {
   if (x < 0 || x >= FWidth) throw EInvalidGraphic(Format("Indice de colonne hors limites (%d)", x));
-  std::vector<uint8_t> row(size_t(FWidth) * 4);
-  ReadRowBGRA(y, row.data());
-  const uint8_t* px = row.data() + size_t(x) * 4;
+  uint8_t px[4];
+  ReadPixelsBGRA(y, x, 1, px);
   return RGB(px[2], px[1], px[0]);
 }
 

@@ -103,6 +103,8 @@ public:
 
   // One row as B, G, R, A bytes (A = 255), whatever the format.
   void ReadRowBGRA(int y, uint8_t* bgra) const;
+  // Pixels first .. first + count - 1 of one row as B, G, R, A bytes.
+  void ReadPixelsBGRA(int y, int first, int count, uint8_t* bgra) const;
   // Stores one row given as B, G, R, A; for indexed formats each pixel takes the nearest palette entry.
   void WriteRowBGRA(int y, const uint8_t* bgra);
   TColor Pixel(int x, int y) const;  // COLORREF of one pixel

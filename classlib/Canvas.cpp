@@ -62,21 +62,26 @@ void HalftoneBlt(TBitmap& target, const TRect& dest, const TBitmap& source, int 
     last = std::clamp(last, first + 1, s);
     return std::pair<int, int>(first, last);
   };
-  std::vector<uint8_t> srcRow(size_t(sw) * 4), dstRow(size_t(target.Width()) * 4);
+  // the source is read in pieces of at most kChunk pixels, whatever its width
+  constexpr int kChunk = 1024;
+  std::vector<uint8_t> piece(size_t(kChunk) * 4), dstRow(size_t(target.Width()) * 4);
   std::vector<uint64_t> sums(size_t(x1 - x0) * 4);
   for (int y = y0; y < y1; ++y) {
     const int oy = dh > 0 ? y - dest.Top : dest.Top - 1 - y;
     const auto [sy0, sy1] = span(oy, sh, adh);
     std::fill(sums.begin(), sums.end(), 0);
     for (int sy = sy0; sy < sy1; ++sy) {
-      source.ReadRowBGRA(sy, srcRow.data());
       for (int x = x0; x < x1; ++x) {
         const int ox = dw > 0 ? x - dest.Left : dest.Left - 1 - x;
         const auto [sx0, sx1] = span(ox, sw, adw);
         uint64_t* sum = sums.data() + size_t(x - x0) * 4;
-        for (int sx = sx0; sx < sx1; ++sx) {
-          const uint8_t* s = srcRow.data() + size_t(sx) * 4;
-          sum[0] += s[0], sum[1] += s[1], sum[2] += s[2], sum[3] += 1;
+        for (int sx = sx0; sx < sx1; sx += kChunk) {
+          const int n = std::min(kChunk, sx1 - sx);
+          source.ReadPixelsBGRA(sy, sx, n, piece.data());
+          for (int k = 0; k < n; ++k) {
+            const uint8_t* s = piece.data() + size_t(k) * 4;
+            sum[0] += s[0], sum[1] += s[1], sum[2] += s[2], sum[3] += 1;
+          }
         }
       }
     }
@@ -106,7 +111,10 @@ void StretchBlt(TBitmap& target, const TRect& dest, const TBitmap& source) {
     HalftoneBlt(target, dest, source, x0, x1, y0, y1);
     return;
   }
-  std::vector<uint8_t> srcRow(size_t(sw) * 4), dstRow(size_t(tw) * 4);
+  // A source wider than the target span is read only at the columns used, so that a very wide
+  // source (a 1-bit row of 2^31 pixels is 256 MiB, 8 GiB as B, G, R, A) costs what the target needs.
+  const bool perColumn = sw > x1 - x0;
+  std::vector<uint8_t> srcRow(size_t(perColumn ? x1 - x0 : sw) * 4), dstRow(size_t(tw) * 4);
   std::vector<int> columns(size_t(x1 - x0));
   const int adw = std::abs(dw), adh = std::abs(dh);
   for (int x = x0; x < x1; ++x) {
@@ -120,12 +128,17 @@ void StretchBlt(TBitmap& target, const TRect& dest, const TBitmap& source) {
     int offset = dh > 0 ? y - dest.Top : dest.Top - 1 - y;
     int sy = std::clamp(static_cast<int>(((2LL * offset + 1) * sh) / (2LL * adh)), 0, sh - 1);
     if (sy != lastSy) {
-      source.ReadRowBGRA(sy, srcRow.data());
+      if (perColumn) {
+        for (size_t i = 0; i < columns.size(); ++i) source.ReadPixelsBGRA(sy, columns[i], 1, srcRow.data() + i * 4);
+      } else {
+        source.ReadRowBGRA(sy, srcRow.data());
+      }
       lastSy = sy;
     }
     target.ReadRowBGRA(y, dstRow.data());
     for (int x = x0; x < x1; ++x) {
-      const uint8_t* s = srcRow.data() + size_t(columns[size_t(x - x0)]) * 4;
+      const size_t i = perColumn ? size_t(x - x0) : size_t(columns[size_t(x - x0)]);
+      const uint8_t* s = srcRow.data() + i * 4;
       uint8_t* d = dstRow.data() + size_t(x) * 4;
       d[0] = s[0], d[1] = s[1], d[2] = s[2], d[3] = s[3];
     }

@@ -7,6 +7,7 @@
 
 #include "classlib/Bitmap.h"
 #include "classlib/Canvas.h"
+#include "classlib/Exception.h"
 
 namespace muralo {
 namespace {
@@ -126,6 +127,44 @@ TEST(Canvas, HalftoneEnlargesWithoutGaps) {
   target.SetSize(4, 1);
   target.Canvas().StretchDraw(TRect{0, 0, 4, 1}, *source);
   EXPECT_EQ(Pixels(target), (std::vector<TColor>{clBlack, clBlack, clWhite, clWhite}));
+}
+
+TEST(Canvas, HalftoneAveragesAcrossWideSpans) {
+  // 2500 source pixels per target pixel: the average is taken over pieces of the row
+  std::vector<TColor> colours(5000, clBlack);
+  for (size_t i = 2500; i < 3750; ++i) colours[i] = clWhite;  // second target pixel: half white
+  auto source = Row(TPixelFormat::pf24bit, colours);
+  TBitmap target;
+  target.SetPixelFormat(TPixelFormat::pf8bit);
+  target.SetPalette(BlackWhiteGrey());
+  target.SetSize(2, 1);
+  target.Canvas().StretchDraw(TRect{0, 0, 2, 1}, *source);
+  EXPECT_EQ(Pixels(target), (std::vector<TColor>{clBlack, RGB(128, 128, 128)}));
+}
+
+TEST(Canvas, VeryWideSourceIsReadOnlyWhereUsed) {
+  // a 1-bit row of 2^28 pixels (32 MiB; 1 GiB as B, G, R, A) squeezed into 4 pixels
+  TBitmap source;
+  source.SetPixelFormat(TPixelFormat::pf1bit);
+  const TPaletteEntry bw[2] = {{0, 0, 0, 0}, {255, 255, 255, 0}};
+  source.SetPalette(CreatePalette(bw, 2));
+  source.SetSize(1 << 28, 1);
+  // pixel centres of 4 target pixels: 2^25, 3 * 2^25, 5 * 2^25, 7 * 2^25; set the second one white
+  source.RowData(0)[(3u << 25) / 8] = 0x80;
+  auto target = Row(TPixelFormat::pf24bit, {Z, Z, Z, Z});
+  target->Canvas().StretchDraw(TRect{0, 0, 4, 1}, source);
+  EXPECT_EQ(Pixels(*target), (std::vector<TColor>{clBlack, clWhite, clBlack, clBlack}));
+}
+
+TEST(Canvas, ReadPixelsChecksItsRange) {
+  auto b = Row(TPixelFormat::pf24bit, {A, B, C});
+  uint8_t px[12];
+  b->ReadPixelsBGRA(0, 1, 2, px);
+  EXPECT_EQ(RGB(px[2], px[1], px[0]), B);
+  EXPECT_EQ(RGB(px[6], px[5], px[4]), C);
+  EXPECT_THROW(b->ReadPixelsBGRA(0, 2, 2, px), EInvalidGraphic);
+  EXPECT_THROW(b->ReadPixelsBGRA(0, -1, 1, px), EInvalidGraphic);
+  EXPECT_THROW(b->ReadPixelsBGRA(1, 0, 1, px), EInvalidGraphic);
 }
 
 TEST(Canvas, FillRectIsClipped) {
