@@ -125,7 +125,13 @@ THive LoadHive(const std::string& file) {
 
 // Replaces the hive file atomically: a temporary file beside it, written and synced, then renamed
 // over it, then the directory synced so the rename itself is durable. Returns "" or the reason.
-std::string StoreHive(const std::string& file, const THive& hive) {
+std::string StoreHive(const std::string& hiveFile, const THive& hive) {
+  // A hive kept elsewhere through a symbolic link (a dotfiles repository) is replaced where it
+  // lives; the link stays.
+  std::error_code linkError;
+  const std::string file = std::filesystem::is_symlink(hiveFile, linkError)
+                               ? std::filesystem::weakly_canonical(hiveFile, linkError).string()
+                               : hiveFile;
   const std::string dir = ParentDir(file);
   std::error_code ignored;
   std::filesystem::create_directories(dir, ignored);

@@ -243,6 +243,20 @@ TEST_F(RegistryTest, AReadOnlyHiveStillReads) {
   EXPECT_FALSE(registry.ReadBool("Debut"));
 }
 
+TEST_F(RegistryTest, AHiveBehindASymbolicLinkIsWrittenWhereItLives) {
+  const std::string kept = Sandbox.Root + "/dotfiles/registry.reg";
+  std::filesystem::create_directories(Sandbox.Root + "/dotfiles");
+  std::filesystem::create_directories(Sandbox.Config + "/muralo");
+  WriteFile(kept, "REGEDIT4\n[Software\\Brenwick\\Muralo\\3]\n\"Debut\"=dword:00000001\n");
+  std::filesystem::create_symlink(kept, Hive());
+  TRegistry registry;
+  ASSERT_TRUE(registry.OpenKey(kSettingsKey, false));
+  EXPECT_TRUE(registry.ReadBool("Debut"));
+  registry.WriteBool("Debut", false);
+  EXPECT_TRUE(std::filesystem::is_symlink(Hive()));
+  EXPECT_EQ(ReadFile(kept), "REGEDIT4\n\n[Software\\Brenwick\\Muralo\\3]\n\"Debut\"=dword:00000000\n");
+}
+
 TEST_F(RegistryTest, WritesLeaveNoTemporaryFiles) {
   TRegistry registry;
   ASSERT_TRUE(registry.OpenKey(kSettingsKey, true));
