@@ -41,17 +41,22 @@ bool MakeLayout(const TPointerArray& source, unsigned components, bool planar, b
 // Runs fn(samples) -> {red, green, blue} for every selected pixel and writes the result in the
 // target's order.
 template <typename S, typename D, bool BGR, unsigned Components, class Fn>
-void SpaceRow(const SpaceLayout& L, uint8_t* target, uint32_t count, uint8_t mask, bool swap, Fn fn) {
-  ForEachSelected(count, mask, [&](uint32_t ti, uint32_t si) {
+void SpaceRow(const SpaceLayout& layout, uint8_t* target, uint32_t count, uint8_t mask, bool swap, Fn fn) {
+  // Local copies, so that byte stores into the target cannot alias the read positions.
+  std::array<const uint8_t*, Components> plane;
+  for (unsigned k = 0; k < Components; ++k) plane[k] = layout.plane[k];
+  const size_t step = layout.step;
+  const size_t stride = layout.stride;
+  ForEachSelected(count, mask, [=](uint32_t ti, uint32_t si) {
     std::array<S, Components> c;
     for (unsigned k = 0; k < Components; ++k) {
-      c[k] = Load<S>(L.plane[k], si * L.step);
+      c[k] = Load<S>(plane[k], si * step);
       if constexpr (sizeof(S) == 2) {
         if (swap) c[k] = Swap16(c[k]);
       }
     }
     const std::array<D, 3> rgb = fn(c);
-    const size_t t = size_t(ti) * L.stride;
+    const size_t t = size_t(ti) * stride;
     Store<D>(target, t + 0, BGR ? rgb[2] : rgb[0]);
     Store<D>(target, t + 1, rgb[1]);
     Store<D>(target, t + 2, BGR ? rgb[0] : rgb[2]);

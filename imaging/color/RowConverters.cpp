@@ -3,6 +3,10 @@
 
 #include <cstring>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 #include "imaging/color/GraphicColor.h"
 #include "imaging/color/RowLoop.h"
 
@@ -53,17 +57,26 @@ struct RGBLayout {
 };
 
 template <typename S, typename D, bool Reverse, class Op>
-void RGBRow(const RGBLayout& L, uint8_t* target, uint32_t count, uint8_t mask, Op op) {
-  ForEachSelected(count, mask, [&](uint32_t ti, uint32_t si) {
-    const size_t s = si * L.step;
-    const D c0 = op.Color(Load<S>(L.plane[0], s));
-    const D c1 = op.Color(Load<S>(L.plane[1], s));
-    const D c2 = op.Color(Load<S>(L.plane[2], s));
-    const size_t t = size_t(ti) * L.stride;
+void RGBRow(const RGBLayout& layout, uint8_t* target, uint32_t count, uint8_t mask, Op op) {
+  // Local copies: byte stores into the target could otherwise alias the layout, forcing a reload
+  // of every field after every sample.
+  const uint8_t* const p0 = layout.plane[0];
+  const uint8_t* const p1 = layout.plane[1];
+  const uint8_t* const p2 = layout.plane[2];
+  const uint8_t* const pa = layout.plane[3];
+  const size_t step = layout.step;
+  const size_t stride = layout.stride;
+  const bool copyAlpha = layout.copyAlpha;
+  ForEachSelected(count, mask, [=](uint32_t ti, uint32_t si) {
+    const size_t s = si * step;
+    const D c0 = op.Color(Load<S>(p0, s));
+    const D c1 = op.Color(Load<S>(p1, s));
+    const D c2 = op.Color(Load<S>(p2, s));
+    const size_t t = size_t(ti) * stride;
     Store<D>(target, t + 0, Reverse ? c2 : c0);
     Store<D>(target, t + 1, c1);
     Store<D>(target, t + 2, Reverse ? c0 : c2);
-    if (L.copyAlpha) Store<D>(target, t + 3, op.Alpha(Load<S>(L.plane[3], s)));
+    if (copyAlpha) Store<D>(target, t + 3, op.Alpha(Load<S>(pa, s)));
   });
 }
 
@@ -80,9 +93,78 @@ void RGBRowFast8(const uint8_t* __restrict s, uint8_t* __restrict d, uint32_t co
   }
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+// SSSE3 byte shuffles for the exchange of the first and third samples. The 16-byte loads and
+// stores stay inside both rows: a 3-byte row is walked in steps of 12 bytes, each store's last
+// four bytes being rewritten by the next step or by the portable loop that finishes the row.
+// Both return the number of pixels done.
+__attribute__((target("ssse3"))) uint32_t ExchangeRB3(const uint8_t* s, uint8_t* d, uint32_t count) {
+  const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 12, 13, 14, 15);
+  const size_t bytes = 3 * size_t(count);
+  size_t at = 0;
+  for (; at + 36 + 16 <= bytes; at += 48) {
+    for (size_t k = 0; k < 48; k += 12) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at + k));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d + at + k), _mm_shuffle_epi8(v, order));
+    }
+  }
+  for (; at + 16 <= bytes; at += 12) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + at), _mm_shuffle_epi8(v, order));
+  }
+  return uint32_t(at / 3);
+}
+
+__attribute__((target("ssse3"))) uint32_t ExchangeRB4(const uint8_t* s, uint8_t* d, uint32_t count) {
+  const __m128i order = _mm_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
+  uint32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * size_t(i)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 4 * size_t(i)), _mm_shuffle_epi8(v, order));
+  }
+  return i;
+}
+
+__attribute__((target("avx2"))) uint32_t ExchangeRB4Wide(const uint8_t* s, uint8_t* d, uint32_t count) {
+  const __m256i order = _mm256_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15,  //
+                                         2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
+  uint32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 4 * size_t(i)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 4 * size_t(i)), _mm256_shuffle_epi8(v, order));
+  }
+  return i;
+}
+
+bool HasAVX2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
+
+bool HasSSSE3() {
+  static const bool has = __builtin_cpu_supports("ssse3");
+  return has;
+}
+#endif
+
 template <bool Reverse>
 bool TryFast8(const RGBLayout& L, bool interleaved, const uint8_t* source, uint8_t* target, uint32_t count) {
   if (!interleaved) return false;
+  const bool sameLayout = (L.step == 3 && L.stride == 3) || (L.step == 4 && L.stride == 4 && L.copyAlpha);
+  if (!Reverse && sameLayout) {
+    if (count != 0) std::memcpy(target, source, size_t(count) * L.step);
+    return true;
+  }
+#if defined(__x86_64__) || defined(__i386__)
+  if (Reverse && sameLayout && HasSSSE3()) {
+    const uint32_t done = L.step == 3 ? ExchangeRB3(source, target, count)
+                          : HasAVX2()   ? ExchangeRB4Wide(source, target, count)
+                                        : ExchangeRB4(source, target, count);
+    source += size_t(done) * L.step;
+    target += size_t(done) * L.step;
+    count -= done;
+  }
+#endif
   if (L.step == 3 && L.stride == 3)
     RGBRowFast8<3, 3, Reverse, false>(source, target, count);
   else if (L.step == 4 && L.stride == 4 && L.copyAlpha)

@@ -169,6 +169,38 @@ TEST(RowConvertRGB, EveryLayoutDepthAndOptionMatchesThePixelModel) {
   }
 }
 
+// Whole 8-bit rows take the shuffle and copy paths (vector code where the processor has it):
+// every length, with rows starting at odd addresses, must give the bytes of the pixel model.
+TEST(RowConvertRGB, WholeRowPathsAtEveryLength) {
+  std::mt19937 rng(77);
+  const RGBCase cases[] = {{csRGB, csBGR, 8, 8, false, false},   {csRGBA, csBGRA, 8, 8, false, false},
+                           {csBGR, csBGR, 8, 8, false, false},   {csRGBA, csRGBA, 8, 8, false, false},
+                           {csBGRA, csRGBA, 8, 8, false, false}, {csRGB, csBGRA, 8, 8, false, false},
+                           {csRGBA, csBGR, 8, 8, false, false},  {csBGR, csRGBA, 8, 8, false, false}};
+  for (const RGBCase& c : cases) {
+    for (uint32_t count = 0; count <= 130; ++count) {
+      SCOPED_TRACE(c.Name() + " count " + std::to_string(count));
+      TColorManager m;
+      m.SetSourceColorScheme(c.source);
+      m.SetTargetColorScheme(c.target);
+      const auto pixels = RandomPixels(count, 8, rng);
+      const std::vector<uint8_t> encoded = EncodeRGB(c, pixels).interleaved;
+      // Exact-size heap copy one byte into its allocation, so reads past the row are caught.
+      std::unique_ptr<uint8_t[]> source(new uint8_t[encoded.size() + 1]);
+      std::copy(encoded.begin(), encoded.end(), source.get() + 1);
+      const size_t targetBytes = size_t(count) * (WithAlpha(c.target) ? 4 : 3);
+      GuardedRow target(targetBytes + 1);
+      const uint8_t before = target[0];
+      m.ConvertRow({source.get() + 1}, target.data() + 1, count, 0xFF);
+      std::vector<uint8_t> row = target.Row();
+      ASSERT_EQ(row[0], before);
+      row.erase(row.begin());
+      ASSERT_EQ(row, ExpectedRGB(c, pixels, count, 0xFF, GuardedRow(targetBytes).Row(), m.GammaTable()));
+      ASSERT_TRUE(target.Intact());
+    }
+  }
+}
+
 TEST(RowConvertRGB, EveryMaskByteOnShortRows) {
   std::mt19937 rng(99);
   const RGBCase c{csRGBA, csBGRA, 8, 8, false, false};
