@@ -1,5 +1,7 @@
 #include "classlib/Streams.h"
 
+#include <cstdint>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -154,7 +156,8 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
 
 static int64_t NewPosition(int64_t pos, int64_t size, int64_t offset, TSeekOrigin origin) {
   int64_t base = origin == TSeekOrigin::soBeginning ? 0 : origin == TSeekOrigin::soCurrent ? pos : size;
-  if ((offset < 0 && base < -offset)) throw EReadError();
+  // before the start, or past what a 64-bit position holds (offsets come from file headers)
+  if (offset < 0 ? base + offset < 0 : base > INT64_MAX - offset) throw EReadError();  // base >= 0
   return base + offset;
 }
 
