@@ -1,5 +1,6 @@
 #include "app/Unit2.h"
 
+#include <QApplication>
 #include <QMessageBox>
 
 #include "app/Duration.h"
@@ -65,7 +66,8 @@ void TForm2::Report(const QString& text) {
   if (ShowError) {
     ShowError(text);
   } else {
-    QMessageBox::critical(this, windowTitle(), text);
+    // As the program's standard error report: a message box with the application's title.
+    QMessageBox::critical(this, QApplication::applicationDisplayName(), text);
   }
 }
 
