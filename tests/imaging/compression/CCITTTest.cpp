@@ -116,19 +116,21 @@ public:
   }
 
 private:
-  Bits& Run(int run, bool white) {
-    while (run >= 2560 + 64) {
+  Bits& Run(int length, bool white) {
+    const ccitt::TCode* makeUp = white ? ccitt::WhiteMakeUpCodes : ccitt::BlackMakeUpCodes;
+    const ccitt::TCode* terminating = white ? ccitt::WhiteTerminatingCodes : ccitt::BlackTerminatingCodes;
+    int left = length;
+    while (left >= 2560 + 64) {
       *this << ccitt::ExtendedMakeUpCodes[12].Bits;
-      run -= 2560;
+      left -= 2560;
     }
-    if (run >= 1792) {
-      *this << ccitt::ExtendedMakeUpCodes[(run - 1792) / 64].Bits;
-      run %= 64;
-    } else if (run >= 64) {
-      *this << (white ? ccitt::WhiteMakeUpCodes : ccitt::BlackMakeUpCodes)[run / 64 - 1].Bits;
-      run %= 64;
+    const int index = left / 64 - 1;
+    if (left >= 1792) {
+      *this << ccitt::ExtendedMakeUpCodes[(left - 1792) / 64].Bits;
+    } else if (index >= 0) {
+      *this << makeUp[index].Bits;
     }
-    return *this << (white ? ccitt::WhiteTerminatingCodes : ccitt::BlackTerminatingCodes)[run].Bits;
+    return *this << terminating[left % 64].Bits;
   }
   void Put(bool bit) {
     if (Count % 8 == 0) Data.push_back(0);
