@@ -1,13 +1,16 @@
 // muralo-img: the picture framework from the shell.
 //   muralo-img convert IN OUT   load IN as the program's preview does, draw it unscaled on a white
 //                               24-bit bitmap and write OUT (.bmp: uncompressed 24-bit BMP,
-//                               .ppm: binary PPM, maxval 255)
+//                               .ppm: binary PPM, maxval 255, .tga: run-length encoded Targa)
 //   muralo-img save IN OUT      the loaded picture writes its own format to OUT
-//   muralo-img info IN          class, width, height, pixel format, palette size
-//   muralo-img formats          the picture loader's entries and the file-dialog filter
+//   muralo-img info IN          class, width, height, pixel format, palette size; for the
+//                               framework's readers first the image-properties record
+//   muralo-img formats          the picture loader's entries and the file-dialog filter, then
+//                               the registry's filters
 // Exit status: 0 success, 1 failure (the error's text alone on stderr), 2 usage error.
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "classlib/Bitmap.h"
@@ -16,7 +19,10 @@
 #include "classlib/Icon.h"
 #include "classlib/JPEGImage.h"
 #include "classlib/Streams.h"
+#include "imaging/FileFormatList.h"
+#include "imaging/GraphicFramework.h"
 #include "imaging/PictureLoader.h"
+#include "imaging/formats/TargaGraphic.h"
 #include "imaging/Warnings.h"
 
 using namespace muralo;
@@ -24,7 +30,7 @@ using namespace muralo;
 namespace {
 
 int Usage() {
-  std::cerr << "usage: muralo-img convert IN OUT.bmp|OUT.ppm\n"
+  std::cerr << "usage: muralo-img convert IN OUT.bmp|OUT.ppm|OUT.tga\n"
                "       muralo-img save IN OUT\n"
                "       muralo-img info IN\n"
                "       muralo-img formats\n";
@@ -77,22 +83,27 @@ void WritePPM(const TBitmap& bitmap, const std::string& fileName) {
 
 int Convert(const std::string& in, const std::string& out) {
   const std::string ext = Lower(PictureExtension(out));
-  if (ext != "bmp" && ext != "ppm") {
-    std::cerr << "muralo-img: output must be .bmp or .ppm\n";
+  if (ext != "bmp" && ext != "ppm" && ext != "tga") {
+    std::cerr << "muralo-img: output must be .bmp, .ppm or .tga\n";
     return 2;
   }
   TPicture picture;
   LoadPicture(picture, in);
-  TBitmap bitmap;
+  TTargaGraphic bitmap;  // a bitmap that can also write itself as Targa
   bitmap.SetPixelFormat(TPixelFormat::pf24bit);
   bitmap.SetSize(picture.Width(), picture.Height());
   bitmap.Canvas().Brush.Color = clWhite;
   bitmap.Canvas().FillRect(TRect{0, 0, bitmap.Width(), bitmap.Height()});
   bitmap.Canvas().Draw(0, 0, *picture.Graphic());
-  if (ext == "bmp")
-    bitmap.SaveToFile(out);
-  else
+  if (ext == "bmp") {
+    TFileStream stream(out, TFileMode::fmCreate);
+    bitmap.TBitmap::SaveToStream(stream);  // the bitmap's own BMP writer, not the Targa one
+  } else if (ext == "tga") {
+    TFileStream stream(out, TFileMode::fmCreate);
+    bitmap.SaveToStream(stream, true);
+  } else {
     WritePPM(bitmap, out);
+  }
   return 0;
 }
 
@@ -103,7 +114,74 @@ int Save(const std::string& in, const std::string& out) {
   return 0;
 }
 
+const char* const kSchemes[] = {"csUnknown", "csIndexed", "csG",    "csGA",     "csRGB",   "csRGBA",    "csBGR",
+                               "csBGRA",    "csCMY",     "csCMYK", "csCIELab", "csYCbCr", "csPhotoYCC"};
+const char* const kCompressions[] = {"ctUnknown",  "ctNone",    "ctRLE",        "ctPackedBits", "ctLZW",    "ctFax3",
+                                     "ctFaxRLE",   "ctFax4",    "ctFaxRLEW",    "ctLZ77",       "ctJPEG",   "ctOJPEG",
+                                     "ctThunderscan", "ctNext", "ctIT8CTPAD",   "ctIT8LW",      "ctIT8MP",  "ctIT8BL",
+                                     "ctPixarFilm", "ctPixarLog", "ctDCS",      "ctJBIG",       "ctPCDHuffmann"};
+
+template <typename T>
+std::string Join(const std::vector<T>& values) {
+  std::string s = "[";
+  for (size_t i = 0; i < values.size(); ++i) s += (i ? " " : "") + std::to_string(values[i]);
+  return s + "]";
+}
+
+// The reader's record after ReadImageProperties, every field in order.
+void PrintProperties(const std::string& in) {
+  const TGraphicClass cls = ClassForExtension(PictureExtension(in));
+  if (!IsFrameworkClass(cls)) return;
+  std::unique_ptr<TGraphic> graphic = cls->Create();
+  auto& reader = static_cast<TFrameworkGraphic&>(*graphic);
+  TFileStream stream(in, TFileMode::fmOpenRead);
+  const bool understood = reader.ReadImageProperties(stream, 0);
+  const TImageProperties& p = reader.ImageProperties;
+  const char* options[] = {"ioTiled", "ioBigEndian", "ioMinIsWhite", "ioReversed", "ioUseGamma"};
+  std::string optionText;
+  for (int i = 0; i < 5; ++i)
+    if (p.Options.Has(TImageOption(i))) optionText += (optionText.empty() ? "" : " ") + std::string(options[i]);
+  std::cout << "reader: " << cls->Name << "\n"
+            << "ReadImageProperties: " << (understood ? "true" : "false") << "\n"
+            << "Version: " << p.Version << "\n"
+            << "Options: [" << optionText << "]\n"
+            << "Width: " << p.Width << "\n"
+            << "Height: " << p.Height << "\n"
+            << "ColorScheme: " << (p.ColorScheme < std::size(kSchemes) ? kSchemes[p.ColorScheme] : "?") << "\n"
+            << "BitsPerSample: " << int(p.BitsPerSample) << "\n"
+            << "SamplesPerPixel: " << int(p.SamplesPerPixel) << "\n"
+            << "BitsPerPixel: " << int(p.BitsPerPixel) << "\n"
+            << "Compression: " << (p.Compression < std::size(kCompressions) ? kCompressions[p.Compression] : "?")
+            << "\n"
+            << "FileGamma: " << p.FileGamma << "\n"
+            << "XResolution: " << p.XResolution << "\n"
+            << "YResolution: " << p.YResolution << "\n"
+            << "Interlaced: " << p.Interlaced << "\n"
+            << "HasAlpha: " << p.HasAlpha << "\n"
+            << "FirstIFD: " << p.FirstIFD << "\n"
+            << "PlanarConfig: " << p.PlanarConfig << "\n"
+            << "CurrentRow: " << p.CurrentRow << "\n"
+            << "TileWidth: " << p.TileWidth << "\n"
+            << "TileLength: " << p.TileLength << "\n"
+            << "BytesPerLine: " << p.BytesPerLine << "\n"
+            << "RowsPerStrip: " << Join(p.RowsPerStrip) << "\n"
+            << "YCbCrSubSampling: " << Join(p.YCbCrSubSampling) << "\n"
+            << "JPEGTables: " << p.JPEGTables.size() << " bytes\n"
+            << "JPEGColorMode: " << p.JPEGColorMode << "\n"
+            << "JPEGTablesMode: " << p.JPEGTablesMode << "\n"
+            << "CurrentStrip: " << p.CurrentStrip << "\n"
+            << "StripCount: " << p.StripCount << "\n"
+            << "PredictorMode: " << p.PredictorMode << "\n"
+            << "Overview: " << p.Overview << "\n"
+            << "Rotate: " << int(p.Rotate) << "\n"
+            << "ImageCount: " << p.ImageCount << "\n"
+            << "BottomUp: " << p.BottomUp << "\n"
+            << "Channels: " << int(p.Channels) << "\n"
+            << "FilterMode: " << int(p.FilterMode) << "\n";
+}
+
 int Info(const std::string& in) {
+  PrintProperties(in);
   TPicture picture;
   LoadPicture(picture, in);
   TGraphic& g = *picture.Graphic();
@@ -125,6 +203,13 @@ int Formats() {
   for (const TPictureFormat& f : PictureFormats())
     std::cout << f.Extension << "\t" << f.Description << "\t" << (f.GraphicClass ? f.GraphicClass->Name : "?") << "\n";
   std::cout << "filter: " << FilterFor(TGraphic::StaticClass()) << "\n";
+  if (FileFormatList) {
+    std::cout << "registry filter: "
+              << FileFormatList->GetGraphicFilter({}, fstNone, {foCompact, foIncludeAll, foIncludeExtension}, nullptr)
+              << "\n"
+              << "registry filter by extension: "
+              << FileFormatList->GetGraphicFilter({}, fstDescription, {foIncludeExtension}, nullptr) << "\n";
+  }
   return 0;
 }
 
@@ -137,6 +222,7 @@ int main(int argc, char** argv) {
   if (argc < 2) return Usage();
   const std::string command = argv[1];
   try {
+    const TFrameworkScope framework;
     if (command == "convert" && argc == 4) return Convert(argv[2], argv[3]);
     if (command == "save" && argc == 4) return Save(argv[2], argv[3]);
     if (command == "info" && argc == 3) return Info(argv[2]);
