@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "classlib/Format.h"
 #include "platform/Desktop.h"
@@ -82,7 +83,7 @@ class TFreshCopies {
 public:
   TFreshCopies(std::string dir, std::string prefix) : FDir(std::move(dir)), FPrefix(std::move(prefix)) {}
 
-  std::string Make(const std::string& bmpFile) {
+  std::string Make(const std::string& bmpFile) const {
     std::error_code error;
     fs::create_directories(FDir, error);
     const auto stamp = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -98,6 +99,21 @@ public:
     return name;
   }
 
+  // Makes a fresh copy and hands it to the desktop; on success the earlier copies go, on failure
+  // the new one does (the desktop still shows an earlier one).
+  void Show(const std::string& bmpFile, const std::function<void(const std::string& copy)>& hand) {
+    const std::string copy = Make(bmpFile);
+    try {
+      hand(copy);
+    } catch (...) {
+      std::error_code ignored;
+      fs::remove(copy, ignored);
+      throw;
+    }
+    RemoveAllBut(copy);
+  }
+
+private:
   // Removes every copy except keep.
   void RemoveAllBut(const std::string& keep) {
     std::error_code error;
@@ -108,7 +124,6 @@ public:
     }
   }
 
-private:
   std::string FDir, FPrefix;
 };
 
@@ -142,17 +157,11 @@ public:
   }
 
   void Apply(const std::string& bmpFile, TWallpaperStyle style) override {
-    const std::string copy = FCopies.Make(bmpFile);
-    try {
+    FCopies.Show(bmpFile, [&](const std::string& copy) {
       RunChecked(FRunner, {"dbus-send", "--session", "--type=method_call", "--print-reply",
                            "--dest=org.kde.plasmashell", "/PlasmaShell", "org.kde.PlasmaShell.evaluateScript",
                            "string:" + Script(FileUri(copy), style)});
-    } catch (...) {
-      std::error_code ignored;
-      fs::remove(copy, ignored);
-      throw;
-    }
-    FCopies.RemoveAllBut(copy);
+    });
   }
 
 private:
@@ -184,20 +193,14 @@ public:
       start = end + 1;
     }
     if (images.empty()) throw EDesktopError("xfconf-query ne connaît aucune propriété /backdrop/.../last-image");
-    const std::string copy = FCopies.Make(bmpFile);
     const char* imageStyle = style == TWallpaperStyle::wsTiled ? "2" : "1";
-    try {
+    FCopies.Show(bmpFile, [&](const std::string& copy) {
       for (const std::string& image : images) {
         const std::string styleProperty = image.substr(0, image.size() - std::string("last-image").size()) + "image-style";
         RunChecked(FRunner, {"xfconf-query", "-c", "xfce4-desktop", "-p", styleProperty, "-n", "-t", "int", "-s", imageStyle});
         RunChecked(FRunner, {"xfconf-query", "-c", "xfce4-desktop", "-p", image, "-s", copy});
       }
-    } catch (...) {
-      std::error_code ignored;
-      fs::remove(copy, ignored);
-      throw;
-    }
-    FCopies.RemoveAllBut(copy);
+    });
   }
 
 private:

@@ -32,6 +32,16 @@ void RedirectToNull(int fd, int flags) {
   }
 }
 
+// In a forked child: becomes the program, or writes errno to reportFd (a close-on-exec pipe, so
+// the parent reads nothing when the exec succeeds) and exits.
+[[noreturn]] void ExecOrReport(std::vector<char*>& args, int reportFd) {
+  execvp(args[0], args.data());
+  int err = errno;
+  ssize_t ignored = write(reportFd, &err, sizeof err);
+  (void)ignored;
+  _exit(127);
+}
+
 int WaitFor(pid_t pid) {
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
@@ -69,11 +79,7 @@ int TSystemCommandRunner::Run(const TCommandLine& argv, std::string* output) {
   if (pid == 0) {
     RedirectToNull(STDIN_FILENO, O_RDONLY);
     if (output) dup2(pipeFds[1], STDOUT_FILENO);
-    execvp(args[0], args.data());
-    int err = errno;
-    ssize_t ignored = write(execFds[1], &err, sizeof err);
-    (void)ignored;
-    _exit(127);
+    ExecOrReport(args, execFds[1]);
   }
   close(execFds[1]);
   if (output) close(pipeFds[1]);
@@ -121,11 +127,7 @@ long TSystemCommandRunner::Spawn(const TCommandLine& argv) {
       RedirectToNull(STDIN_FILENO, O_RDONLY);
       RedirectToNull(STDOUT_FILENO, O_WRONLY);
       signal(SIGPIPE, SIG_DFL);
-      execvp(args[0], args.data());
-      int err = errno;
-      ssize_t ignored = write(execFds[1], &err, sizeof err);
-      (void)ignored;
-      _exit(127);
+      ExecOrReport(args, execFds[1]);
     }
     long id = grandchild;
     ssize_t ignored = write(idFds[1], &id, sizeof id);
