@@ -104,8 +104,7 @@ Decoded DecodeDib(const uint8_t* data, size_t size) {
         anyAlpha = anyAlpha || px[3] != 0;
       }
       const bool transparent = (mask[x / 8] >> (7 - x % 8)) & 1;
-      if (bpp != 32) px[3] = transparent ? 0 : 255;
-      else if (!anyAlpha) px[3] = 0;  // fixed below once the whole image is seen
+      if (bpp != 32) px[3] = transparent ? 0 : 255;  // a 32-bit image's alpha is settled below
     }
   }
   if (bpp == 32 && !anyAlpha) {

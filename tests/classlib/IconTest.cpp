@@ -28,12 +28,13 @@ struct IconImage {
   int w, h;
   unsigned bpp;
   std::vector<uint8_t> png;  // when set, the image is this PNG stream
+  bool alpha = true;         // 32 bits: graded alpha, or all zero (the AND mask then decides)
 };
 
 // The DIB of one icon image: BITMAPINFOHEADER (doubled height), colour table, XOR rows and AND
 // rows, bottom-up, from a deterministic pattern. Every third pixel or so is masked out; 32-bit
 // images carry graded alpha.
-std::vector<uint8_t> MakeDib(int w, int h, unsigned bpp) {
+std::vector<uint8_t> MakeDib(int w, int h, unsigned bpp, bool alpha = true) {
   std::vector<uint8_t> d;
   Put32(d, 40);
   Put32(d, uint32_t(w));
@@ -56,7 +57,7 @@ std::vector<uint8_t> MakeDib(int w, int h, unsigned bpp) {
       } else {
         uint8_t* px = &row[size_t(x) * (bpp / 8)];
         px[0] = uint8_t(v * 3), px[1] = uint8_t(v * 5), px[2] = uint8_t(v * 11);
-        if (bpp == 32) px[3] = uint8_t((x + y) % 4 == 0 ? 0 : 60 * ((x + y) % 4) + 75);
+        if (bpp == 32) px[3] = alpha ? uint8_t((x + y) % 4 == 0 ? 0 : 60 * ((x + y) % 4) + 75) : 0;
       }
     }
     d.insert(d.end(), row.begin(), row.end());
@@ -72,7 +73,7 @@ std::vector<uint8_t> MakeDib(int w, int h, unsigned bpp) {
 
 std::vector<uint8_t> MakeIco(const std::vector<IconImage>& images) {
   std::vector<std::vector<uint8_t>> data;
-  for (const IconImage& i : images) data.push_back(i.png.empty() ? MakeDib(i.w, i.h, i.bpp) : i.png);
+  for (const IconImage& i : images) data.push_back(i.png.empty() ? MakeDib(i.w, i.h, i.bpp, i.alpha) : i.png);
   std::vector<uint8_t> d;
   Put16(d, 0);
   Put16(d, 1);
@@ -136,6 +137,18 @@ TEST(Icon, EveryDepthWithItsMaskDrawsLikeMagick) {
     EXPECT_EQ(icon->PixelAlpha(0, c.h - 1), 0);
     EXPECT_TRUE(SameImage(MagickOnWhite(dir, dir / "i.ico", 0), OnWhite(*icon), c.bpp == 32 ? 1 : 0));
   }
+}
+
+TEST(Icon, ThirtyTwoBitImageWithoutAlphaUsesItsMask) {
+  const std::vector<uint8_t> bytes = MakeIco({{9, 6, 32, {}, false}});
+  auto icon = LoadBytes(bytes);
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 9; ++x) {
+      const int fileRow = 5 - y;
+      EXPECT_EQ(icon->PixelAlpha(x, y), (x + 2 * fileRow) % 3 == 0 ? 0 : 255) << x << "," << y;
+    }
+  // Windows draws such an icon through its AND mask (the alpha channel carries nothing);
+  // ImageMagick and Pillow take the zero alpha as fully transparent, so they are no oracle here.
 }
 
 TEST(Icon, ShowsTheImageClosestTo32Pixels) {
