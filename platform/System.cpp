@@ -30,7 +30,7 @@ std::string HomeDir() {
   return "/";
 }
 
-// The XDG base directory specification: a relative value is invalid and is ignored.
+// XDG base directories: a relative value is invalid and is ignored.
 std::string XdgDir(const char* variable, const char* fallbackBelowHome) {
   std::string value = EnvOrEmpty(variable);
   if (!value.empty() && value.front() == '/') return value;

@@ -6,7 +6,7 @@
 
 namespace muralo {
 
-// The user's directories after the XDG base directory specification (the variable, or its default
+// The user's XDG base directories (the variable, or its default
 // under $HOME); never empty.
 std::string ConfigHome();   // $XDG_CONFIG_HOME or ~/.config
 std::string DataHome();     // $XDG_DATA_HOME or ~/.local/share
