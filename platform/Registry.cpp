@@ -25,7 +25,20 @@ namespace {
 // Present on every Windows installation; the wallpaper settings live there.
 constexpr const char* kDesktopKey = "Control Panel\\Desktop";
 
-bool IsAlwaysPresent(const std::string& path) { return path.empty() || SameRegistryName(path, kDesktopKey); }
+// Whether child is path itself or a key below it.
+bool IsSelfOrBelow(const std::string& child, const std::string& path) {
+  return SameRegistryName(child, path) ||
+         (child.size() > path.size() && child[path.size()] == '\\' && SameRegistryName(child.substr(0, path.size()), path));
+}
+
+// A key exists when the hive names it or a key below it (a key's parents exist with it, as in
+// the Windows registry), and the desktop key with its parent always does.
+bool KeyPresent(const THive& hive, const std::string& path) {
+  if (path.empty() || IsSelfOrBelow(kDesktopKey, path)) return true;
+  for (const TRegKey& key : hive.Keys)
+    if (IsSelfOrBelow(key.Path, path)) return true;
+  return false;
+}
 
 std::string ParentDir(const std::string& file) {
   std::string parent = std::filesystem::path(file).parent_path().string();
@@ -214,12 +227,12 @@ static std::string ResolvePath(const std::string& key, bool open, const std::str
 
 bool TRegistry::KeyExists(const std::string& key) {
   const std::string path = ResolvePath(key, FOpen, FCurrentPath);
-  return IsAlwaysPresent(path) || ReadHive(FHiveFile).Find(path) != nullptr;
+  return KeyPresent(ReadHive(FHiveFile), path);
 }
 
 bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
   const std::string path = ResolvePath(key, FOpen, FCurrentPath);
-  bool exists = IsAlwaysPresent(path) || ReadHive(FHiveFile).Find(path) != nullptr;
+  bool exists = KeyPresent(ReadHive(FHiveFile), path);
   if (!exists) {
     if (!canCreate) return false;
     // Creating a key stores it at once, as the Windows registry does.

@@ -131,6 +131,12 @@ TEST_F(RegistryTest, CreatingAKeyStoresItAtOnce) {
   EXPECT_EQ(RegistryErrorOf([&] { registry.ReadBool("Apercu"); }), "Valeur 'Apercu' absente");
   TRegistry other;
   EXPECT_TRUE(other.KeyExists("\\SOFTWARE\\brenwick\\Muralo\\3"));
+  // Its parents exist with it, as in the Windows registry; a sibling does not.
+  EXPECT_TRUE(other.KeyExists("\\Software\\Brenwick"));
+  EXPECT_TRUE(other.OpenKey("\\Software", false));
+  EXPECT_FALSE(other.KeyExists("\\Software\\Bren"));
+  EXPECT_FALSE(other.KeyExists("\\Software\\Brenwick\\Muralo\\30"));
+  EXPECT_TRUE(other.KeyExists("\\Control Panel"));
 }
 
 TEST_F(RegistryTest, RelativeKeysOpenBelowTheCurrentOne) {
