@@ -114,8 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint32_t colours = in.Byte();
   const bool wide = format >= pfInterlaced16Triple && format <= pfPlane16Quad;
   const bool quad = format == pfInterlaced8Quad || format == pfInterlaced16Quad;
-  const bool planar = format == pfPlane8Triple || format == pfPlane8Quad || format == pfPlane16Triple ||
-                      format == pfPlane16Quad;
+  const bool planar =
+      format == pfPlane8Triple || format == pfPlane8Quad || format == pfPlane16Triple || format == pfPlane16Quad;
   std::vector<std::unique_ptr<uint8_t[]>> paletteData;
   std::vector<const void*> palettePointers;
   const size_t entryBytes = (wide ? 2 : 1) * (planar ? 1 : quad ? 4 : 3);

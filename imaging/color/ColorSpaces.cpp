@@ -194,23 +194,23 @@ void TColorManager::ConvertCIELab(const TPointerArray& Source, void* Target, uin
 
   if (s == 8) {
     if (!MakeLayout<uint8_t>(Source, 3, planar, TargetOptions.Has(coAlpha), L)) return;
-    emit(std::array<uint8_t, 1>{}, [&](const std::array<uint8_t, 3>& c, long double& l, long double& a,
-                                       long double& b) {
-      l = byteRange ? c[0] / 2.55L : c[0];
-      a = chromaOffset ? int(c[1]) - 128 : int(int8_t(c[1]));
-      b = chromaOffset ? int(c[2]) - 128 : int(int8_t(c[2]));
-    });
+    emit(std::array<uint8_t, 1>{},
+         [&](const std::array<uint8_t, 3>& c, long double& l, long double& a, long double& b) {
+           l = byteRange ? c[0] / 2.55L : c[0];
+           a = chromaOffset ? int(c[1]) - 128 : int(int8_t(c[1]));
+           b = chromaOffset ? int(c[2]) - 128 : int(int8_t(c[2]));
+         });
   } else {
     if (!MakeLayout<uint16_t>(Source, 3, planar, TargetOptions.Has(coAlpha), L)) return;
     // 16-bit samples (after the byte exchange) span the full word: L 0..65535 is 0..100 whether or
     // not the 8-bit byte range is asked for, and a, b are scaled by 1/256 into -128..128, signed
     // words or words with 32768 as zero (TIFF CIELab and ICCLab 16-bit encodings).
-    emit(std::array<uint16_t, 1>{}, [&](const std::array<uint16_t, 3>& c, long double& l, long double& a,
-                                        long double& b) {
-      l = c[0] * 100.0L / 65535;
-      a = (chromaOffset ? int(c[1]) - 32768 : int(int16_t(c[1]))) / 256.0L;
-      b = (chromaOffset ? int(c[2]) - 32768 : int(int16_t(c[2]))) / 256.0L;
-    });
+    emit(std::array<uint16_t, 1>{},
+         [&](const std::array<uint16_t, 3>& c, long double& l, long double& a, long double& b) {
+           l = c[0] * 100.0L / 65535;
+           a = (chromaOffset ? int(c[1]) - 32768 : int(int16_t(c[1]))) / 256.0L;
+           b = (chromaOffset ? int(c[2]) - 32768 : int(int16_t(c[2]))) / 256.0L;
+         });
   }
 }
 
@@ -301,9 +301,8 @@ void TColorManager::ConvertYCbCr(const TPointerArray& Source, void* Target, uint
   if (s == 8) {
     if (!MakeLayout<uint8_t>(Source, 3, planar, TargetOptions.Has(coAlpha), L)) return;
     if (t == 8)
-      SpaceRow<uint8_t, uint8_t, BGR, 3>(L, target, Count, Mask, false, [&](const std::array<uint8_t, 3>& c) {
-        return rgb8(c[0], c[1], c[2]);
-      });
+      SpaceRow<uint8_t, uint8_t, BGR, 3>(L, target, Count, Mask, false,
+                                         [&](const std::array<uint8_t, 3>& c) { return rgb8(c[0], c[1], c[2]); });
     else
       SpaceRow<uint8_t, uint16_t, BGR, 3>(L, target, Count, Mask, false, [&](const std::array<uint8_t, 3>& c) {
         return widen(rgb8(c[0], c[1], c[2]));
@@ -313,8 +312,7 @@ void TColorManager::ConvertYCbCr(const TPointerArray& Source, void* Target, uint
   if (!MakeLayout<uint16_t>(Source, 3, planar, TargetOptions.Has(coAlpha), L)) return;
   if (t == 8) {
     SpaceRow<uint16_t, uint8_t, BGR, 3>(L, target, Count, Mask, swap, [&](const std::array<uint16_t, 3>& c) {
-      return rgb8(MulDiv16(c[0], 255, 65535), uint8_t(MulDiv16(c[1], 255, 65535)),
-                  uint8_t(MulDiv16(c[2], 255, 65535)));
+      return rgb8(MulDiv16(c[0], 255, 65535), uint8_t(MulDiv16(c[1], 255, 65535)), uint8_t(MulDiv16(c[2], 255, 65535)));
     });
   } else if (FSourceColorScheme == csPhotoYCC) {
     // Kodak PhotoYCC at 16 bits: luma gain 1.3584, chroma centred on 156 × 257 and 137 × 257.
@@ -345,12 +343,10 @@ void TColorManager::RowConvertYCbCr2BGR(const TPointerArray& Source, void* Targe
 void TColorManager::RowConvertYCbCr2RGB(const TPointerArray& Source, void* Target, uint32_t Count, uint8_t Mask) {
   ConvertYCbCr<false>(Source, Target, Count, Mask);
 }
-void TColorManager::RowConvertPhotoYCC2BGR(const TPointerArray& Source, void* Target, uint32_t Count,
-                                           uint8_t Mask) {
+void TColorManager::RowConvertPhotoYCC2BGR(const TPointerArray& Source, void* Target, uint32_t Count, uint8_t Mask) {
   ConvertYCbCr<true>(Source, Target, Count, Mask);
 }
-void TColorManager::RowConvertPhotoYCC2RGB(const TPointerArray& Source, void* Target, uint32_t Count,
-                                           uint8_t Mask) {
+void TColorManager::RowConvertPhotoYCC2RGB(const TPointerArray& Source, void* Target, uint32_t Count, uint8_t Mask) {
   ConvertYCbCr<false>(Source, Target, Count, Mask);
 }
 

@@ -23,7 +23,7 @@ namespace muralo {
 
 // The exception class of this unit; it carries only its message text.
 class EColorConversionError : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 
@@ -54,7 +54,7 @@ enum TRawPaletteFormat : uint8_t {
 // span. A braced list or a single pointer is copied (at most four pointers are kept, as no layout
 // has more planes); the other forms only refer to the caller's pointers.
 class TPointerArray {
-public:
+ public:
   TPointerArray(std::initializer_list<const void*> list) : Count(list.size() < 4 ? list.size() : 4) {
     for (size_t i = 0; i < Count; ++i) Inline[i] = list.begin()[i];
   }
@@ -71,7 +71,7 @@ public:
   bool empty() const { return Count == 0; }
   const void* operator[](size_t i) const { return Data ? Data[i] : Inline[i]; }
 
-private:
+ private:
   const void* const* Data = nullptr;
   std::array<const void*, 4> Inline{};
   size_t Count = 0;
@@ -82,7 +82,7 @@ class TColorManager;
 // A row converter: Source (one pointer interleaved, several planar), Target (a scan line), Count
 // (target pixels covered, selected or not) and Mask (bit 7 = first pixel of each group of eight).
 using TConversionMethod = void (TColorManager::*)(const TPointerArray& Source, void* Target, uint32_t Count,
-                                                   uint8_t Mask);
+                                                  uint8_t Mask);
 
 // 0 for negative values, 255 above 255, otherwise the value.
 constexpr uint8_t ClampByte(int32_t Value) {
@@ -95,7 +95,7 @@ constexpr uint16_t MulDiv16(uint16_t Number, uint16_t Numerator, uint16_t Denomi
 }
 
 class TColorManager {
-public:
+ public:
   TColorManager();
 
   // Setters of the six settings that choose the converter; each marks the manager unprepared when
@@ -128,8 +128,7 @@ public:
   TPixelFormat GetPixelFormat(int32_t Index) const;
 
   // Palettes for indexed and grey targets (owned by the caller, normally given to the bitmap).
-  HPALETTE CreateColorPalette(const TPointerArray& Data, TRawPaletteFormat DataFormat, uint32_t ColorCount,
-                              bool BGR);
+  HPALETTE CreateColorPalette(const TPointerArray& Data, TRawPaletteFormat DataFormat, uint32_t ColorCount, bool BGR);
   HPALETTE CreateGrayscalePalette(bool MinimumIsWhite);
 
   // Rebuilds the gamma table for the current bits per sample; non-positive values mean 1.0 / 2.2.
@@ -173,9 +172,7 @@ public:
   uint8_t ComponentScaleConvert(uint16_t Value) const { return uint8_t(MulDiv16(Value, 255, 65535)); }
   uint8_t ComponentScaleGammaConvert(uint16_t Value) const { return FGammaTable[MulDiv16(Value, 255, 65535)]; }
   uint8_t ComponentSwapScaleConvert(uint16_t Value) const { return ComponentScaleConvert(Swap16(Value)); }
-  uint8_t ComponentSwapScaleGammaConvert(uint16_t Value) const {
-    return ComponentScaleGammaConvert(Swap16(Value));
-  }
+  uint8_t ComponentSwapScaleGammaConvert(uint16_t Value) const { return ComponentScaleGammaConvert(Swap16(Value)); }
   uint16_t ComponentSwapConvert(uint16_t Value) const { return Swap16(Value); }
 
   // Row converters (TConversionMethod signature). They read the bits per sample, the options and
@@ -200,7 +197,7 @@ public:
 
   static constexpr uint16_t Swap16(uint16_t Value) { return uint16_t((Value << 8) | (Value >> 8)); }
 
-private:
+ private:
   template <bool Reverse>
   void ConvertRGBFamily(const TPointerArray& Source, void* Target, uint32_t Count, uint8_t Mask);
   template <bool BGR>

@@ -39,8 +39,8 @@ HPALETTE TColorManager::CreateGrayscalePalette(bool MinimumIsWhite) {
   return CreatePalette(palette);
 }
 
-HPALETTE TColorManager::CreateColorPalette(const TPointerArray& Data, TRawPaletteFormat DataFormat,
-                                           uint32_t ColorCount, bool BGR) {
+HPALETTE TColorManager::CreateColorPalette(const TPointerArray& Data, TRawPaletteFormat DataFormat, uint32_t ColorCount,
+                                           bool BGR) {
   const bool gamma = TargetOptions.Has(coApplyGamma);
   const bool swap = SourceOptions.Has(coNeedByteSwap);
   auto level8 = [&](uint8_t v) { return gamma ? ComponentGammaConvert(v) : v; };
@@ -62,7 +62,8 @@ HPALETTE TColorManager::CreateColorPalette(const TPointerArray& Data, TRawPalett
     switch (DataFormat) {
       case pfInterlaced8Triple:
       case pfInterlaced8Quad: {
-        const auto* p = static_cast<const uint8_t*>(Data[0]) + size_t(index) * (DataFormat == pfInterlaced8Quad ? 4 : 3);
+        const auto* p =
+            static_cast<const uint8_t*>(Data[0]) + size_t(index) * (DataFormat == pfInterlaced8Quad ? 4 : 3);
         for (int k = 0; k < 3; ++k) rgb[k] = level8(p[k]);
         break;
       }
@@ -95,7 +96,9 @@ HPALETTE TColorManager::CreateColorPalette(const TPointerArray& Data, TRawPalett
   // (the quotient rounded up), so every index the converter writes shows its own colour.
   const uint32_t sourceMax = (uint32_t(1) << FSourceBitsPerSample) - 1;
   const uint32_t targetMax = (uint32_t(1) << FTargetBitsPerSample) - 1;
-  auto rescale = [](uint64_t v, uint64_t numerator, uint64_t denominator) { return uint32_t(v * numerator / denominator); };
+  auto rescale = [](uint64_t v, uint64_t numerator, uint64_t denominator) {
+    return uint32_t(v * numerator / denominator);
+  };
   std::vector<TPaletteEntry> palette;
   if (FTargetBitsPerSample <= 8 && sourceMax != targetMax) {
     palette.resize(targetMax + 1);

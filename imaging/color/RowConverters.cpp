@@ -158,8 +158,8 @@ bool TryFast8(const RGBLayout& L, bool interleaved, const uint8_t* source, uint8
 #if defined(__x86_64__) || defined(__i386__)
   if (Reverse && sameLayout && HasSSSE3()) {
     const uint32_t done = L.step == 3 ? ExchangeRB3(source, target, count)
-                          : HasAVX2()   ? ExchangeRB4Wide(source, target, count)
-                                        : ExchangeRB4(source, target, count);
+                          : HasAVX2() ? ExchangeRB4Wide(source, target, count)
+                                      : ExchangeRB4(source, target, count);
     source += size_t(done) * L.step;
     target += size_t(done) * L.step;
     count -= done;
@@ -260,9 +260,8 @@ void TColorManager::RowConvertGray(const TPointerArray& Source, void* Target, ui
   if (s == 8 && t == 8) {
     ForEachSelected(Count, Mask, [&](uint32_t ti, uint32_t si) { target[ti] = source[si * step]; });
   } else if (s == 8) {
-    ForEachSelected(Count, Mask, [&](uint32_t ti, uint32_t si) {
-      Store<uint16_t>(target, ti, uint16_t(source[si * step] * 257));
-    });
+    ForEachSelected(Count, Mask,
+                    [&](uint32_t ti, uint32_t si) { Store<uint16_t>(target, ti, uint16_t(source[si * step] * 257)); });
   } else if (t == 8) {
     ForEachSelected(Count, Mask, [&](uint32_t ti, uint32_t si) {
       const uint16_t v = Load<uint16_t>(source, si * step);
@@ -337,26 +336,22 @@ void TColorManager::RowConvertIndexed8(const TPointerArray& Source, void* Target
   });
 }
 
-void TColorManager::RowConvertIndexedBoth16(const TPointerArray& Source, void* Target, uint32_t Count,
-                                            uint8_t Mask) {
+void TColorManager::RowConvertIndexedBoth16(const TPointerArray& Source, void* Target, uint32_t Count, uint8_t Mask) {
   if (FSourceBitsPerSample != 16 || FTargetBitsPerSample != 16 || Source.empty()) return;
   const auto* source = static_cast<const uint8_t*>(Source[0]);
   auto* target = static_cast<uint8_t*>(Target);
   if (SourceOptions.Has(coNeedByteSwap)) {
-    ForEachSelected(Count, Mask, [&](uint32_t ti, uint32_t si) {
-      Store<uint16_t>(target, ti, Swap16(Load<uint16_t>(source, si)));
-    });
+    ForEachSelected(Count, Mask,
+                    [&](uint32_t ti, uint32_t si) { Store<uint16_t>(target, ti, Swap16(Load<uint16_t>(source, si))); });
   } else if (Mask == 0xFF) {
     if (Count != 0) std::memcpy(target, source, size_t(Count) * 2);
   } else {
-    ForEachSelected(Count, Mask, [&](uint32_t ti, uint32_t si) {
-      Store<uint16_t>(target, ti, Load<uint16_t>(source, si));
-    });
+    ForEachSelected(Count, Mask,
+                    [&](uint32_t ti, uint32_t si) { Store<uint16_t>(target, ti, Load<uint16_t>(source, si)); });
   }
 }
 
-void TColorManager::RowConvertIndexedSource16(const TPointerArray& Source, void* Target, uint32_t Count,
-                                              uint8_t Mask) {
+void TColorManager::RowConvertIndexedSource16(const TPointerArray& Source, void* Target, uint32_t Count, uint8_t Mask) {
   const unsigned t = FTargetBitsPerSample;
   if (FSourceBitsPerSample != 16 || t >= 16 || Source.empty()) return;
   const auto* source = static_cast<const uint8_t*>(Source[0]);
@@ -369,8 +364,7 @@ void TColorManager::RowConvertIndexedSource16(const TPointerArray& Source, void*
   });
 }
 
-void TColorManager::RowConvertIndexedTarget16(const TPointerArray& Source, void* Target, uint32_t Count,
-                                              uint8_t Mask) {
+void TColorManager::RowConvertIndexedTarget16(const TPointerArray& Source, void* Target, uint32_t Count, uint8_t Mask) {
   const unsigned s = FSourceBitsPerSample;
   if (s >= 16 || FTargetBitsPerSample != 16 || Source.empty()) return;
   const auto* source = static_cast<const uint8_t*>(Source[0]);

@@ -63,8 +63,8 @@ TEST(ColorSpaceCMYK, EightBitMatchesImageMagick) {
   for (int i = 0; i < 2048; ++i) cmyk.push_back(uint8_t(rng()));
   while (cmyk.size() % (256 * 4)) cmyk.push_back(0);
   const uint32_t count = uint32_t(cmyk.size() / 4);
-  const auto oracle = colortest::MagickToRGB8(
-      cmyk, "-size 256x" + std::to_string(count / 256) + " -depth 8 cmyk:", "-colorspace sRGB");
+  const auto oracle =
+      colortest::MagickToRGB8(cmyk, "-size 256x" + std::to_string(count / 256) + " -depth 8 cmyk:", "-colorspace sRGB");
   ASSERT_EQ(oracle.size(), size_t(count) * 3);
   auto m = Manager(csCMYK, csRGB);
   // ImageMagick computes (1 - X)(1 - K) exactly; the integer formula truncates X·K/255 once.
@@ -183,8 +183,9 @@ TEST(ColorSpaceLab, PublishedEdgeCases) {
 }
 
 TEST(ColorSpaceLab, EightBitDomainAgainstDoubleReference) {
-  for (TConvertOptions options : {TConvertOptions{}, TConvertOptions{coLabByteRange},
-                                  TConvertOptions{coLabChromaOffset}, TConvertOptions{coLabByteRange, coLabChromaOffset}}) {
+  for (TConvertOptions options :
+       {TConvertOptions{}, TConvertOptions{coLabByteRange}, TConvertOptions{coLabChromaOffset},
+        TConvertOptions{coLabByteRange, coLabChromaOffset}}) {
     SCOPED_TRACE(options.ToBits());
     std::vector<uint8_t> lab;
     for (int l = 0; l < 256; ++l)
@@ -220,7 +221,8 @@ TEST(ColorSpaceLab, SixteenBitSamplesMapOntoTheEightBitRanges) {
       for (int b = 0; b < 256; b += 29) {
         lab8.insert(lab8.end(), {uint8_t(l), uint8_t(a), uint8_t(b)});
         signed16.insert(signed16.end(), {uint16_t(l * 257), uint16_t(uint8_t(a) << 8), uint16_t(uint8_t(b) << 8)});
-        offset16.insert(offset16.end(), {uint16_t(l * 257), uint16_t(uint8_t(a + 128) << 8), uint16_t(uint8_t(b + 128) << 8)});
+        offset16.insert(offset16.end(),
+                        {uint16_t(l * 257), uint16_t(uint8_t(a + 128) << 8), uint16_t(uint8_t(b + 128) << 8)});
       }
   const uint32_t count = uint32_t(lab8.size() / 3);
   auto m8 = Manager(csCIELab, csRGB);
@@ -380,9 +382,15 @@ TEST(ColorSpaceYCbCr, ParametersAndSubsampling) {
     uint8_t horz, vert;
     const char* error;
   };
-  const Case cases[] = {{1, 1, nullptr}, {2, 1, nullptr}, {4, 2, nullptr}, {4, 4, nullptr},
-                        {1, 2, gesVerticalSubSamplingError}, {2, 4, gesVerticalSubSamplingError},
-                        {3, 1, gesInvalidSubSampling}, {1, 3, gesInvalidSubSampling}, {0, 1, gesInvalidSubSampling},
+  const Case cases[] = {{1, 1, nullptr},
+                        {2, 1, nullptr},
+                        {4, 2, nullptr},
+                        {4, 4, nullptr},
+                        {1, 2, gesVerticalSubSamplingError},
+                        {2, 4, gesVerticalSubSamplingError},
+                        {3, 1, gesInvalidSubSampling},
+                        {1, 3, gesInvalidSubSampling},
+                        {0, 1, gesInvalidSubSampling},
                         {8, 8, gesInvalidSubSampling}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.horz) + "," + std::to_string(c.vert));
@@ -437,7 +445,8 @@ TEST(ColorSpaceConverters, PlanarSourcesAndTargetAlpha) {
           GuardedRow a(rowBytes, 0x3C), b(rowBytes, 0x3C), c(rowBytes, 0x3C);
           m.ConvertRow({interleaved.data()}, a.data(), count, mask);
           if (n == 4)
-            m.ConvertRow({planes[0].data(), planes[1].data(), planes[2].data(), planes[3].data()}, b.data(), count, mask);
+            m.ConvertRow({planes[0].data(), planes[1].data(), planes[2].data(), planes[3].data()}, b.data(), count,
+                         mask);
           else
             m.ConvertRow({planes[0].data(), planes[1].data(), planes[2].data()}, b.data(), count, mask);
           rgb.ConvertRow({interleaved.data()}, c.data(), count, mask);

@@ -19,7 +19,7 @@ namespace muralo::colortest {
 
 // A target row with guard bytes on both sides; Intact() tells whether the converter stayed inside.
 class GuardedRow {
-public:
+ public:
   static constexpr size_t kGuard = 16;
   static constexpr uint8_t kGuardByte = 0xA5;
 
@@ -42,7 +42,7 @@ public:
     return true;
   }
 
-private:
+ private:
   std::vector<uint8_t> Buffer;
   size_t Bytes;
 };
@@ -55,7 +55,7 @@ inline std::vector<uint8_t> Words(std::initializer_list<uint16_t> words) {
 
 // A fresh temporary directory, removed with the object.
 class TempDir {
-public:
+ public:
   TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "muralo-color-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
@@ -67,7 +67,7 @@ public:
   }
   std::filesystem::path operator/(const std::string& name) const { return Path / name; }
 
-private:
+ private:
   std::filesystem::path Path;
 };
 

@@ -44,19 +44,27 @@ TEST(ColorManager, SettersRefuseInvalidDepthsAndStoreNothing) {
     const char* error;  // nullptr: accepted
   };
   const Case cases[] = {
-      {"source bits 0", &TColorManager::SetSourceBitsPerSample, &TColorManager::SourceBitsPerSample, 0, gesInvalidSampleDepth},
-      {"source bits 17", &TColorManager::SetSourceBitsPerSample, &TColorManager::SourceBitsPerSample, 17, gesInvalidSampleDepth},
+      {"source bits 0", &TColorManager::SetSourceBitsPerSample, &TColorManager::SourceBitsPerSample, 0,
+       gesInvalidSampleDepth},
+      {"source bits 17", &TColorManager::SetSourceBitsPerSample, &TColorManager::SourceBitsPerSample, 17,
+       gesInvalidSampleDepth},
       {"source bits 12", &TColorManager::SetSourceBitsPerSample, &TColorManager::SourceBitsPerSample, 12, nullptr},
       {"source bits 1", &TColorManager::SetSourceBitsPerSample, &TColorManager::SourceBitsPerSample, 1, nullptr},
       {"source bits 16", &TColorManager::SetSourceBitsPerSample, &TColorManager::SourceBitsPerSample, 16, nullptr},
-      {"target bits 0", &TColorManager::SetTargetBitsPerSample, &TColorManager::TargetBitsPerSample, 0, gesInvalidSampleDepth},
-      {"target bits 255", &TColorManager::SetTargetBitsPerSample, &TColorManager::TargetBitsPerSample, 255, gesInvalidSampleDepth},
+      {"target bits 0", &TColorManager::SetTargetBitsPerSample, &TColorManager::TargetBitsPerSample, 0,
+       gesInvalidSampleDepth},
+      {"target bits 255", &TColorManager::SetTargetBitsPerSample, &TColorManager::TargetBitsPerSample, 255,
+       gesInvalidSampleDepth},
       {"target bits 5", &TColorManager::SetTargetBitsPerSample, &TColorManager::TargetBitsPerSample, 5, nullptr},
-      {"source samples 2", &TColorManager::SetSourceSamplesPerPixel, &TColorManager::SourceSamplesPerPixel, 2, gesInvalidPixelDepth},
-      {"source samples 0", &TColorManager::SetSourceSamplesPerPixel, &TColorManager::SourceSamplesPerPixel, 0, gesInvalidPixelDepth},
-      {"source samples 5", &TColorManager::SetSourceSamplesPerPixel, &TColorManager::SourceSamplesPerPixel, 5, gesInvalidPixelDepth},
+      {"source samples 2", &TColorManager::SetSourceSamplesPerPixel, &TColorManager::SourceSamplesPerPixel, 2,
+       gesInvalidPixelDepth},
+      {"source samples 0", &TColorManager::SetSourceSamplesPerPixel, &TColorManager::SourceSamplesPerPixel, 0,
+       gesInvalidPixelDepth},
+      {"source samples 5", &TColorManager::SetSourceSamplesPerPixel, &TColorManager::SourceSamplesPerPixel, 5,
+       gesInvalidPixelDepth},
       {"source samples 4", &TColorManager::SetSourceSamplesPerPixel, &TColorManager::SourceSamplesPerPixel, 4, nullptr},
-      {"target samples 2", &TColorManager::SetTargetSamplesPerPixel, &TColorManager::TargetSamplesPerPixel, 2, gesInvalidPixelDepth},
+      {"target samples 2", &TColorManager::SetTargetSamplesPerPixel, &TColorManager::TargetSamplesPerPixel, 2,
+       gesInvalidPixelDepth},
       {"target samples 1", &TColorManager::SetTargetSamplesPerPixel, &TColorManager::TargetSamplesPerPixel, 1, nullptr},
   };
   for (const Case& c : cases) {
@@ -221,8 +229,8 @@ TEST(ColorManager, UnhandledDepthsWriteNothingAndRaiseNothing) {
     TColorScheme source;
     uint8_t sourceBits, targetBits;
   };
-  const Case cases[] = {{csRGB, 12, 8}, {csRGB, 8, 4}, {csCMYK, 10, 8}, {csCIELab, 8, 2}, {csYCbCr, 4, 8},
-                        {csPhotoYCC, 8, 12}};
+  const Case cases[] = {{csRGB, 12, 8},   {csRGB, 8, 4},   {csCMYK, 10, 8},
+                        {csCIELab, 8, 2}, {csYCbCr, 4, 8}, {csPhotoYCC, 8, 12}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.source) + " " + std::to_string(c.sourceBits) + "/" + std::to_string(c.targetBits));
     TColorManager m;

@@ -77,8 +77,8 @@ TEST(GrayscalePalette, RampsForEachDepth) {
     size_t entries;
     int step;
   };
-  const Case cases[] = {{1, 1, 2, 255}, {2, 1, 4, 85}, {3, 1, 8, 36}, {4, 1, 16, 17}, {8, 1, 256, 1},
-                        {16, 1, 256, 1}, {4, 3, 256, 1}, {1, 4, 16, 17}};
+  const Case cases[] = {{1, 1, 2, 255}, {2, 1, 4, 85},   {3, 1, 8, 36},  {4, 1, 16, 17},
+                        {8, 1, 256, 1}, {16, 1, 256, 1}, {4, 3, 256, 1}, {1, 4, 16, 17}};
   for (const Case& c : cases) {
     for (bool whiteFirst : {false, true}) {
       SCOPED_TRACE(std::to_string(c.bits) + "x" + std::to_string(c.samples) + (whiteFirst ? " white first" : ""));
@@ -119,10 +119,10 @@ RawPalette Layout(TRawPaletteFormat format, const std::vector<std::array<uint16_
                   bool bigEndian) {
   RawPalette raw;
   const bool wide = format >= pfInterlaced16Triple;
-  const bool quad = format == pfInterlaced8Quad || format == pfPlane8Quad || format == pfInterlaced16Quad ||
-                    format == pfPlane16Quad;
-  const bool planar = format == pfPlane8Triple || format == pfPlane8Quad || format == pfPlane16Triple ||
-                      format == pfPlane16Quad;
+  const bool quad =
+      format == pfInterlaced8Quad || format == pfPlane8Quad || format == pfInterlaced16Quad || format == pfPlane16Quad;
+  const bool planar =
+      format == pfPlane8Triple || format == pfPlane8Quad || format == pfPlane16Triple || format == pfPlane16Quad;
   auto put = [&](std::vector<uint8_t>& out, uint16_t v) {
     if (!wide) {
       out.push_back(uint8_t(v));
@@ -162,8 +162,8 @@ TEST(ColorPalette, EveryLayoutGivesTheSameEntries) {
           TColorManager m;
           if (swap) m.SourceOptions = {coNeedByteSwap};
           if (gamma) m.TargetOptions = {coApplyGamma};
-          const HPALETTE p = m.CreateColorPalette({raw.bytes[0].data(), raw.bytes[1].data(), raw.bytes[2].data()},
-                                                  format, 4, bgr);
+          const HPALETTE p =
+              m.CreateColorPalette({raw.bytes[0].data(), raw.bytes[1].data(), raw.bytes[2].data()}, format, 4, bgr);
           ASSERT_TRUE(p);
           ASSERT_EQ(p->size(), 4u);
           for (size_t i = 0; i < 4; ++i) {
@@ -260,13 +260,13 @@ TEST(ColorPalette, SixteenBitIndicesSampleTheWholeSourcePalette) {
   }
   TColorManager m;
   m.SetSourceBitsPerSample(16);
-  const HPALETTE p = m.CreateColorPalette({planes[0].data(), planes[1].data(), planes[2].data()}, pfPlane16Triple,
-                                          colours, false);
+  const HPALETTE p =
+      m.CreateColorPalette({planes[0].data(), planes[1].data(), planes[2].data()}, pfPlane16Triple, colours, false);
   ASSERT_EQ(p->size(), 256u);
   for (uint32_t j = 0; j < 256; ++j) {
     const uint32_t v = j * 257;
-    const TPaletteEntry expected = v < colours ? TPaletteEntry{uint8_t(v / 257), uint8_t((65535 - v) / 257), 0, 0}
-                                               : TPaletteEntry{};
+    const TPaletteEntry expected =
+        v < colours ? TPaletteEntry{uint8_t(v / 257), uint8_t((65535 - v) / 257), 0, 0} : TPaletteEntry{};
     ASSERT_EQ((*p)[j], expected) << j;
   }
 }

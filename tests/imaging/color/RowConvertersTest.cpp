@@ -82,8 +82,8 @@ RGBSource EncodeRGB(const RGBCase& c, const std::vector<std::array<uint16_t, 4>>
 
 // What the target row must hold: the colours in the target's order at its depth, alpha copied
 // only when both sides have it, unselected pixels and missing samples as they were.
-std::vector<uint8_t> ExpectedRGB(const RGBCase& c, const std::vector<std::array<uint16_t, 4>>& pixels,
-                                 uint32_t count, uint8_t mask, const std::vector<uint8_t>& before,
+std::vector<uint8_t> ExpectedRGB(const RGBCase& c, const std::vector<std::array<uint16_t, 4>>& pixels, uint32_t count,
+                                 uint8_t mask, const std::vector<uint8_t>& before,
                                  const std::array<uint8_t, 256>& gammaTable) {
   std::vector<uint8_t> row = before;
   const unsigned stride = WithAlpha(c.target) ? 4 : 3;
@@ -156,9 +156,9 @@ TEST(RowConvertRGB, EveryLayoutDepthAndOptionMatchesThePixelModel) {
         // The same pixels given as planes (the alpha plane last) give the same row.
         GuardedRow planar(targetBytes);
         if (WithAlpha(c.source))
-          m.ConvertRow({source.planes[0].data(), source.planes[1].data(), source.planes[2].data(),
-                        source.planes[3].data()},
-                       planar.data(), count, mask);
+          m.ConvertRow(
+              {source.planes[0].data(), source.planes[1].data(), source.planes[2].data(), source.planes[3].data()},
+              planar.data(), count, mask);
         else
           m.ConvertRow({source.planes[0].data(), source.planes[1].data(), source.planes[2].data()}, planar.data(),
                        count, mask);
@@ -220,7 +220,8 @@ TEST(RowConvertRGB, EveryMaskByteOnShortRows) {
       std::copy(encoded.begin(), encoded.begin() + used * 4, packed.get());
       GuardedRow target(count * 4);
       m.ConvertRow({packed.get()}, target.data(), count, uint8_t(mask));
-      ASSERT_EQ(target.Row(), ExpectedRGB(c, pixels, count, uint8_t(mask), GuardedRow(count * 4).Row(), m.GammaTable()));
+      ASSERT_EQ(target.Row(),
+                ExpectedRGB(c, pixels, count, uint8_t(mask), GuardedRow(count * 4).Row(), m.GammaTable()));
       ASSERT_TRUE(target.Intact());
     }
   }
@@ -242,7 +243,7 @@ TEST(RowConvertRGB, NamedCases) {
   const uint8_t four[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
   GuardedRow eight(24);
   n.ConvertRow({four}, eight.data(), 8, 0xAA);
-  const std::vector<uint8_t> expected = {3, 2, 1, 0xCC, 0xCC, 0xCC, 6, 5, 4, 0xCC, 0xCC, 0xCC,
+  const std::vector<uint8_t> expected = {3, 2, 1, 0xCC, 0xCC, 0xCC, 6,  5,  4,  0xCC, 0xCC, 0xCC,
                                          9, 8, 7, 0xCC, 0xCC, 0xCC, 12, 11, 10, 0xCC, 0xCC, 0xCC};
   EXPECT_EQ(eight.Row(), expected);
 
@@ -450,19 +451,46 @@ TEST(RowConvertIndexed, SixteenBitIndices) {
   const Case cases[] = {
       {"both 16 copy", 16, 16, false, colortest::Words({1, 2, 3}), 3, 0xFF, std::vector<uint8_t>(6),
        colortest::Words({1, 2, 3})},
-      {"both 16 swap", 16, 16, true, {0x12, 0x34, 0x00, 0x01}, 2, 0xFF, std::vector<uint8_t>(4),
+      {"both 16 swap",
+       16,
+       16,
+       true,
+       {0x12, 0x34, 0x00, 0x01},
+       2,
+       0xFF,
+       std::vector<uint8_t>(4),
        colortest::Words({0x1234, 1})},
       {"both 16 masked", 16, 16, false, colortest::Words({9}), 2, 0x40, colortest::Words({5, 5}),
        colortest::Words({5, 9})},
-      {"source 16 to 8", 16, 8, false, colortest::Words({0, 257, 65535, 514}), 4, 0xFF, std::vector<uint8_t>(4),
+      {"source 16 to 8",
+       16,
+       8,
+       false,
+       colortest::Words({0, 257, 65535, 514}),
+       4,
+       0xFF,
+       std::vector<uint8_t>(4),
        {0, 1, 255, 2}},
       {"source 16 to 4 swap", 16, 4, true, {0xFF, 0xFF, 0x11, 0x11}, 2, 0xFF, {0x00}, {0xF1}},
       {"source 16 to 1 masked", 16, 1, false, colortest::Words({65535, 65535}), 8, 0x81, {0x00}, {0x81}},
-      {"source 2 to 16", 2, 16, false, {0x1B}, 4, 0xFF, std::vector<uint8_t>(8),
+      {"source 2 to 16",
+       2,
+       16,
+       false,
+       {0x1B},
+       4,
+       0xFF,
+       std::vector<uint8_t>(8),
        colortest::Words({0, 21845, 43690, 65535})},
-      {"source 4 to 16 swap", 4, 16, true, {0x10}, 2, 0xFF, std::vector<uint8_t>(4),
-       colortest::Words({0x1111, 0})},
-      {"source 12 to 16", 12, 16, false, {0xFF, 0xF0, 0x01}, 2, 0xFF, std::vector<uint8_t>(4),
+      {"source 4 to 16 swap", 4, 16, true, {0x10}, 2, 0xFF, std::vector<uint8_t>(4), colortest::Words({0x1111, 0})},
+      {"source 12 to 16",
+       12,
+       16,
+       false,
+       {0xFF, 0xF0, 0x01},
+       2,
+       0xFF,
+       std::vector<uint8_t>(4),
        colortest::Words({65535, 16})},
   };
   for (const Case& c : cases) {
