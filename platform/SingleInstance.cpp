@@ -26,6 +26,7 @@ std::string DirOrRuntime(const std::string& directory) { return directory.empty(
 // One message on the wire: a tag, then the message and its two parameters, little-endian.
 constexpr uint32_t kTag = 0x4F4C524D;  // "MRLO"
 constexpr size_t kMessageBytes = 4 + 4 + 8 + 8;
+constexpr size_t kMaxPending = 32;
 
 void PutLE(uint8_t* out, uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
@@ -156,6 +157,12 @@ std::vector<TInstanceMessage> TInstanceWindow::ReadPendingMessages() {
     if (!SameUser(client)) {
       close(client);
       continue;
+    }
+    // A sender writes its few bytes at once; one that keeps a connection open without finishing
+    // must not pile up descriptors.
+    if (FClients.size() >= kMaxPending) {
+      close(FClients.front().Fd);
+      FClients.erase(FClients.begin());
     }
     FClients.push_back({client, {}});
   }

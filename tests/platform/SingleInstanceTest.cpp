@@ -178,6 +178,26 @@ TEST(InstanceWindow, PartialAndForeignBytesAreHandled) {
   EXPECT_TRUE(window.ReadPendingMessages().empty());
   ASSERT_TRUE(SendInstanceMessage("Muralo", {WM_SHOWMAIN, 0, 0}));
   EXPECT_EQ(window.ReadPendingMessages().size(), 1u);
+  // Connections that never finish do not pile up: the oldest are dropped, new senders still heard.
+  std::vector<int> idle;
+  for (int i = 0; i < 100; ++i) {
+    idle.push_back(connectRaw());
+    if (i % 10 == 9) {
+      EXPECT_TRUE(window.ReadPendingMessages().empty());
+    }
+  }
+  int dropped = 0;
+  for (int fd : idle) {
+    char c;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 0) == 1 && read(fd, &c, 1) == 0) ++dropped;  // closed by the window
+    close(fd);
+  }
+  EXPECT_GE(dropped, 100 - 32);
+  ASSERT_TRUE(SendInstanceMessage("Muralo", {WM_SHOWMAIN, 3, 0}));
+  got = window.ReadPendingMessages();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].WParam, 3u);
 }
 
 TEST(InstanceWindow, TheSocketFdTurnsReadableWhenAMessageWaits) {
