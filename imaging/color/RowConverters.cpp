@@ -145,6 +145,25 @@ bool HasSSSE3() {
   static const bool has = __builtin_cpu_supports("ssse3");
   return has;
 }
+// 16-bit samples to 8 bits (value div 257, which is (value × 0xFF01) >> 24 for every 16-bit
+// value), optionally byte-exchanged first; returns the number of samples done.
+__attribute__((target("ssse3"))) size_t Narrow16(const uint8_t* s, uint8_t* d, size_t samples, bool swap) {
+  const __m128i exchange = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+  const __m128i factor = _mm_set1_epi16(int16_t(0xFF01));
+  size_t i = 0;
+  for (; i + 16 <= samples; i += 16) {
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * i));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * i + 16));
+    if (swap) {
+      a = _mm_shuffle_epi8(a, exchange);
+      b = _mm_shuffle_epi8(b, exchange);
+    }
+    a = _mm_srli_epi16(_mm_mulhi_epu16(a, factor), 8);
+    b = _mm_srli_epi16(_mm_mulhi_epu16(b, factor), 8);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(a, b));
+  }
+  return i;
+}
 #endif
 
 template <bool Reverse>
@@ -176,6 +195,35 @@ bool TryFast8(const RGBLayout& L, bool interleaved, const uint8_t* source, uint8
   else
     return false;
   return true;
+}
+
+// Whole interleaved 16-bit rows into 8-bit rows of the same layout: the samples are narrowed in
+// chunks into a small buffer (gamma on the colour samples), then shuffled or copied like 8-bit rows.
+template <bool Reverse>
+void NarrowRow16(const RGBLayout& L, const uint8_t* source, uint8_t* target, uint32_t count, bool swap,
+                 const uint8_t* gammaTable) {
+  constexpr uint32_t kChunk = 256;
+  uint8_t buffer[kChunk * 4];
+  const size_t step = L.step;
+  while (count != 0) {
+    const uint32_t n = count < kChunk ? count : kChunk;
+    const size_t samples = size_t(n) * step;
+    size_t done = 0;
+#if defined(__x86_64__) || defined(__i386__)
+    if (HasSSSE3()) done = Narrow16(source, buffer, samples, swap);
+#endif
+    for (; done < samples; ++done) {
+      const uint16_t v = Load<uint16_t>(source, done);
+      buffer[done] = uint8_t(MulDiv16(swap ? Swap16(v) : v, 255, 65535));
+    }
+    if (gammaTable)
+      for (size_t i = 0; i < samples; ++i)
+        if (step == 3 || i % 4 != 3) buffer[i] = gammaTable[buffer[i]];  // alpha is never gamma-corrected
+    TryFast8<Reverse>(L, true, buffer, target, n);
+    source += samples * 2;
+    target += samples;
+    count -= n;
+  }
 }
 
 }  // namespace
@@ -223,7 +271,10 @@ void TColorManager::ConvertRGBFamily(const TPointerArray& Source, void* Target, 
       swap ? RGBRow<uint8_t, uint16_t, Reverse>(L, target, Count, Mask, Op8To16<false, true>{table})
            : RGBRow<uint8_t, uint16_t, Reverse>(L, target, Count, Mask, Op8To16<false, false>{table});
   } else if (t == 8) {
-    if (gamma)
+    const bool sameLayout = (L.step == 3 && L.stride == 3) || (L.step == 4 && L.stride == 4 && L.copyAlpha);
+    if (Mask == 0xFF && !planar && sameLayout)
+      NarrowRow16<Reverse>(L, L.plane[0], target, Count, swap, gamma ? table : nullptr);
+    else if (gamma)
       swap ? RGBRow<uint16_t, uint8_t, Reverse>(L, target, Count, Mask, Op16To8<true, true>{table})
            : RGBRow<uint16_t, uint8_t, Reverse>(L, target, Count, Mask, Op16To8<true, false>{table});
     else

@@ -169,21 +169,35 @@ TEST(RowConvertRGB, EveryLayoutDepthAndOptionMatchesThePixelModel) {
   }
 }
 
-// Whole 8-bit rows take the shuffle and copy paths (vector code where the processor has it):
+// 0..130 and lengths around the 256-pixel chunks of the 16-bit path.
+std::vector<uint32_t> Lengths() {
+  std::vector<uint32_t> n;
+  for (uint32_t i = 0; i <= 130; ++i) n.push_back(i);
+  for (uint32_t i : {255u, 256u, 257u, 511u, 512u, 700u}) n.push_back(i);
+  return n;
+}
+
+// Whole rows into 8 bits take the shuffle, copy and narrowing paths (vector code where the processor has it):
 // every length, with rows starting at odd addresses, must give the bytes of the pixel model.
 TEST(RowConvertRGB, WholeRowPathsAtEveryLength) {
   std::mt19937 rng(77);
-  const RGBCase cases[] = {{csRGB, csBGR, 8, 8, false, false},   {csRGBA, csBGRA, 8, 8, false, false},
-                           {csBGR, csBGR, 8, 8, false, false},   {csRGBA, csRGBA, 8, 8, false, false},
-                           {csBGRA, csRGBA, 8, 8, false, false}, {csRGB, csBGRA, 8, 8, false, false},
-                           {csRGBA, csBGR, 8, 8, false, false},  {csBGR, csRGBA, 8, 8, false, false}};
+  const RGBCase cases[] = {
+      {csRGB, csBGR, 8, 8, false, false},   {csRGBA, csBGRA, 8, 8, false, false}, {csBGR, csBGR, 8, 8, false, false},
+      {csRGBA, csRGBA, 8, 8, false, false}, {csBGRA, csRGBA, 8, 8, false, false}, {csRGB, csBGRA, 8, 8, false, false},
+      {csRGBA, csBGR, 8, 8, false, false},  {csBGR, csRGBA, 8, 8, false, false},  {csRGB, csBGR, 16, 8, true, false},
+      {csRGB, csBGR, 16, 8, false, true},   {csRGBA, csBGRA, 16, 8, true, true},  {csBGRA, csBGRA, 16, 8, false, false},
+      {csBGR, csBGR, 16, 8, true, true},    {csRGBA, csBGR, 16, 8, true, false}};
   for (const RGBCase& c : cases) {
-    for (uint32_t count = 0; count <= 130; ++count) {
+    for (uint32_t count : Lengths()) {
       SCOPED_TRACE(c.Name() + " count " + std::to_string(count));
       TColorManager m;
       m.SetSourceColorScheme(c.source);
       m.SetTargetColorScheme(c.target);
-      const auto pixels = RandomPixels(count, 8, rng);
+      m.SetSourceBitsPerSample(uint8_t(c.sourceBits));
+      m.SetGamma(1.6f, 2.2f);
+      if (c.swap) m.SourceOptions.Include(coNeedByteSwap);
+      if (c.gamma) m.TargetOptions.Include(coApplyGamma);
+      const auto pixels = RandomPixels(count, c.sourceBits, rng);
       const std::vector<uint8_t> encoded = EncodeRGB(c, pixels).interleaved;
       // Exact-size heap copy one byte into its allocation, so reads past the row are caught.
       std::unique_ptr<uint8_t[]> source(new uint8_t[encoded.size() + 1]);
