@@ -177,6 +177,9 @@ void TPPMGraphic::LoadFromStream(TStream& stream) {
   SetPixelFormat(bitmap ? TPixelFormat::pf1bit : pixmap ? TPixelFormat::pf24bit : TPixelFormat::pf8bit);
   const uint32_t width = GetNumber();
   const uint32_t height = GetNumber();
+  // A map without pixels (width or height 0) is an empty image: its up to 2^32 - 1 empty rows are
+  // not walked.
+  if (width == 0 || height == 0) return;
   CheckImageSize(width, height, BitsPerPixel());
   SetSize(static_cast<int>(width), static_cast<int>(height));
   if (!bitmap) GetNumber();

@@ -156,3 +156,17 @@ TEST(PPMReader, ContentTest) {
 
 }  // namespace
 }  // namespace muralo
+
+namespace muralo {
+namespace {
+
+TEST(PPMReader, ZeroWidthIsAnEmptyImageWhateverTheHeight) {
+  // Found by the fuzzer: 0 × 9211162 walked nine million empty rows.
+  const std::string text = "P3\n0 4000000000\n255\n1 2 3\n";
+  auto ppm = test::LoadBytes<TPPMGraphic>(Bytes(text));
+  EXPECT_TRUE(ppm->Empty());
+  EXPECT_EQ(ppm->ImageProperties.Height, 4000000000u);
+}
+
+}  // namespace
+}  // namespace muralo
