@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -27,6 +28,15 @@ std::string DirOrRuntime(const std::string& directory) { return directory.empty(
 constexpr uint32_t kTag = 0x4F4C524D;  // "MRLO"
 constexpr size_t kMessageBytes = 4 + 4 + 8 + 8;
 constexpr size_t kMaxPending = 32;
+constexpr int kFreshWaitMilliseconds = 200;
+using Clock = std::chrono::steady_clock;
+
+bool WaitReadable(int fd, Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  if (left <= 0) return false;
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, static_cast<int>(left)) > 0;
+}
 
 void PutLE(uint8_t* out, uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
@@ -164,11 +174,14 @@ std::vector<TInstanceMessage> TInstanceWindow::ReadPendingMessages() {
       close(FClients.front().Fd);
       FClients.erase(FClients.begin());
     }
-    FClients.push_back({client, {}});
+    FClients.push_back({client, {}, true});
   }
+  // How long this call may wait for senders it has just accepted.
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kFreshWaitMilliseconds);
   for (size_t i = 0; i < FClients.size();) {
     TPending& pending = FClients[i];
     bool done = false;
+    pending.Fresh = pending.Fresh && Clock::now() < deadline;
     for (;;) {
       uint8_t buffer[64];
       ssize_t n = read(pending.Fd, buffer, sizeof buffer);
@@ -179,6 +192,10 @@ std::vector<TInstanceMessage> TInstanceWindow::ReadPendingMessages() {
           break;
         }
       } else if (n < 0 && errno == EINTR) {
+        continue;
+      } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && pending.Fresh && WaitReadable(pending.Fd, deadline)) {
+        // Accepted between the sender's connect and its write: the bytes follow at once, and the
+        // listening socket would not wake the caller again for them.
         continue;
       } else {
         // n == 0: the sender closed early; n < 0 with EAGAIN: the rest comes later.
@@ -197,6 +214,7 @@ std::vector<TInstanceMessage> TInstanceWindow::ReadPendingMessages() {
     close(pending.Fd);
     FClients.erase(FClients.begin() + static_cast<std::ptrdiff_t>(i));
   }
+  for (TPending& pending : FClients) pending.Fresh = false;  // later calls do not wait for them
   return messages;
 }
 

@@ -62,7 +62,8 @@ public:
   bool Listening() const { return FListenFd >= 0; }
   // The listening socket: readable when a message may be waiting (for the program's event loop).
   int SocketFd() const { return FListenFd; }
-  // Every complete message received so far; never blocks. Only processes of this user are heard.
+  // Every complete message received so far. Waits (200 ms at most) only for a sender it has just
+  // accepted that has not written yet. Only processes of this user are heard.
   std::vector<TInstanceMessage> ReadPendingMessages();
   void Close();
 
@@ -70,6 +71,7 @@ private:
   struct TPending {
     int Fd;
     std::vector<uint8_t> Bytes;
+    bool Fresh;  // accepted by the current call
   };
   std::string FPath;
   int FListenFd = -1;

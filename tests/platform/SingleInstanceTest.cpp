@@ -200,6 +200,32 @@ TEST(InstanceWindow, PartialAndForeignBytesAreHandled) {
   EXPECT_EQ(got[0].WParam, 3u);
 }
 
+TEST(InstanceWindow, ASenderAcceptedBeforeItWritesIsStillHeardAtOnce) {
+  // The program reads when the listening socket wakes it, which can be between the sender's
+  // connect and its write; the message must come in that same read, as no later wake-up follows.
+  TXdgSandbox sandbox;
+  TInstanceWindow window;
+  ASSERT_TRUE(window.Listen());
+  int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, InstanceSocketPath("Muralo").c_str());
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  pid_t writer = fork();
+  if (writer == 0) {
+    usleep(30000);
+    const uint8_t message[24] = {0x4D, 0x52, 0x4C, 0x4F, 0xE8, 0x07, 0, 0, 9};
+    _exit(write(fd, message, sizeof message) == 24 ? 0 : 1);
+  }
+  const std::vector<TInstanceMessage> got = window.ReadPendingMessages();
+  int status = 0;
+  waitpid(writer, &status, 0);
+  close(fd);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].Msg, WM_SHOWMAIN);
+  EXPECT_EQ(got[0].WParam, 9u);
+}
+
 TEST(InstanceWindow, TheSocketFdTurnsReadableWhenAMessageWaits) {
   TXdgSandbox sandbox;
   TInstanceWindow window;
