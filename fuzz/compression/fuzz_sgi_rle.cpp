@@ -1,11 +1,6 @@
-// Fuzz target: the  16);:SGI run-length decoder, one or several calls over the data.
-#include "DecoderFuzzer.h"
+// Fuzz target: the SGI run-length decoder (8-bit and 16-bit samples), one or several calls over the data.
+#include "DecoderFuzzTargets.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using namespace muralo;
-  fuzz::TFuzzInput in;
-  if (!fuzz::Split(data, size, in)) return 0;
-  TSGIRLEDecoder decoder(in.P0 \& 1 ? 8 
-  fuzz::Decode(decoder, in, in.Room(), 1 + in.P3 % 3);
-  return 0;
+  return muralo::fuzz::FuzzSgiRle(data, size);
 }
