@@ -333,7 +333,17 @@ void TBitmap::SaveToStream(TStream& stream) {
     header.WriteBuffer(q, 4);
   }
   stream.WriteBuffer(header.Memory(), header.Size());
-  for (int y = FHeight - 1; y >= 0; --y) stream.WriteBuffer(RowData(y), int64_t(rowBytes));
+  // bottom-up rows, gathered into pieces of about 1 MiB: a tall narrow bitmap is not written a
+  // few bytes at a time
+  if (rowBytes == 0) return;
+  const size_t rowsPerPiece = std::max<size_t>(1, (size_t(1) << 20) / rowBytes);
+  std::vector<uint8_t> piece(rowsPerPiece * rowBytes);
+  for (int y = FHeight - 1; y >= 0;) {
+    size_t used = 0;
+    for (size_t k = 0; k < rowsPerPiece && y >= 0; ++k, --y, used += rowBytes)
+      std::memcpy(piece.data() + used, RowData(y), rowBytes);
+    stream.WriteBuffer(piece.data(), int64_t(used));
+  }
 }
 
 }  // namespace muralo
