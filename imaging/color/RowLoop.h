@@ -17,12 +17,16 @@ inline void ForEachSelected(uint32_t count, uint8_t mask, Fn&& fn) {
     return;
   }
   if (mask == 0) return;
+  // The selected places of a group of eight, found once; then whole groups, then the rest.
+  uint32_t place[8];
+  unsigned selected = 0;
+  for (unsigned j = 0; j < 8; ++j)
+    if (mask & (0x80u >> j)) place[selected++] = j;
   uint32_t source = 0;
-  uint8_t bit = 0x80;
-  for (uint32_t i = 0; i < count; ++i) {
-    if (bit & mask) fn(i, source++);
-    bit = bit == 1 ? uint8_t(0x80) : uint8_t(bit >> 1);
-  }
+  const uint32_t whole = count / 8 * 8;
+  for (uint32_t base = 0; base < whole; base += 8)
+    for (unsigned k = 0; k < selected; ++k) fn(base + place[k], source++);
+  for (unsigned k = 0; k < selected && whole + place[k] < count; ++k) fn(whole + place[k], source++);
 }
 
 // Samples of 8 or 16 bits at any address (reader buffers need not be aligned).
