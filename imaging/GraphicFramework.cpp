@@ -66,6 +66,10 @@ void TFrameworkGraphic::RowProgress(uint32_t rowsDone, uint32_t height) {
 
 void TFrameworkGraphic::SizeFromProperties() {
   CheckImageSize(ImageProperties.Width, ImageProperties.Height, BitsPerPixel());
+  // The bitmap counts rows and columns in int; a raised memory limit must not let a size wrap.
+  constexpr uint32_t kMaxSide = std::numeric_limits<int32_t>::max();
+  if (ImageProperties.Width > kMaxSide || ImageProperties.Height > kMaxSide)
+    throw EInvalidGraphic(Format(SImageTooLarge, ImageProperties.Width, ImageProperties.Height));
   SetSize(static_cast<int>(ImageProperties.Width), static_cast<int>(ImageProperties.Height));
 }
 

@@ -180,8 +180,9 @@ void TPPMGraphic::LoadFromStream(TStream& stream) {
   // A map without pixels (width or height 0) is an empty image: its up to 2^32 - 1 empty rows are
   // not walked.
   if (width == 0 || height == 0) return;
-  CheckImageSize(width, height, BitsPerPixel());
-  SetSize(static_cast<int>(width), static_cast<int>(height));
+  ImageProperties.Width = width;
+  ImageProperties.Height = height;
+  SizeFromProperties();
   if (!bitmap) GetNumber();
   if (!pixmap) {
     TColorManager& cm = ColorManager();

@@ -296,3 +296,22 @@ TEST(HostileInputs, KeptFuzzerFindsFailCleanly) {
 
 }  // namespace
 }  // namespace muralo
+
+namespace muralo {
+namespace {
+
+// With the memory limit raised far up, a side past the bitmap's int range is still refused
+// before anything is allocated.
+TEST(ReaderLimits, SidesPastTheBitmapRangeAreRefused) {
+  const uint64_t saved = MemoryLimit();
+  SetMemoryLimit(uint64_t(1) << 42);
+  const std::string text = "P5\n3000000000 1\n255\nab";
+  TPPMGraphic ppm;
+  TMemoryStream s(std::vector<uint8_t>(text.begin(), text.end()));
+  EXPECT_THROW(ppm.LoadFromStream(s), EInvalidGraphic);
+  EXPECT_TRUE(ppm.Bits().empty());
+  SetMemoryLimit(saved);
+}
+
+}  // namespace
+}  // namespace muralo
