@@ -165,7 +165,8 @@ Bytes PackBitsEncode(const Bytes& in) {
     size_t lit = 1;
     while (i + lit < in.size() && lit < 128 && !(i + lit + 1 < in.size() && in[i + lit] == in[i + lit + 1])) ++lit;
     out.push_back(static_cast<uint8_t>(lit - 1));
-    out.insert(out.end(), in.begin() + static_cast<std::ptrdiff_t>(i), in.begin() + static_cast<std::ptrdiff_t>(i + lit));
+    out.insert(out.end(), in.begin() + static_cast<std::ptrdiff_t>(i),
+               in.begin() + static_cast<std::ptrdiff_t>(i + lit));
     i += lit;
   }
   return out;
@@ -254,7 +255,8 @@ struct FaxPage {
   Bytes Strip;  // the one strip as stored
   Bytes Pixels;
   FaxPage() {
-    File = (std::filesystem::temp_directory_path() / ("muralo-bench-fax-" + std::to_string(getpid()) + ".tif")).string();
+    File =
+        (std::filesystem::temp_directory_path() / ("muralo-bench-fax-" + std::to_string(getpid()) + ".tif")).string();
     const size_t rowBytes = kFaxWidth / 8;
     Pixels.assign(rowBytes * kFaxHeight, 0);
     std::mt19937 random(3);
@@ -264,7 +266,8 @@ struct FaxPage {
       while (x < kFaxWidth - 100) {
         const uint32_t white = 1 + random() % 30, black = 1 + random() % 6;
         x += white;
-        for (uint32_t i = x; i < std::min(x + black, kFaxWidth - 100); ++i) Pixels[y * rowBytes + i / 8] |= 0x80 >> (i % 8);
+        for (uint32_t i = x; i < std::min(x + black, kFaxWidth - 100); ++i)
+          Pixels[y * rowBytes + i / 8] |= 0x80 >> (i % 8);
         x += black;
       }
     }

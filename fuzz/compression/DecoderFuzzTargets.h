@@ -157,17 +157,9 @@ struct TFuzzTarget {
   int (*Run)(const uint8_t*, size_t);
 };
 inline constexpr TFuzzTarget FuzzTargets[] = {
-    {"targa_rle", FuzzTargaRle},
-    {"packbits", FuzzPackbits},
-    {"pcx_rle", FuzzPcxRle},
-    {"sgi_rle", FuzzSgiRle},
-    {"cut_rle", FuzzCutRle},
-    {"psp_rle", FuzzPspRle},
-    {"rla_rle", FuzzRlaRle},
-    {"ccitt", FuzzCcitt},
-    {"lz77", FuzzLz77},
-    {"tiff_jpeg", FuzzTiffJpeg},
-    {"thunder", FuzzThunder},
+    {"targa_rle", FuzzTargaRle}, {"packbits", FuzzPackbits},  {"pcx_rle", FuzzPcxRle},  {"sgi_rle", FuzzSgiRle},
+    {"cut_rle", FuzzCutRle},     {"psp_rle", FuzzPspRle},     {"rla_rle", FuzzRlaRle},  {"ccitt", FuzzCcitt},
+    {"lz77", FuzzLz77},          {"tiff_jpeg", FuzzTiffJpeg}, {"thunder", FuzzThunder},
 };
 
 }  // namespace muralo::fuzz

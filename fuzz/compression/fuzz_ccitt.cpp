@@ -2,6 +2,4 @@
 // and T4Options.
 #include "DecoderFuzzTargets.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  return muralo::fuzz::FuzzCcitt(data, size);
-}
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) { return muralo::fuzz::FuzzCcitt(data, size); }

@@ -183,8 +183,7 @@ TCCITTFax3Decoder::TCCITTFax3Decoder(uint32_t AOptions, bool ASwapBits, bool AWo
   if (AOptions & 1) CompressionError(Format(gesUnsupportedFeature, gesFax2DCoding, "TIF/TIFF"));
 }
 
-void TCCITTFax3Decoder::Decode(const uint8_t*& ASource, uint8_t*& ADest, int32_t APackedSize,
-                               int32_t AUnpackedSize) {
+void TCCITTFax3Decoder::Decode(const uint8_t*& ASource, uint8_t*& ADest, int32_t APackedSize, int32_t AUnpackedSize) {
   StartBlock(ASource, ADest, APackedSize, AUnpackedSize);
   uint32_t endOfLines = 0;
   for (;;) {

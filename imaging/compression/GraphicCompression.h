@@ -31,7 +31,7 @@ namespace muralo {
 
 // The error of the decoders: corrupt compressed data or a scheme the framework cannot decode.
 class EGraphicCompression : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 
@@ -42,7 +42,7 @@ public:
 // DecodeInit once, Decode as often as its format dictates (once per row, per channel row, per strip
 // or per block), DecodeEnd once, and frees the decoder (also when loading fails).
 class TDecoder {
-public:
+ public:
   TDecoder() = default;
   TDecoder(const TDecoder&) = delete;
   TDecoder& operator=(const TDecoder&) = delete;
@@ -64,7 +64,7 @@ public:
 // Truevision Targa RLE: header bit 7 set = run, clear = raw; (header & 0x7F) + 1 pixels.
 // UnpackedSize counts pixels. Source is moved to the first byte not consumed.
 class TTargaRLEDecoder : public TDecoder {
-public:
+ public:
   explicit TTargaRLEDecoder(uint32_t APixelBits) : PixelBits(APixelBits) {}
 
   void Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) override;
@@ -80,7 +80,7 @@ public:
 // PackBits (Apple, TIFF compression 32773, Photoshop): signed n 0..127 literal of n + 1 bytes,
 // -127..-1 run of 1 - n bytes, -128 no operation.
 class TPackbitsRLEDecoder : public TDecoder {
-public:
+ public:
   void Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) override;
   void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t&) override {}
 };
@@ -88,7 +88,7 @@ public:
 // ZSoft PCX: a byte with both top bits set is a run of (byte & 0x3F) copies of the next byte,
 // any other byte stands for itself. A run longer than the room left is cut to it.
 class TPCXRLEDecoder : public TDecoder {
-public:
+ public:
   void Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) override;
   void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t&) override {}
 };
@@ -97,7 +97,7 @@ public:
 // clear = run; count = header & 0x7F. SampleBits 8 selects byte units, any other value 16-bit
 // big-endian units (copied in their stored byte order).
 class TSGIRLEDecoder : public TDecoder {
-public:
+ public:
   explicit TSGIRLEDecoder(uint8_t ASampleBits) : SampleBits(ASampleBits) {}
 
   void Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) override;
@@ -109,7 +109,7 @@ public:
 // Dr. Halo CUT, one row: a 2-byte count (skipped), then packets until a 0 byte; bit 7 set = run,
 // clear = literal; count = header & 0x7F. Source is moved just past the row's 0 byte.
 class TCUTRLEDecoder : public TDecoder {
-public:
+ public:
   void Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) override;
   void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t&) override {}
 };
@@ -117,7 +117,7 @@ public:
 // Paint Shop Pro RLE: header below 128 = literal of that many bytes, 128 and above = run of
 // (header - 128) copies of the next byte.
 class TPSPRLEDecoder : public TDecoder {
-public:
+ public:
   void Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) override;
   void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t&) override {}
 };
@@ -125,7 +125,7 @@ public:
 // Alias/Wavefront RLA: signed n >= 0 = run of n + 1 copies of the next byte, n < 0 = literal of
 // -n bytes.
 class TRLADecoder : public TDecoder {
-public:
+ public:
   void Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) override;
   void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t&) override {}
 };
@@ -144,7 +144,7 @@ struct TStateEntry {
 using TStateArray = std::vector<TStateEntry>;
 
 class TCCITTDecoder : public TDecoder {
-public:
+ public:
   // AOptions: the TIFF T4Options value; ASwapBits: bytes store their bits least significant first
   // (TIFF FillOrder 2); AWordAligned: rows of compressed data start on even byte offsets.
   TCCITTDecoder(uint32_t AOptions, bool ASwapBits, bool AWordAligned, uint32_t AWidth);
@@ -155,7 +155,7 @@ public:
   const TStateArray& GetWhiteStates() const { return WhiteStates; }
   const TStateArray& GetBlackStates() const { return BlackStates; }
 
-protected:
+ protected:
   void MakeStates();
   bool NextBit();
   int32_t FindWhiteCode();
@@ -185,7 +185,7 @@ protected:
   const uint8_t* SourceStart = nullptr;  // the block's first byte
   uint8_t* TargetEnd = nullptr;          // just past the output
 
-private:
+ private:
   int32_t FindCode(const TStateArray& States);
   void SetBits(uint8_t Value);  // sets bits in the current output byte, if it lies inside the output
 };
@@ -193,7 +193,7 @@ private:
 // TIFF compression 3 (T.4 one-dimensional, rows introduced by end-of-line codes). T4Options bit 0
 // (two-dimensional coding) is refused: the constructor raises EGraphicCompression.
 class TCCITTFax3Decoder : public TCCITTDecoder {
-public:
+ public:
   TCCITTFax3Decoder(uint32_t AOptions, bool ASwapBits, bool AWordAligned, uint32_t AWidth);
   void Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) override;
 };
@@ -201,7 +201,7 @@ public:
 // TIFF compression 2 (Modified Huffman, rows byte aligned, no end-of-line codes) and 32771 (the
 // same with rows word aligned).
 class TCCITTMHDecoder : public TCCITTDecoder {
-public:
+ public:
   using TCCITTDecoder::TCCITTDecoder;
   void Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) override;
 };
@@ -209,7 +209,7 @@ public:
 // ---------------------------------------------------------------------------------------------
 // Deflate (zlib inflate) for TIFF strips, Paint Shop Pro blocks and the PNG image data stream.
 class TLZ77Decoder : public TDecoder {
-public:
+ public:
   // AFlushMode: the flush argument of every inflate call (TIFF and PNG pass Z_PARTIAL_FLUSH, Paint
   // Shop Pro Z_FINISH). AAutoReset: reset the inflater at the start of every Decode (TIFF strips);
   // without it one stream continues across calls (PNG rows straddling IDAT chunks).
@@ -233,7 +233,7 @@ public:
   int32_t FlushMode;
   bool AutoReset;
 
-private:
+ private:
   z_stream Stream;
   bool Initialized = false;
 };
@@ -247,7 +247,7 @@ private:
 // end-of-image marker followed; a fatal libjpeg error raises EGraphicCompression with libjpeg's
 // text; mismatches raise EGraphicCompression with the check's message.
 class TTIFFJPEGDecoder : public TDecoder {
-public:
+ public:
   explicit TTIFFJPEGDecoder(PImageProperties AProperties);
   ~TTIFFJPEGDecoder() override;
 
@@ -258,7 +258,7 @@ public:
 
   struct TJPEGState;  // the libjpeg objects (defined in the source)
 
-private:
+ private:
   TJPEGState* State = nullptr;
   PImageProperties ImageProperties;
   uint16_t HSubSampling = 1;
@@ -273,7 +273,7 @@ private:
 // output byte, the first in the high nibble. The decoder restarts (last value 0) after every
 // 2 x Width pixels, that is after every Width output bytes. Neither pointer is moved.
 class TThunderDecoder : public TDecoder {
-public:
+ public:
   explicit TThunderDecoder(uint32_t AWidth) : Width(AWidth) {}
   void Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) override;
   void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t&) override {}

@@ -22,10 +22,7 @@ struct TBlock {
   uint8_t* DstEnd;
 
   TBlock(const uint8_t* source, int32_t packedSize, uint8_t* dest, size_t room)
-      : Src(source),
-        SrcEnd(source + (packedSize > 0 ? packedSize : 0)),
-        Dst(dest),
-        DstEnd(dest + room) {}
+      : Src(source), SrcEnd(source + (packedSize > 0 ? packedSize : 0)), Dst(dest), DstEnd(dest + room) {}
 
   size_t InputLeft() const { return static_cast<size_t>(SrcEnd - Src); }
   size_t Room() const { return static_cast<size_t>(DstEnd - Dst); }
@@ -70,12 +67,17 @@ void FillPattern(uint8_t* dest, const uint8_t* pattern, size_t size, size_t coun
 // Truevision TGA 2.0, "Run-length encoded" image types: pixel depth in bits to bytes.
 size_t TargaPixelSize(uint32_t pixelBits) {
   switch (pixelBits) {
-    case 8: return 1;
+    case 8:
+      return 1;
     case 15:
-    case 16: return 2;
-    case 24: return 3;
-    case 32: return 4;
-    default: return 0;
+    case 16:
+      return 2;
+    case 24:
+      return 3;
+    case 32:
+      return 4;
+    default:
+      return 0;
   }
 }
 
@@ -84,8 +86,7 @@ size_t TargaPixelSize(uint32_t pixelBits) {
 // ---------------------------------------------------------------------------------------------
 // Targa
 
-void TTargaRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize,
-                              int32_t UnpackedSize) {
+void TTargaRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) {
   const size_t pixelSize = TargaPixelSize(PixelBits);
   if (pixelSize == 0) return;  // unknown depth: nothing written, Source unchanged
   const uint8_t* src = Source;

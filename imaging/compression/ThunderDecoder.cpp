@@ -10,12 +10,12 @@ namespace muralo {
 namespace {
 
 // The code's top two bits.
-constexpr uint8_t ThunderRun = 0x00;       // run of (b & 0x3F) pixels of the last value
-constexpr uint8_t ThunderTwoBitDelta = 0x40;  // three 2-bit deltas
+constexpr uint8_t ThunderRun = 0x00;            // run of (b & 0x3F) pixels of the last value
+constexpr uint8_t ThunderTwoBitDelta = 0x40;    // three 2-bit deltas
 constexpr uint8_t ThunderThreeBitDelta = 0x80;  // two 3-bit deltas
 // 0xC0: raw, the low four bits are the pixel
 
-constexpr int TwoBitDeltas[4] = {0, 1, 0, -1};  // field value 2 means "no pixel"
+constexpr int TwoBitDeltas[4] = {0, 1, 0, -1};                  // field value 2 means "no pixel"
 constexpr int ThreeBitDeltas[8] = {0, 1, 2, 3, 0, -3, -2, -1};  // field value 4 means "no pixel"
 
 // The output, written only inside [0, Size); the position may run past the end, writes there

@@ -91,7 +91,7 @@ TEST(CCITTCodeTrees, TablesAreInT4Order) {
 
 // Packs code bit strings (spaces ignored) into bytes, most significant bit first, padded with 0.
 class Bits {
-public:
+ public:
   Bits& operator<<(const char* bits) {
     for (const char* p = bits; *p; ++p)
       if (*p == '0' || *p == '1') Put(*p == '1');
@@ -115,7 +115,7 @@ public:
     return Data;
   }
 
-private:
+ private:
   Bits& Run(int length, bool white) {
     const ccitt::TCode* makeUp = white ? ccitt::WhiteMakeUpCodes : ccitt::BlackMakeUpCodes;
     const ccitt::TCode* terminating = white ? ccitt::WhiteTerminatingCodes : ccitt::BlackTerminatingCodes;
@@ -174,41 +174,104 @@ std::vector<FaxCase> FaxCases() {
          for (int i = 8; i < 8 + 216; ++i) b[i] = 0xFF;
          return b;
        }()},
-      {"fax3 fill bits before each EOL are skipped", Fax3, 8,
+      {"fax3 fill bits before each EOL are skipped",
+       Fax3,
+       8,
        ((Bits() << "0000000").Eol().White(3).Black(2).White(3) << "0000000000").Eol().White(0).Black(8).Done(),
-       2, {0x18, 0xFF}},
-      {"fax3 width 10: two bytes per row, unused bits 0", Fax3, 10,
-       Bits().Eol().White(3).Black(4).White(3).Eol().White(0).Black(10).Done(), 4, {0x1E, 0x00, 0xFF, 0xC0}},
-      {"mh width 10", MH, 10, Bits().White(3).Black(4).White(3).ByteAlign().White(0).Black(10).Done(), 4,
+       2,
+       {0x18, 0xFF}},
+      {"fax3 width 10: two bytes per row, unused bits 0",
+       Fax3,
+       10,
+       Bits().Eol().White(3).Black(4).White(3).Eol().White(0).Black(10).Done(),
+       4,
        {0x1E, 0x00, 0xFF, 0xC0}},
-      {"fax3 run past the row end keeps writing", Fax3, 4, Bits().Eol().White(2).Black(10).Eol().White(0).Black(4).Done(),
-       3, {0x3F, 0xF0, 0xF0}},
-      {"fax3 EOL inside a row ends it", Fax3, 8, Bits().Eol().White(2).Black(1).Eol().White(0).Black(8).Done(), 2,
+      {"mh width 10",
+       MH,
+       10,
+       Bits().White(3).Black(4).White(3).ByteAlign().White(0).Black(10).Done(),
+       4,
+       {0x1E, 0x00, 0xFF, 0xC0}},
+      {"fax3 run past the row end keeps writing",
+       Fax3,
+       4,
+       Bits().Eol().White(2).Black(10).Eol().White(0).Black(4).Done(),
+       3,
+       {0x3F, 0xF0, 0xF0}},
+      {"fax3 EOL inside a row ends it",
+       Fax3,
+       8,
+       Bits().Eol().White(2).Black(1).Eol().White(0).Black(8).Done(),
+       2,
        {0x20, 0xFF}},
-      {"fax3 invalid code ends the row, the next EOL resynchronises", Fax3, 8,
-       ((Bits().Eol().White(0).Black(2) << "000000001" << "1111").Eol().White(0).Black(4)).Done(), 2, {0xC0, 0xF0}},
-      {"mh invalid code only switches colour", MH, 8, ((Bits().White(2) << "000000001").White(3).Black(3)).Done(), 1,
+      {"fax3 invalid code ends the row, the next EOL resynchronises",
+       Fax3,
+       8,
+       ((Bits().Eol().White(0).Black(2) << "000000001"
+                                        << "1111")
+            .Eol()
+            .White(0)
+            .Black(4))
+           .Done(),
+       2,
+       {0xC0, 0xF0}},
+      {"mh invalid code only switches colour",
+       MH,
+       8,
+       ((Bits().White(2) << "000000001").White(3).Black(3)).Done(),
+       1,
        {0x07}},
-      {"fax3 data ends inside a row: rest stays white", Fax3, 8, Bits().Eol().White(0).Black(3).Done(), 2,
+      {"fax3 data ends inside a row: rest stays white",
+       Fax3,
+       8,
+       Bits().Eol().White(0).Black(3).Done(),
+       2,
        {0xE0, 0x00}},
       {"mh last code ends with the data", MH, 8, Bits().White(1).Black(7).Done(), 1, {0x7F}},
       {"fax3 last code ends with the data", Fax3, 8, Bits().Eol().White(3).Black(5).Done(), 1, {0x1F}},
-      {"fax3 output never grows past the area", Fax3, 8,
-       Bits().Eol().White(0).Black(8).Eol().White(0).Black(8).Eol().White(0).Black(8).Done(), 1, {0xFF}},
-      {"mh output never grows past the area", MH, 16,
-       Bits().White(0).Black(16).ByteAlign().White(0).Black(16).Done(), 3, {0xFF, 0xFF, 0xFF}},
-      {"mh rows start on byte boundaries", MH, 8,
-       Bits().White(1).Black(7).ByteAlign().White(0).Black(8).ByteAlign().White(8).Done(), 3, {0x7F, 0xFF, 0x00}},
-      {"mh word aligned: a pad byte after an odd row", MHWord, 8,
-       Bits().White(8).Byte(0xFF).White(4).Black(4).ByteAlign().Byte(0xFF).Done(), 2, {0x00, 0x0F}},
-      {"mh word aligned: row ending on a byte boundary", MHWord, 8,
-       Bits().White(3).Black(5).Byte(0xFF).White(0).Black(8).Done(), 2, {0x1F, 0xFF}},
-      {"mh word aligned: even row needs no pad", MHWord, 8,
-       Bits().White(1).Black(7).ByteAlign().White(0).Black(8).Done(), 2, {0x7F, 0xFF}},
-      {"fax3 RTC after the last row", Fax3, 8,
-       Bits().Eol().White(4).Black(4).Eol().Eol().Eol().Eol().Eol().Eol().Done(), 2, {0x0F, 0x00}},
-      {"fax3 long make-up chain beyond the row", Fax3, 8,
-       Bits().Eol().White(2560 * 3 + 5).Done(), 2, {0x00, 0x00}},
+      {"fax3 output never grows past the area",
+       Fax3,
+       8,
+       Bits().Eol().White(0).Black(8).Eol().White(0).Black(8).Eol().White(0).Black(8).Done(),
+       1,
+       {0xFF}},
+      {"mh output never grows past the area",
+       MH,
+       16,
+       Bits().White(0).Black(16).ByteAlign().White(0).Black(16).Done(),
+       3,
+       {0xFF, 0xFF, 0xFF}},
+      {"mh rows start on byte boundaries",
+       MH,
+       8,
+       Bits().White(1).Black(7).ByteAlign().White(0).Black(8).ByteAlign().White(8).Done(),
+       3,
+       {0x7F, 0xFF, 0x00}},
+      {"mh word aligned: a pad byte after an odd row",
+       MHWord,
+       8,
+       Bits().White(8).Byte(0xFF).White(4).Black(4).ByteAlign().Byte(0xFF).Done(),
+       2,
+       {0x00, 0x0F}},
+      {"mh word aligned: row ending on a byte boundary",
+       MHWord,
+       8,
+       Bits().White(3).Black(5).Byte(0xFF).White(0).Black(8).Done(),
+       2,
+       {0x1F, 0xFF}},
+      {"mh word aligned: even row needs no pad",
+       MHWord,
+       8,
+       Bits().White(1).Black(7).ByteAlign().White(0).Black(8).Done(),
+       2,
+       {0x7F, 0xFF}},
+      {"fax3 RTC after the last row",
+       Fax3,
+       8,
+       Bits().Eol().White(4).Black(4).Eol().Eol().Eol().Eol().Eol().Eol().Done(),
+       2,
+       {0x0F, 0x00}},
+      {"fax3 long make-up chain beyond the row", Fax3, 8, Bits().Eol().White(2560 * 3 + 5).Done(), 2, {0x00, 0x00}},
       {"fax3 empty input", Fax3, 8, {}, 2, {0x00, 0x00}},
   };
 }
@@ -282,8 +345,8 @@ Bilevel RandomPage(uint32_t width, uint32_t height, uint32_t seed) {
     while (x < width) {
       const int k = kind(random);
       uint32_t run = k < 6 ? random() % 12 + 1 : k < 9 ? random() % 300 + 1 : random() % 3000 + 1;
-      if (y % 7 == 2) run = width;                 // an all-white row
-      if (y % 7 == 3) run = width, black = true;   // an all-black row
+      if (y % 7 == 2) run = width;                // an all-white row
+      if (y % 7 == 3) run = width, black = true;  // an all-black row
       run = std::min(run, width - x);
       if (black)
         for (uint32_t i = x; i < x + run; ++i) page.Bits[y * page.RowBytes() + i / 8] |= 0x80 >> (i % 8);
@@ -353,8 +416,8 @@ struct OracleCase {
 TEST(CCITTDecoders, FilesOfIndependentEncoders) {
   const std::string python = PythonWithPillow();
   auto pillow = [&](const char* compression) {
-    return python + " -c \"from PIL import Image; Image.open('page.pbm').save('out.tif', compression='" +
-           compression + "')\"";
+    return python + " -c \"from PIL import Image; Image.open('page.pbm').save('out.tif', compression='" + compression +
+           "')\"";
   };
   const OracleCase cases[] = {
       {"netpbm pnmtotiff -g3", 1728, "pnmtotiff -g3 page.pbm > out.tif", 3},

@@ -27,7 +27,7 @@ inline constexpr uint8_t kGuard = 0xA5;
 inline constexpr size_t kGuardSize = 16;
 
 struct DecodeResult {
-  Bytes Output;           // the UnpackedSize-byte area
+  Bytes Output;            // the UnpackedSize-byte area
   size_t SourceMoved = 0;  // how far Source was moved
   bool DestMoved = false;
   bool GuardIntact = true;
@@ -67,7 +67,7 @@ inline std::string Hex(const Bytes& bytes) {
 
 // A folder under the system's temporary directory, removed with everything in it at the end.
 class TempDir {
-public:
+ public:
   TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "muralo-dec-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
@@ -138,9 +138,7 @@ inline TiffImage ReadTiff(const std::string& fileName) {
     if (p + 2 > f.size()) throw std::runtime_error("TIFF out of range");
     return little ? f[p] | f[p + 1] << 8 : f[p] << 8 | f[p + 1];
   };
-  auto u32 = [&](size_t p) -> uint32_t {
-    return little ? u16(p) | u16(p + 2) << 16 : u16(p) << 16 | u16(p + 2);
-  };
+  auto u32 = [&](size_t p) -> uint32_t { return little ? u16(p) | u16(p + 2) << 16 : u16(p) << 16 | u16(p + 2); };
   TiffImage img;
   const size_t ifd = u32(4);
   const uint32_t count = u16(ifd);

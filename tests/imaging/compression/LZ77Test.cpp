@@ -237,15 +237,22 @@ void Unfilter(Bytes& row, const Bytes& previous, size_t bpp) {
     const int a = i > bpp ? row[i - bpp] : 0, b = previous[i], c = i > bpp ? previous[i - bpp] : 0;
     int predictor = 0;
     switch (type) {
-      case 1: predictor = a; break;
-      case 2: predictor = b; break;
-      case 3: predictor = (a + b) / 2; break;
+      case 1:
+        predictor = a;
+        break;
+      case 2:
+        predictor = b;
+        break;
+      case 3:
+        predictor = (a + b) / 2;
+        break;
       case 4: {
         const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
         predictor = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
         break;
       }
-      default: break;
+      default:
+        break;
     }
     row[i] = static_cast<uint8_t>(row[i] + predictor);
   }
@@ -255,9 +262,10 @@ void Unfilter(Bytes& row, const Bytes& previous, size_t bpp) {
 // unfiltered and compared with ImageMagick's own decoding.
 TEST(LZ77Decoder, PngImageDataOfImageMagick) {
   TempDir dir;
-  RunOracle("convert-im6.q16", "-seed 3 -size 173x61 plasma:fractal -depth 8 "
-                               "-quality 90 png24:" +
-                                   Quote(dir / "p.png"));
+  RunOracle("convert-im6.q16",
+            "-seed 3 -size 173x61 plasma:fractal -depth 8 "
+            "-quality 90 png24:" +
+                Quote(dir / "p.png"));
   RunOracle("convert-im6.q16", Quote(dir / "p.png") + " -depth 8 rgb:" + Quote(dir / "p.rgb"));
   const Bytes file = ReadFileBytes(dir / "p.png");
   const Bytes rgb = ReadFileBytes(dir / "p.rgb");
@@ -266,7 +274,8 @@ TEST(LZ77Decoder, PngImageDataOfImageMagick) {
   uint32_t width = 0, height = 0;
   for (size_t p = 8; p + 12 <= file.size();) {
     const uint32_t length = uint32_t(file[p]) << 24 | file[p + 1] << 16 | file[p + 2] << 8 | file[p + 3];
-    const std::string type(file.begin() + static_cast<std::ptrdiff_t>(p + 4), file.begin() + static_cast<std::ptrdiff_t>(p + 8));
+    const std::string type(file.begin() + static_cast<std::ptrdiff_t>(p + 4),
+                           file.begin() + static_cast<std::ptrdiff_t>(p + 8));
     const auto data = file.begin() + static_cast<std::ptrdiff_t>(p + 8);
     if (type == "IHDR") {
       width = uint32_t(data[0]) << 24 | data[1] << 16 | data[2] << 8 | data[3];

@@ -15,8 +15,8 @@ struct Source {
 
 Source MakeSource(const TempDir& dir, uint32_t width, uint32_t height) {
   const std::string size = std::to_string(width) + "x" + std::to_string(height);
-  RunOracle("convert-im6.q16", "-seed 9 -size " + size + " plasma:fractal -posterize 3 -depth 8 " +
-                                   Quote("ppm:" + (dir / "src.ppm")));
+  RunOracle("convert-im6.q16",
+            "-seed 9 -size " + size + " plasma:fractal -posterize 3 -depth 8 " + Quote("ppm:" + (dir / "src.ppm")));
   RunOracle("convert-im6.q16", Quote(dir / "src.ppm") + " -depth 8 " + Quote("rgb:" + (dir / "src.rgb")));
   return {width, height, ReadFileBytes(dir / "src.rgb")};
 }
@@ -56,7 +56,8 @@ TEST(RunLengthOracles, PackBitsTiffStrips) {
       ours.insert(ours.end(), r.Output.begin(), r.Output.end());
     }
     Bytes theirs;
-    for (const Bytes& strip : ReadTiff(dir / "none.tif").Strips) theirs.insert(theirs.end(), strip.begin(), strip.end());
+    for (const Bytes& strip : ReadTiff(dir / "none.tif").Strips)
+      theirs.insert(theirs.end(), strip.begin(), strip.end());
     ASSERT_EQ(ours.size(), theirs.size());
     EXPECT_TRUE(ours == theirs);
     if (spp == 3) {
@@ -73,7 +74,8 @@ TEST(RunLengthOracles, TargaFileOfImageMagick) {
   const Source made = MakeSource(dir, 150, 41);
   RunOracle("convert-im6.q16", Quote(dir / "src.ppm") + " -compress RLE " + Quote(dir / "out.tga"));
   RunOracle(PythonWithPillow(), "-c \"from PIL import Image; open('" + (dir / "pil.rgb") +
-                                    "', 'wb').write(Image.open('" + (dir / "out.tga") + "').convert('RGB').tobytes())\"");
+                                    "', 'wb').write(Image.open('" + (dir / "out.tga") +
+                                    "').convert('RGB').tobytes())\"");
   const Source src{made.Width, made.Height, ReadFileBytes(dir / "pil.rgb")};
   ASSERT_EQ(src.Rgb.size(), made.Rgb.size());
   const Bytes f = ReadFileBytes(dir / "out.tga");

@@ -37,7 +37,7 @@ Picture MakePicture(uint32_t width, uint32_t height, uint32_t components, uint32
 // Compresses JPEG streams of one picture's strips with shared settings: the tables-only stream,
 // abbreviated strips and complete strips.
 class StripEncoder {
-public:
+ public:
   StripEncoder(const Picture& picture, J_COLOR_SPACE space, int hSampling, int vSampling) : Pic(picture) {
     Info.err = jpeg_std_error(&Error);
     jpeg_create_compress(&Info);
@@ -78,7 +78,7 @@ public:
     return Take(buffer, size);
   }
 
-private:
+ private:
   static Bytes Take(unsigned char* buffer, unsigned long size) {
     Bytes b(buffer, buffer + size);
     std::free(buffer);
@@ -132,16 +132,15 @@ Bytes DecodeStrip(TTIFFJPEGDecoder& decoder, const Bytes& strip, size_t room) {
 
 // Captures the framework's warnings during a test.
 class WarningCapture {
-public:
+ public:
   WarningCapture() {
-    Previous = SetWarningHandler([this](const std::string& title, const std::string& text) {
-      Warnings.push_back(title + ": " + text);
-    });
+    Previous = SetWarningHandler(
+        [this](const std::string& title, const std::string& text) { Warnings.push_back(title + ": " + text); });
   }
   ~WarningCapture() { SetWarningHandler(Previous); }
   std::vector<std::string> Warnings;
 
-private:
+ private:
   TWarningHandler Previous;
 };
 
@@ -155,10 +154,8 @@ struct LayoutCase {
 };
 
 const LayoutCase kLayouts[] = {
-    {"YCbCr 2x2", 3, JCS_YCbCr, csYCbCr, 2, 2, {2, 2}},
-    {"YCbCr 2x1", 3, JCS_YCbCr, csYCbCr, 2, 1, {2, 1}},
-    {"YCbCr 1x1", 3, JCS_YCbCr, csYCbCr, 1, 1, {1, 1}},
-    {"RGB without transform", 3, JCS_RGB, csRGB, 1, 1, {}},
+    {"YCbCr 2x2", 3, JCS_YCbCr, csYCbCr, 2, 2, {2, 2}}, {"YCbCr 2x1", 3, JCS_YCbCr, csYCbCr, 2, 1, {2, 1}},
+    {"YCbCr 1x1", 3, JCS_YCbCr, csYCbCr, 1, 1, {1, 1}}, {"RGB without transform", 3, JCS_RGB, csRGB, 1, 1, {}},
     {"grey", 1, JCS_GRAYSCALE, csG, 1, 1, {}},
 };
 
@@ -228,7 +225,11 @@ TEST(TIFFJPEGDecoder, StripChecks) {
       {"planar configuration 2 means one component", [](TImageProperties& p) { p.PlanarConfig = 2; }, 8 * 48,
        gesJPEGComponentCount},
       {"data precision", [](TImageProperties& p) { p.BitsPerSample = 12; }, 8 * 48, gesJPEGDataPrecision},
-      {"sampling factors", [](TImageProperties& p) { p.YCbCrSubSampling = {2, 1}; }, 8 * 48, gesJPEGSamplingFactors},
+      {"sampling factors",
+       [](TImageProperties& p) {
+         p.YCbCrSubSampling = {2, 1};
+       },
+       8 * 48, gesJPEGSamplingFactors},
       {"no subsampling given means 1x1", [](TImageProperties& p) { p.YCbCrSubSampling.clear(); }, 8 * 48,
        gesJPEGSamplingFactors},
       {"fractional scanline", [](TImageProperties&) {}, 8 * 48 - 1, gesJPEGFractionalLine},
@@ -271,13 +272,13 @@ TEST(TIFFJPEGDecoder, EarlyEndOfDataWarnsAndGoesOn) {
   const Bytes cut(strip.begin(), strip.begin() + static_cast<std::ptrdiff_t>(strip.size() * 2 / 3));
   Bytes ours;
   EXPECT_NO_THROW(ours = DecodeStrip(decoder, cut, 48 * props.BytesPerLine));
-  EXPECT_NE(std::find(capture.Warnings.begin(), capture.Warnings.end(),
-                      std::string(gesWarning) + ": " + gesJPEGEOI),
+  EXPECT_NE(std::find(capture.Warnings.begin(), capture.Warnings.end(), std::string(gesWarning) + ": " + gesJPEGEOI),
             capture.Warnings.end());
   // The first rows (of the first of three MCU rows, whose data was all there) are as in the
   // complete decoding; the rows past the cut are not.
   const size_t intact = 8 * props.BytesPerLine;
-  EXPECT_FALSE(std::equal(ours.end() - static_cast<std::ptrdiff_t>(intact), ours.end(), full.end() - static_cast<std::ptrdiff_t>(intact)));
+  EXPECT_FALSE(std::equal(ours.end() - static_cast<std::ptrdiff_t>(intact), ours.end(),
+                          full.end() - static_cast<std::ptrdiff_t>(intact)));
   EXPECT_TRUE(std::equal(ours.begin(), ours.begin() + static_cast<std::ptrdiff_t>(intact), full.begin()));
   decoder.DecodeEnd();
 }
@@ -325,8 +326,10 @@ TEST(TIFFJPEGDecoder, NarrowRowsAreCut) {
 // abbreviated strips), decoded strip by strip and compared with ImageMagick's decoding.
 TEST(TIFFJPEGDecoder, StripsOfImageMagickTiff) {
   TempDir dir;
-  RunOracle("convert-im6.q16", "-seed 5 -size 61x45 plasma:fractal -depth 8 -compress JPEG -quality 90 "
-                               "-define tiff:rows-per-strip=16 " + Quote(dir / "j.tif"));
+  RunOracle("convert-im6.q16",
+            "-seed 5 -size 61x45 plasma:fractal -depth 8 -compress JPEG -quality 90 "
+            "-define tiff:rows-per-strip=16 " +
+                Quote(dir / "j.tif"));
   RunOracle("convert-im6.q16", Quote(dir / "j.tif") + " -depth 8 rgb:" + Quote(dir / "j.rgb"));
   const TiffImage tiff = ReadTiff(dir / "j.tif");
   ASSERT_EQ(tiff.Tag(259), 7u);
@@ -339,8 +342,10 @@ TEST(TIFFJPEGDecoder, StripsOfImageMagickTiff) {
   props.PlanarConfig = tiff.Tag(284, 1);
   props.RowsPerStrip = {tiff.Tag(278)};
   props.ColorScheme = tiff.Tag(262) == 6 ? csYCbCr : csRGB;
-  if (tiff.Tags.count(530)) props.YCbCrSubSampling = {uint8_t(tiff.Tags.at(530)[0]), uint8_t(tiff.Tags.at(530)[1])};
-  else if (props.ColorScheme == csYCbCr) props.YCbCrSubSampling = {2, 2};  // the TIFF default
+  if (tiff.Tags.count(530))
+    props.YCbCrSubSampling = {uint8_t(tiff.Tags.at(530)[0]), uint8_t(tiff.Tags.at(530)[1])};
+  else if (props.ColorScheme == csYCbCr)
+    props.YCbCrSubSampling = {2, 2};  // the TIFF default
   for (uint32_t v : tiff.Tags.at(347)) props.JPEGTables.push_back(static_cast<uint8_t>(v));
   props.BytesPerLine = props.Width * 3;
   ASSERT_EQ(props.SamplesPerPixel, 3);

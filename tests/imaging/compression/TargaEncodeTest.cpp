@@ -41,14 +41,12 @@ struct EncodeCase {
 const EncodeCase kEncodeCases[] = {
     {"A B B B C", 8, {0x0A, 0x0B, 0x0B, 0x0B, 0x0C}, {0x00, 0x0A, 0x82, 0x0B, 0x00, 0x0C}},
     {"300 equal pixels: three runs", 8, Bytes(300, 0x77), {0xFF, 0x77, 0xFF, 0x77, 0xAB, 0x77}},
-    {"130 distinct pixels: raw 128 and raw 2", 8, Ramp(130),
-     Cat({{0x7F}, Ramp(128), {0x01, 128, 129}})},
+    {"130 distinct pixels: raw 128 and raw 2", 8, Ramp(130), Cat({{0x7F}, Ramp(128), {0x01, 128, 129}})},
     {"one pixel", 8, {0x42}, {0x00, 0x42}},
     {"two equal pixels form a run", 8, {5, 5}, {0x81, 5}},
     {"raw ends before the first equal pair", 8, {1, 2, 3, 3}, {0x01, 1, 2, 0x81, 3}},
     {"run then single", 8, {9, 9, 9, 4}, {0x82, 9, 0x00, 4}},
-    {"15-bit pixels are two bytes", 15, {0x01, 0x80, 0x01, 0x80, 0x02, 0x80},
-     {0x81, 0x01, 0x80, 0x00, 0x02, 0x80}},
+    {"15-bit pixels are two bytes", 15, {0x01, 0x80, 0x01, 0x80, 0x02, 0x80}, {0x81, 0x01, 0x80, 0x00, 0x02, 0x80}},
     {"16-bit pixels", 16, {0x34, 0x12, 0x35, 0x12}, {0x01, 0x34, 0x12, 0x35, 0x12}},
     {"24-bit pixels compared whole", 24, {1, 2, 3, 1, 2, 4, 1, 2, 4}, {0x00, 1, 2, 3, 0x81, 1, 2, 4}},
     {"32-bit run", 32, {1, 2, 3, 4, 1, 2, 3, 4, 1, 2, 3, 4}, {0x82, 1, 2, 3, 4}},
@@ -130,9 +128,23 @@ TEST(TargaEncode, ImageMagickReadsOurPackets) {
   for (uint32_t pixelBits : {8u, 24u, 32u}) {
     SCOPED_TRACE(pixelBits);
     const uint32_t pixelSize = pixelBits / 8, width = 300, height = 5;
-    Bytes file = {0, 0, static_cast<uint8_t>(pixelBits == 8 ? 11 : 10), 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                  static_cast<uint8_t>(width & 0xFF), static_cast<uint8_t>(width >> 8),
-                  static_cast<uint8_t>(height), 0, static_cast<uint8_t>(pixelBits),
+    Bytes file = {0,
+                  0,
+                  static_cast<uint8_t>(pixelBits == 8 ? 11 : 10),
+                  0,
+                  0,
+                  0,
+                  0,
+                  0,
+                  0,
+                  0,
+                  0,
+                  0,
+                  static_cast<uint8_t>(width & 0xFF),
+                  static_cast<uint8_t>(width >> 8),
+                  static_cast<uint8_t>(height),
+                  0,
+                  static_cast<uint8_t>(pixelBits),
                   static_cast<uint8_t>(0x20 | (pixelBits == 32 ? 8 : 0))};  // top-left origin
     Bytes pixels;
     std::uniform_int_distribution<int> value(0, 3);
