@@ -18,7 +18,7 @@
 #include <netpbm/ppm.h>
 #endif
 #if MURALO_HAVE_MAGICKCORE
-#include <MagickCore/MagickCore.h>
+#include <magick/MagickCore.h>
 #endif
 
 namespace {
@@ -77,7 +77,7 @@ void Magick(benchmark::State& state, const char* name) {
   (void)started;
   ExceptionInfo* exception = AcquireExceptionInfo();
   ImageInfo* info = AcquireImageInfo();
-  CopyMagickString(info->filename, file.c_str(), MagickPathExtent);
+  CopyMagickString(info->filename, file.c_str(), MaxTextExtent);
   for (auto _ : state) {
     Image* image = ReadImage(info, exception);
     if (!image) state.SkipWithError("MagickCore could not read the file");
