@@ -681,8 +681,17 @@ void TForm1::MinimizeToTray() {
     // Without a notification area the window is the only way to reach the program.
     if (!TrayNoticeShown) {
       TrayNoticeShown = true;
-      ShowErrorReport(QString::fromUtf8(
-          "Aucune zone de notification n'est disponible : Muralo reste affiché dans sa fenêtre."));
+      const QString text = QString::fromUtf8(
+          "Aucune zone de notification n'est disponible : Muralo reste affiché dans sa fenêtre.");
+      if (Services.ShowNotice) {
+        Services.ShowNotice(text);
+      } else {
+        auto* box = new QMessageBox(QMessageBox::Information, QApplication::applicationDisplayName(), text,
+                                    QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setModal(false);
+        box->show();
+      }
     }
     Restaurer1Click();
     return;

@@ -44,6 +44,8 @@ struct TForm1Services {
   QIcon RunningIcon;  // Image3
   // The standard error report; a message box when unset.
   std::function<void(const QString& text)> ShowError;
+  // A notice that must not block the start (no tray); a non-modal message box when unset.
+  std::function<void(const QString& text)> ShowNotice;
   // File dialogs; the Qt dialogs with their titles and filters when unset. Empty result: cancelled.
   std::function<QStringList()> OpenImages;
   std::function<QString()> OpenListFile;

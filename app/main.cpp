@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QScreen>
 #include <QSessionManager>
 #include <QSocketNotifier>
@@ -97,7 +98,8 @@ int main(int argc, char** argv) {
     services.OpenHelp = [](const std::string& programDir) { OpenHelp(programDir); };
     services.OpenHelpOnHelp = [] { OpenHelpOnHelp(); };
     // The duration dialog is created after the main window, as the windows' order wants.
-    std::unique_ptr<TForm2> form2;
+    // The main window owns the dialog (Qt deletes it with its parent).
+    QPointer<TForm2> form2;
     services.ChooseDuration = [&form2](int32_t current) -> std::optional<int32_t> {
       if (!form2) return std::nullopt;
       return ExecuteDurationDialog(*form2, current);
@@ -105,8 +107,8 @@ int main(int argc, char** argv) {
 
     TForm1 form(services);
     form.setWindowIcon(services.StoppedIcon);
-    form2 = std::make_unique<TForm2>(&form);
     form.RunGuarded([&] { form.FormCreate(); });
+    form2 = new TForm2(&form);
     splash->hide();
     splash.reset();
     if (oneShot) return 0;
