@@ -48,11 +48,30 @@ struct TBlock {
 size_t Room(int32_t unpackedSize) { return unpackedSize > 0 ? static_cast<size_t>(unpackedSize) : 0; }
 
 // Writes count copies of the size-byte pattern at dest (a block fill for any pixel size).
+template <size_t Size>
+void FillFixed(uint8_t* dest, const uint8_t* pattern, size_t count) {
+  uint8_t value[Size];
+  std::memcpy(value, pattern, Size);
+  for (size_t i = 0; i < count; ++i) std::memcpy(dest + i * Size, value, Size);
+}
+
 void FillPattern(uint8_t* dest, const uint8_t* pattern, size_t size, size_t count) {
   if (count == 0) return;
   if (size == 1) {
     std::memset(dest, pattern[0], count);
     return;
+  }
+  if (count <= 32) {  // short runs, the common case: one fixed-size store per pixel
+    switch (size) {
+      case 2:
+        return FillFixed<2>(dest, pattern, count);
+      case 3:
+        return FillFixed<3>(dest, pattern, count);
+      case 4:
+        return FillFixed<4>(dest, pattern, count);
+      default:
+        break;
+    }
   }
   const size_t total = size * count;
   std::memcpy(dest, pattern, size);
