@@ -17,6 +17,7 @@
 
 #include "app/OpenPictureDialog.h"
 #include "app/QtBridge.h"
+#include "app/SystemServices.h"
 #include "app/Unit1.h"
 #include "classlib/Bitmap.h"
 #include "classlib/Exception.h"
@@ -821,6 +822,31 @@ TEST_F(FormTest, OpenPictureDialogPreviewsThroughThePictureLoader) {
   EXPECT_EQ(dialog.SizeLabel()->text(), "320 x 80");
   dialog.ShowPreview(QString::fromStdString(Dir / "missing.bmp"));
   EXPECT_TRUE(dialog.PreviewPane()->pixmap().isNull());
+}
+
+TEST_F(FormTest, TrayIconsKeepTheIconsColoursAndTransparency) {
+  const std::string icon = SourceDir() + "/resources/icons/running.ico";
+  const QImage shown = ToQIcon(*Running).pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
+  ASSERT_EQ(shown.size(), QSize(32, 32));
+  // ImageMagick's reading of the same file, with its alpha channel.
+  const std::string rgba = Dir / "icon.rgba";
+  RunOracle("convert-im6.q16 '" + icon + "' -depth 8 'rgba:" + rgba + "'");
+  const std::string bytes = ReadFileBytes(rgba);
+  ASSERT_EQ(bytes.size(), 32u * 32u * 4u);
+  int opaque = 0;
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 32; ++x) {
+      const auto* p = reinterpret_cast<const uint8_t*>(bytes.data()) + (y * 32 + x) * 4;
+      const QColor c = shown.pixelColor(x, y);
+      ASSERT_EQ(c.alpha() > 127, p[3] > 127) << x << "," << y;
+      if (p[3] > 127) {
+        ++opaque;
+        ASSERT_EQ(c.red(), p[0]) << x << "," << y;
+        ASSERT_EQ(c.green(), p[1]) << x << "," << y;
+        ASSERT_EQ(c.blue(), p[2]) << x << "," << y;
+      }
+    }
+  EXPECT_GT(opaque, 100);
 }
 
 }  // namespace

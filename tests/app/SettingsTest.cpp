@@ -152,7 +152,8 @@ TEST(Settings, AnyNonZeroNumberReadsAsTrue) {
 
 TEST(Settings, ACorruptedHiveStartsAsAFirstRun) {
   TTempDir dir;
-  muralo::testing::WriteFileBytes(dir / "registry.reg", std::string("\x00\xff garbage [[[\n\"Apercu\"=dword:zz", 36));
+  static constexpr char garbage[] = "\x00\xff garbage [[[\n\"Apercu\"=dword:zz";
+  muralo::testing::WriteFileBytes(dir / "registry.reg", std::string(garbage, sizeof garbage - 1));
   TRegistry hive(dir / "registry.reg");
   TSettings restored;
   EXPECT_EQ(RestoreSettings(hive, restored), 0);
