@@ -25,6 +25,8 @@ void PutLE16(uint8_t* p, uint16_t v) {
 }
 
 bool IsKnownDepth(uint8_t bits) { return bits == 8 || bits == 15 || bits == 16 || bits == 24 || bits == 32; }
+// Colour map entries are 15, 16, 24 or 32 bits (TGA 2.0, field 4.3); 8-bit entries do not exist.
+bool IsKnownEntrySize(uint8_t bits) { return bits == 15 || bits == 16 || bits == 24 || bits == 32; }
 
 // Bytes of one stored pixel or colour map entry: 15 and 16 bits take two bytes.
 uint32_t BytesOfDepth(uint8_t bits) { return (bits + 7u) / 8u; }
@@ -90,9 +92,7 @@ void SerializeTargaHeader(const TTargaHeader& h, uint8_t (&b)[TargaHeaderSize]) 
 
 bool IsValidTargaHeader(const TTargaHeader& h) {
   const bool knownType = h.ImageType <= 3 || IsRLEType(h.ImageType);
-  const bool knownEntry = h.ColorMapEntrySize == 15 || h.ColorMapEntrySize == 16 || h.ColorMapEntrySize == 24 ||
-                          h.ColorMapEntrySize == 32;
-  return knownType && h.ColorMapType <= 1 && knownEntry && IsKnownDepth(h.PixelSize);
+  return knownType && h.ColorMapType <= 1 && IsKnownEntrySize(h.ColorMapEntrySize) && IsKnownDepth(h.PixelSize);
 }
 
 bool TTargaGraphic::CanLoad(TStream& stream) {
@@ -142,7 +142,7 @@ void TTargaGraphic::ReadColorMap(TStream& stream, const TTargaHeader& h) {
   // The whole colour map is consumed so that the pixels are read from the right place; the
   // palette keeps its first 256 entries.
   const std::vector<uint8_t> map = ReadBytes(stream, int64_t{h.ColorMapLength} * entryBytes);
-  if (IsGreyType(h.ImageType) || !IsKnownDepth(h.ColorMapEntrySize)) return;
+  if (IsGreyType(h.ImageType) || !IsKnownEntrySize(h.ColorMapEntrySize)) return;
   const uint32_t count = std::min<uint32_t>(h.ColorMapLength, 256);
   if (count == 0) return;
   if (h.ColorMapEntrySize == 24 || h.ColorMapEntrySize == 32) {

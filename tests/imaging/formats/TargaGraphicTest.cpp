@@ -154,6 +154,14 @@ TEST(TargaReader, FifteenBitPixelsAreStoredAsRead) {
   EXPECT_EQ(tga->RowData(0)[3], 0x00);
 }
 
+TEST(TargaReader, ColourMapOfUnknownEntrySizeIsSkippedNotRead) {
+  // Found by the fuzzer: 8-bit entries were read as 16-bit words past the map. Three 1-byte
+  // entries are consumed, no palette is built, and the pixel after them is read.
+  auto tga = test::LoadBytes<TTargaGraphic>(Targa(1, 1, 3, 8, 1, 1, 8, 0x20, {1, 2, 3, 77}));
+  EXPECT_FALSE(tga->Palette());
+  EXPECT_EQ(tga->RowData(0)[0], 77);
+}
+
 TEST(TargaReader, RunLengthRowsStartWhereThePreviousEnded) {
   // 2 × 3, 24-bit, each row one run packet of two pixels; a trailing byte follows the data.
   std::vector<uint8_t> rest;
