@@ -61,7 +61,10 @@ void WriteListFile(const std::string& fileName, const TEntryList& entries) {
   while (ok && done < text.size()) {
     ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false; else done += static_cast<size_t>(n);
+    if (n <= 0)
+      ok = false;
+    else
+      done += static_cast<size_t>(n);
   }
   // mkstemp makes the file private; a list file gets the usual permissions.
   ok = ok && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;

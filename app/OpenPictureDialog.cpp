@@ -38,7 +38,8 @@ TOpenPictureDialog::TOpenPictureDialog(QWidget* parent) : QFileDialog(parent) {
   column->addWidget(Preview);
   column->addWidget(Size);
   column->addStretch();
-  if (auto* grid = qobject_cast<QGridLayout*>(layout())) grid->addWidget(pane, 0, grid->columnCount(), grid->rowCount(), 1);
+  if (auto* grid = qobject_cast<QGridLayout*>(layout()))
+    grid->addWidget(pane, 0, grid->columnCount(), grid->rowCount(), 1);
   connect(this, &QFileDialog::currentChanged, this, &TOpenPictureDialog::ShowPreview);
 }
 

@@ -9,7 +9,7 @@ class QLabel;
 namespace muralo {
 
 class TOpenPictureDialog : public QFileDialog {
-public:
+ public:
   explicit TOpenPictureDialog(QWidget* parent = nullptr);
   // Shows the dialog; the chosen files, or none when cancelled.
   static QStringList GetOpenFileNames(QWidget* parent);
@@ -19,7 +19,7 @@ public:
   // Loads fileName into the pane (an empty pane when it cannot be read).
   void ShowPreview(const QString& fileName);
 
-private:
+ private:
   QLabel* Preview;
   QLabel* Size;
 };

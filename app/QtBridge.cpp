@@ -27,9 +27,7 @@ QImage RenderToQImage(TGraphic& graphic, int width, int height) {
   return ToQImage(target);
 }
 
-static QString FamilyFor(const std::string& name) {
-  return QString::fromStdString(name);
-}
+static QString FamilyFor(const std::string& name) { return QString::fromStdString(name); }
 
 void InstallFontSubstitutions() {
   const QStringList families = QFontDatabase::families();

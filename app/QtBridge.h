@@ -23,7 +23,7 @@ void InstallFontSubstitutions();
 
 // TCanvas text through QPainter.
 class TQtTextRenderer final : public TTextRenderer {
-public:
+ public:
   void TextOut(TBitmap& target, int x, int y, const std::string& utf8Text, const TFont& font, TColor background,
                bool opaqueBackground) override;
   TPoint TextExtent(const std::string& utf8Text, const TFont& font) override;

@@ -49,8 +49,7 @@ extern const TSettingDef SettingsTable[SettingCount];
 // its controls at once. The first boolean or integer value that cannot be read ends the reading
 // silently; a missing string reads as empty. Returns the number of values read; -1 when the key
 // could not be opened (ListeCourante is then empty).
-int RestoreSettings(TRegistry& hive, TSettings& settings,
-                    const std::function<void(int index)>& applied = {});
+int RestoreSettings(TRegistry& hive, TSettings& settings, const std::function<void(int index)>& applied = {});
 
 // Writes every value in table order. The writes are attempted even when the key does not open;
 // the first failing write raises.

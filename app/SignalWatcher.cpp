@@ -25,7 +25,7 @@ TSignalWatcher::TSignalWatcher(std::function<void(int)> onSignal, QObject* paren
   if (Pipe[0] < 0 && ::pipe2(Pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
   Notifier = std::make_unique<QSocketNotifier>(Pipe[0], QSocketNotifier::Read);
   connect(Notifier.get(), &QSocketNotifier::activated, this, &TSignalWatcher::Drain);
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = OnTermSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
@@ -34,7 +34,7 @@ TSignalWatcher::TSignalWatcher(std::function<void(int)> onSignal, QObject* paren
 }
 
 TSignalWatcher::~TSignalWatcher() {
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = SIG_DFL;
   sigemptyset(&action.sa_mask);
   sigaction(SIGTERM, &action, nullptr);

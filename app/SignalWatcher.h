@@ -11,12 +11,12 @@
 namespace muralo {
 
 class TSignalWatcher : public QObject {
-public:
+ public:
   // Installs the handlers; onSignal runs on the GUI thread with the signal number.
   explicit TSignalWatcher(std::function<void(int signal)> onSignal, QObject* parent = nullptr);
   ~TSignalWatcher() override;
 
-private:
+ private:
   void Drain();
   std::function<void(int)> OnSignal;
   std::unique_ptr<QSocketNotifier> Notifier;

@@ -10,13 +10,13 @@ namespace muralo {
 class TGraphic;
 
 class TfrmSplash : public QWidget {
-public:
+ public:
   // banner may be null (the window then shows the title alone).
   explicit TfrmSplash(TGraphic* banner, QWidget* parent = nullptr);
   QLabel* Banner() const { return FBanner; }
   QLabel* Label() const { return FLabel; }
 
-private:
+ private:
   QLabel* FBanner;
   QLabel* FLabel;
 };

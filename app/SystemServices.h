@@ -14,7 +14,7 @@
 namespace muralo {
 
 class TSystemDesktop final : public TDesktopServices {
-public:
+ public:
   TSize ScreenSize() override;
   std::string WindowsDirectory() override;
   void WriteTileWallpaper(bool tiled) override;

@@ -1,16 +1,16 @@
 #include "app/Unit1.h"
 
 #include <QApplication>
-#include <QLayout>
-#include <QRadioButton>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFontDialog>
 #include <QFontMetrics>
+#include <QLayout>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QRadioButton>
 #include <QUrl>
 #include <QWindowStateChangeEvent>
 
@@ -27,7 +27,7 @@ namespace {
 
 // Shows the application-starting cursor for the length of a change and restores the previous one.
 class TBusyCursor {
-public:
+ public:
   TBusyCursor() {
     QApplication::setOverrideCursor(Qt::BusyCursor);
     QApplication::processEvents();
@@ -475,29 +475,48 @@ void TForm1::SetRadio(QRadioButton* button, bool checked) {
 
 void TForm1::ApplyRestored(int index, const TSettings& s) {
   switch (index) {
-    case 0: Ui->Apercu->setChecked(s.Apercu); break;
-    case 1: SetRadio(Ui->Mosaique, s.Mosaique); break;
-    case 2: SetRadio(Ui->Centre, s.Centre); break;
-    case 3: Ui->Retaille->setChecked(s.Retaille); break;
-    case 4: Ui->CheckBox1->setChecked(s.Titre); break;
-    case 5:
-      Ui->Timeron1->setChecked(s.Timer);
-      Ui->TimerOn2->setChecked(s.Timer);
-      Ui->Timeroff1->setChecked(!s.Timer);
-      Ui->TimerOff2->setChecked(!s.Timer);
+    case 0:
+      Ui->Apercu->setChecked(s.Apercu);
       break;
-    case 6: Ui->Ordonn1->setChecked(s.Ordonne); break;
-    case 7: Ui->Alatoire1->setChecked(s.Aleatoire); break;
-    case 8: ListFile = s.ListeCourante; break;
-    case 9: break;  // "Image courante" is read, the selection is not set from it
+    case 1:
+      SetRadio(Ui->Mosaique, s.Mosaique);
+      break;
+    case 2:
+      SetRadio(Ui->Centre, s.Centre);
+      break;
+    case 3:
+      Ui->Retaille->setChecked(s.Retaille);
+      break;
+    case 4:
+      Ui->CheckBox1->setChecked(s.Titre);
+      break;
+    case 5:
+      CheckTimerItems(s.Timer);
+      break;
+    case 6:
+      Ui->Ordonn1->setChecked(s.Ordonne);
+      break;
+    case 7:
+      Ui->Alatoire1->setChecked(s.Aleatoire);
+      break;
+    case 8:
+      ListFile = s.ListeCourante;
+      break;
+    case 9:
+      break;  // "Image courante" is read, the selection is not set from it
     case 10:
       FTimerDuration = s.DureeTimer;
       Timer2.SetInterval(static_cast<uint32_t>(FTimerDuration));
       if (s.Timer) Timer2.Start();
       break;
-    case 11: Ui->CheckBox2->setChecked(s.Proportions); break;
-    case 12: Ui->CheckBox4->setChecked(s.Debut); break;
-    default: break;
+    case 11:
+      Ui->CheckBox2->setChecked(s.Proportions);
+      break;
+    case 12:
+      Ui->CheckBox4->setChecked(s.Debut);
+      break;
+    default:
+      break;
   }
 }
 
@@ -603,22 +622,24 @@ void TForm1::Police1Click() {
   if (chosen) CaptionFont = FromQFont(*chosen, CaptionFont.Color);
 }
 
+void TForm1::CheckTimerItems(bool running) {
+  // Both menus show the state; each radio item unchecks its partner.
+  Ui->Timeron1->setChecked(running);
+  Ui->TimerOn2->setChecked(running);
+  Ui->Timeroff1->setChecked(!running);
+  Ui->TimerOff2->setChecked(!running);
+}
+
 void TForm1::Timeron1Click() {
   Timer2.SetInterval(static_cast<uint32_t>(FTimerDuration));
   Timer2.Start();
-  Ui->Timeron1->setChecked(true);
-  Ui->TimerOn2->setChecked(true);
-  Ui->Timeroff1->setChecked(false);
-  Ui->TimerOff2->setChecked(false);
+  CheckTimerItems(true);
   SetTrayIcon(1);
 }
 
 void TForm1::Timeroff1Click() {
   Timer2.Stop();
-  Ui->Timeroff1->setChecked(true);
-  Ui->TimerOff2->setChecked(true);
-  Ui->Timeron1->setChecked(false);
-  Ui->TimerOn2->setChecked(false);
+  CheckTimerItems(false);
   SetTrayIcon(1);
 }
 
@@ -681,8 +702,8 @@ void TForm1::MinimizeToTray() {
     // Without a notification area the window is the only way to reach the program.
     if (!TrayNoticeShown) {
       TrayNoticeShown = true;
-      const QString text = QString::fromUtf8(
-          "Aucune zone de notification n'est disponible : Muralo reste affiché dans sa fenêtre.");
+      const QString text =
+          QString::fromUtf8("Aucune zone de notification n'est disponible : Muralo reste affiché dans sa fenêtre.");
       if (Services.ShowNotice) {
         Services.ShowNotice(text);
       } else {
@@ -719,7 +740,8 @@ void TForm1::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
   if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized) && !Closed) {
     // The application's minimise handler; run it once the state change has settled.
-    QMetaObject::invokeMethod(this, [this] { Run(&TForm1::MinimizeToTray); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { Run(&TForm1::MinimizeToTray); }, Qt::QueuedConnection);
   }
 }
 

@@ -66,7 +66,7 @@ struct TForm1Services {
 };
 
 class TForm1 : public QMainWindow {
-public:
+ public:
   explicit TForm1(TForm1Services services, QWidget* parent = nullptr);
   ~TForm1() override;
 
@@ -149,14 +149,14 @@ public:
   template <class F>
   void RunGuarded(F&& f);
 
-protected:
+ protected:
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+ private:
   void BuildMenus();
   void ConnectControls();
   void ApplyRestored(int index, const TSettings& s);
@@ -170,6 +170,7 @@ private:
   void ShowErrorReport(const QString& text);
   bool SetTrayIcon(int action);  // 0 add, 1 modify, 2 delete
   void ComputeHorizontalExtent();
+  void CheckTimerItems(bool running);
 
   std::unique_ptr<Ui::TForm1> Ui;
   TForm1Services Services;

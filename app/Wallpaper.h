@@ -20,7 +20,7 @@ struct TSize {
 // What the change needs from the desktop: the primary screen's size, the directory the wallpaper
 // file goes to, the "TileWallpaper" value, and the wallpaper call itself.
 class TDesktopServices {
-public:
+ public:
   virtual ~TDesktopServices() = default;
   virtual TSize ScreenSize() = 0;
   virtual std::string WindowsDirectory() = 0;

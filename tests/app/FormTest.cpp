@@ -38,7 +38,7 @@ using muralo::testing::WriteFileBytes;
 namespace {
 
 class QtEnvironment : public ::testing::Environment {
-public:
+ public:
   void SetUp() override {
     static int argc = 1;
     static char name[] = "form_tests";
@@ -63,7 +63,7 @@ std::string SourceDir() {
 }
 
 class FormTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     Desktop = std::make_unique<TRecordingDesktop>((Dir.Path / "data").string());
     std::filesystem::create_directory(Dir.Path / "data");
@@ -112,6 +112,15 @@ protected:
   TForm1& Form() { return Form(Services()); }
 
   void WriteList(const std::string& name, const TEntryList& entries) { WriteFileBytes(name, FormatListText(entries)); }
+
+  // A hive naming the list file l.que (holding entries), with "Changer au démarrage" as given.
+  void StoreListSettings(const TEntryList& entries, bool startupChange) {
+    WriteList(Dir / "l.que", entries);
+    TSettings s;
+    s.ListeCourante = Dir / "l.que";
+    s.Debut = startupChange;
+    SaveSettings(*Hive, s);
+  }
 
   TTempDir Dir;
   std::unique_ptr<TRecordingDesktop> Desktop;
@@ -207,8 +216,8 @@ TEST_F(FormTest, MainMenuAndTrayMenuAsListed) {
   EXPECT_EQ(menus[0], (QStringList{"&Nouvelle Liste", "&Charger Liste...", "&Sauver Liste Sous...", "-",
                                    "Charger des &Images...", "-", "&Quitter"}));
   EXPECT_EQ(menus[1], (QStringList{"&Rechercher une image..."}));
-  EXPECT_EQ(menus[2], (QStringList{QString::fromUtf8("Taille écran"), "-", "Changer", "-", QString::fromUtf8("Mosaïque"),
-                                   QString::fromUtf8("Centré"), "-", "&Police..."}));
+  EXPECT_EQ(menus[2], (QStringList{QString::fromUtf8("Taille écran"), "-", "Changer", "-",
+                                   QString::fromUtf8("Mosaïque"), QString::fromUtf8("Centré"), "-", "&Police..."}));
   EXPECT_EQ(menus[3], (QStringList{"Timer &on", "Timer o&ff", "-", QString::fromUtf8("Durée..."), "-",
                                    QString::fromUtf8("&Ordonné"), QString::fromUtf8("&Aléatoire")}));
   EXPECT_EQ(menus[4], (QStringList{"&Aide", "Aide sur l'aide", "A propos de..."}));
@@ -546,11 +555,7 @@ TEST_F(FormTest, OneShotChangesOnceWithoutWindowTrayOrSave) {
 
 TEST_F(FormTest, StartUpChangeOffMakesNoWallpaper) {
   const std::string a = MakePicture("a.bmp", "-size 11x3 xc:red");
-  WriteList(Dir / "l.que", {a});
-  TSettings s;
-  s.ListeCourante = Dir / "l.que";
-  s.Debut = false;
-  StoreSettings(*Hive, s);
+  StoreListSettings({a}, false);
   TForm1& f = Form();
   EXPECT_EQ(f.Entries().size(), 1u);
   EXPECT_TRUE(Desktop->WallpaperCalls.empty());
@@ -578,11 +583,7 @@ TEST_F(FormTest, AddingToAnUnnamedListAsksForANameEachTime) {
 }
 
 TEST_F(FormTest, RemoveWithoutSelectionStillSaves) {
-  WriteList(Dir / "l.que", {"a", "b", "c"});
-  TSettings s;
-  s.ListeCourante = Dir / "l.que";
-  s.Debut = false;
-  StoreSettings(*Hive, s);
+  StoreListSettings({"a", "b", "c"}, false);
   TForm1& f = Form();
   WriteFileBytes(Dir / "l.que", "");  // to see the save
   f.ui()->EnleverBN->click();
@@ -595,15 +596,12 @@ TEST_F(FormTest, RemoveWithoutSelectionStillSaves) {
 }
 
 TEST_F(FormTest, DroppingFourFilesAddsFourEntries) {
-  WriteList(Dir / "l.que", {"a"});
-  TSettings s;
-  s.ListeCourante = Dir / "l.que";
-  s.Debut = false;
-  StoreSettings(*Hive, s);
+  StoreListSettings({"a"}, false);
   TForm1& f = Form();
   QMimeData mime;
   QList<QUrl> urls;
-  for (const char* n : {"1.png", "2.png", "folder", "notes.txt"}) urls << QUrl::fromLocalFile(QString::fromStdString(Dir / n));
+  for (const char* n : {"1.png", "2.png", "folder", "notes.txt"})
+    urls << QUrl::fromLocalFile(QString::fromStdString(Dir / n));
   mime.setUrls(urls);
   ASSERT_TRUE(f.acceptDrops());
   QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
@@ -671,9 +669,7 @@ TEST_F(FormTest, SaveAsPrefillsAndCancelKeepsTheName) {
 
 // ---- tray, timer, close -----------------------------------------------------------------------------
 
-bool SameIcon(const QIcon& a, const QIcon& b) {
-  return a.pixmap(32, 32).toImage() == b.pixmap(32, 32).toImage();
-}
+bool SameIcon(const QIcon& a, const QIcon& b) { return a.pixmap(32, 32).toImage() == b.pixmap(32, 32).toImage(); }
 
 TEST_F(FormTest, TimerItemsSwitchTheTrayIconAndBothMenus) {
   TForm1Services services = Services();
@@ -750,11 +746,7 @@ TEST_F(FormTest, WithoutATrayTheWindowShowsAndSaysSoOnce) {
 }
 
 TEST_F(FormTest, CloseSavesAndRemovesTheTrayIcon) {
-  WriteList(Dir / "l.que", {"a"});
-  TSettings s;
-  s.ListeCourante = Dir / "l.que";
-  s.Debut = false;
-  StoreSettings(*Hive, s);
+  StoreListSettings({"a"}, false);
   TForm1& f = Form();
   f.ui()->CheckBox1->setChecked(true);
   f.SetEntries({"a", "b"});

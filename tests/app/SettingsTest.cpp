@@ -11,9 +11,9 @@ using muralo::testing::TTempDir;
 namespace {
 
 TEST(Settings, TableIsInTheReadingOrderWithItsTypes) {
-  const char* names[] = {"Apercu",         "Mosaïque",       "Centré",      "Retaillé", "Titre",
-                         "Timer",          "Ordonné",        "Aléatoire",   "Liste courante",
-                         "Image courante", "Duree Timer",    "Proportions", "Debut"};
+  const char* names[] = {"Apercu",      "Mosaïque",    "Centré",    "Retaillé",       "Titre",
+                         "Timer",       "Ordonné",     "Aléatoire", "Liste courante", "Image courante",
+                         "Duree Timer", "Proportions", "Debut"};
   for (int i = 0; i < SettingCount; ++i) {
     SCOPED_TRACE(names[i]);
     EXPECT_STREQ(SettingsTable[i].Name, names[i]);

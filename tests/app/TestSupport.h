@@ -16,7 +16,7 @@ namespace muralo::testing {
 
 // A fresh directory under the system's temporary directory, removed at the end of the test.
 class TTempDir {
-public:
+ public:
   TTempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "muralo-app-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
@@ -83,7 +83,7 @@ inline TRgbImage DecodeWithImageMagick(const std::string& file) {
 
 // A desktop that records what the program asks of it.
 class TRecordingDesktop final : public TDesktopServices {
-public:
+ public:
   explicit TRecordingDesktop(std::string directory, TSize screen = {1024, 768})
       : Directory(std::move(directory)), Screen(screen) {}
   TSize ScreenSize() override { return Screen; }

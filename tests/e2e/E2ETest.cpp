@@ -7,12 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -45,7 +45,7 @@ struct TImage {
 };
 
 class E2E : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     for (const char* tool : {"Xvfb", "xdpyinfo", "convert-im6.q16", "import-im6.q16", "xdotool"})
       ASSERT_EQ(std::system((std::string("command -v ") + tool + " >/dev/null").c_str()), 0)
@@ -95,13 +95,9 @@ protected:
   }
 
   std::vector<std::string> Environment() const {
-    return {"DISPLAY=" + Display,
-            "XDG_CONFIG_HOME=" + (Dir / "config").string(),
-            "XDG_DATA_HOME=" + (Dir / "data").string(),
-            "XDG_RUNTIME_DIR=" + (Dir / "run").string(),
-            "HOME=" + Dir.string(),
-            "MURALO_DESKTOP=x11",
-            "QT_QPA_PLATFORM=xcb",
+    return {"DISPLAY=" + Display, "XDG_CONFIG_HOME=" + (Dir / "config").string(),
+            "XDG_DATA_HOME=" + (Dir / "data").string(), "XDG_RUNTIME_DIR=" + (Dir / "run").string(),
+            "HOME=" + Dir.string(), "MURALO_DESKTOP=x11", "QT_QPA_PLATFORM=xcb",
             // No session bus: nothing may start a bus daemon that outlives the test.
             "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/bus"};
   }
@@ -238,10 +234,10 @@ protected:
 // A picture with a distinct colour in each quadrant, so placement and scaling show.
 const char* Quadrants(int w, int h) {
   static std::string spec;
-  spec = "-size " + std::to_string(w) + "x" + std::to_string(h) + " xc:'#2040C0' -fill '#E02020' -draw 'rectangle 0,0 " +
-         std::to_string(w / 2 - 1) + "," + std::to_string(h / 2 - 1) + "' -fill '#20E020' -draw 'rectangle " +
-         std::to_string(w / 2) + "," + std::to_string(h / 2) + " " + std::to_string(w - 1) + "," +
-         std::to_string(h - 1) + "'";
+  spec = "-size " + std::to_string(w) + "x" + std::to_string(h) +
+         " xc:'#2040C0' -fill '#E02020' -draw 'rectangle 0,0 " + std::to_string(w / 2 - 1) + "," +
+         std::to_string(h / 2 - 1) + "' -fill '#20E020' -draw 'rectangle " + std::to_string(w / 2) + "," +
+         std::to_string(h / 2) + " " + std::to_string(w - 1) + "," + std::to_string(h - 1) + "'";
   return spec.c_str();
 }
 
@@ -261,7 +257,8 @@ TEST_F(E2E, OneShotSetsTheRootWindowAsRendered) {
       // 80 × 20 keeps its proportions as 320 × 80 (an exact 4× scale), centred on black.
       {"kept proportions", false, true, true, 80, 20,
        "-size " + size + " xc:black \\( {P} -sample 320x80! \\) -geometry +0+80 -composite"},
-      {"kept proportions, tiled", true, true, true, 80, 20, "{P} -sample 320x80! -write mpr:t +delete -size " + size + " tile:mpr:t"},
+      {"kept proportions, tiled", true, true, true, 80, 20,
+       "{P} -sample 320x80! -write mpr:t +delete -size " + size + " tile:mpr:t"},
   };
   for (const RenderCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -289,8 +286,8 @@ TEST_F(E2E, AMissingListedFileGivesTheFallbackIcon) {
   WriteSettings(false, false, false, list);
   ASSERT_EQ(RunOnce(), 0) << Log();
   const std::string icon = SourceDir() + "/resources/icons/stopped.ico";
-  const TImage expected = Expected("-size " + std::to_string(ScreenW) + "x" + std::to_string(ScreenH) +
-                                   " xc:black " + Quote(icon) + " -gravity center -composite");
+  const TImage expected = Expected("-size " + std::to_string(ScreenW) + "x" + std::to_string(ScreenH) + " xc:black " +
+                                   Quote(icon) + " -gravity center -composite");
   const TImage root = CaptureRoot();
   ASSERT_EQ(expected.Rgb.size(), root.Rgb.size());
   size_t differing = 0;
@@ -351,9 +348,8 @@ TEST_F(E2E, TrayIconChangesOnClickAndOpensItsMenu) {
   EXPECT_FALSE(fs::exists(Dir / "data/muralo/muralo.bmp"));
   Shell("xdotool mousemove --window " + iconWindow + " 4 4 click 1");
   ASSERT_TRUE(WaitFor([&] { return fs::exists(Dir / "data/muralo/muralo.bmp"); }, 20)) << Log();
-  const TImage expected =
-      Expected("-size " + std::to_string(ScreenW) + "x" + std::to_string(ScreenH) + " xc:black " + Quote(a) +
-               " -gravity center -composite");
+  const TImage expected = Expected("-size " + std::to_string(ScreenW) + "x" + std::to_string(ScreenH) + " xc:black " +
+                                   Quote(a) + " -gravity center -composite");
   // The file is written just before the desktop is set: wait for the root window to follow.
   // The tray host covers the top of the screen: compare below it.
   auto belowTray = [](TImage img) {
