@@ -17,6 +17,7 @@
 
 #include "app/OpenPictureDialog.h"
 #include "app/QtBridge.h"
+#include "app/Splash.h"
 #include "app/SystemServices.h"
 #include "app/Unit1.h"
 #include "classlib/Bitmap.h"
@@ -839,6 +840,35 @@ TEST_F(FormTest, TrayIconsKeepTheIconsColoursAndTransparency) {
       }
     }
   EXPECT_GT(opaque, 100);
+}
+
+TEST_F(FormTest, KeyboardMovesCountAsClicks) {
+  const std::string pic = MakePicture("p.bmp", "-size 20x10 xc:red");
+  TForm1& f = Form();
+  f.SetEntries({pic, pic});
+  f.ui()->Apercu->setChecked(true);
+  f.show();
+  f.ui()->Liste->setFocus();
+  EXPECT_FALSE(f.SelectionMade());
+  QTest::keyClick(f.ui()->Liste, Qt::Key_Down);
+  EXPECT_TRUE(f.SelectionMade());
+  EXPECT_GE(f.EntryIndex(), 0);
+  ASSERT_NE(f.Picture(), nullptr);  // "Aperçu auto" previewed it
+}
+
+TEST_F(FormTest, SplashWindowLayout) {
+  auto banner = std::make_unique<TBitmap>();
+  banner->LoadFromFile(SourceDir() + "/resources/splash.bmp");
+  EXPECT_EQ(banner->Width(), 317);
+  EXPECT_EQ(banner->Height(), 93);
+  TfrmSplash splash(banner.get());
+  EXPECT_EQ(splash.size(), QSize(312, 114));
+  EXPECT_EQ(splash.Banner()->geometry(), QRect(0, 0, 312, 73));
+  EXPECT_FALSE(splash.Banner()->pixmap().isNull());
+  EXPECT_EQ(splash.Label()->text(), "Muralo");
+  EXPECT_EQ(splash.Label()->font().pointSize(), 22);
+  EXPECT_TRUE(splash.Label()->alignment() & Qt::AlignRight);
+  EXPECT_EQ(splash.Label()->palette().color(QPalette::WindowText), QColor(0, 128, 128));
 }
 
 }  // namespace

@@ -305,6 +305,19 @@ TEST_F(E2E, OneShotWithoutStartUpChangeLeavesTheDesktopAndSavesNothing) {
   EXPECT_EQ(ReadAll((Dir / "config/muralo/registry.reg").string()), hive);
 }
 
+TEST_F(E2E, ACorruptedHiveStartsAsAFirstRun) {
+  const std::string picture = MakePicture("p.bmp", Quadrants(40, 30));
+  WriteSettings(false, false, false, WriteList({picture}));
+  {
+    std::ofstream damaged(Dir / "config/muralo/registry.reg", std::ios::binary | std::ios::app);
+    static constexpr char garbage[] = "\0\0[[[ not a hive\n\"Debut\"=dword:";
+    damaged << std::string(garbage, sizeof garbage - 1);
+  }
+  ASSERT_EQ(RunOnce(), 0) << Log();
+  // The reading stopped at once: no list is named, so no wallpaper is made.
+  EXPECT_FALSE(fs::exists(Dir / "data/muralo/muralo.bmp"));
+}
+
 TEST_F(E2E, ASecondStartShowsTheFirstWindowAndEnds) {
   StartTrayHost();
   const std::string list = WriteList({});
