@@ -1,8 +1,8 @@
 // JPEG-compressed TIFF strips (TIFF compression 7, TIFF Technical Note 2) through libjpeg.
 //
-// A TIFF JPEG image may keep its quantisation and Huffman tables in one shared "abbreviated
-// table specification" stream (tag 347 JPEGTables, ITU-T T.81 annex B.5); each strip is then an
-// abbreviated image stream decoded against those tables. libjpeg's fatal errors come back here
+// A TIFF JPEG image may keep its quantisation and Huffman tables in one shared tables-only
+// stream (tag 347 JPEGTables, the abbreviated format of ITU-T T.81 annex B.5); each strip is then
+// an abbreviated image stream decoded against those tables. libjpeg's fatal errors come back here
 // through longjmp and leave as EGraphicCompression; its warnings go to the framework's warning
 // channel.
 
