@@ -72,6 +72,28 @@ void TCCITTDecoder::MakeStates() {
     AddCode(*states, ccitt::EndOfLineCode);
     AddCodes(*states, ccitt::InvalidCodes);
   }
+  WhiteSteps = MakeNibbleSteps(WhiteStates);
+  BlackSteps = MakeNibbleSteps(BlackStates);
+}
+
+TCCITTDecoder::TNibbleSteps TCCITTDecoder::MakeNibbleSteps(const TStateArray& States) {
+  TNibbleSteps steps(States.size() * 16);
+  for (uint32_t start = 0; start < States.size(); ++start)
+    for (uint32_t nibble = 0; nibble < 16; ++nibble) {
+      uint32_t node = start;
+      uint8_t taken = 0;
+      bool stops = false;
+      for (; taken < 4; ++taken) {
+        const uint32_t next = States[node].NewState[(nibble >> (3 - taken)) & 1];
+        if (next == 0) {
+          stops = true;
+          break;
+        }
+        node = next;
+      }
+      steps[start * 16 + nibble] = TNibbleStep{static_cast<uint16_t>(node), taken, stops};
+    }
+  return steps;
 }
 
 void TCCITTDecoder::StartBlock(const uint8_t* ASource, uint8_t* ADest, int32_t APackedSize, int32_t AUnpackedSize) {
@@ -103,7 +125,7 @@ bool TCCITTDecoder::NextBit() {
   return bit;
 }
 
-int32_t TCCITTDecoder::FindCode(const TStateArray& States) {
+int32_t TCCITTDecoder::FindCode(const TStateArray& States, const TNibbleSteps& Steps) {
   int64_t sum = 0;
   uint32_t node = 0;
   for (;;) {
@@ -115,6 +137,15 @@ int32_t TCCITTDecoder::FindCode(const TStateArray& States) {
       Mask = 0x80;
       BitsLeft = 8;
       --PackedSize;
+    }
+    if (BitsLeft >= 4) {
+      // Walk the next four bits of this byte at once; where the walk stops, the bit-wise step
+      // below finishes the code.
+      const TNibbleStep& step = Steps[node * 16 + ((Bits >> (BitsLeft - 4)) & 0x0F)];
+      Mask = static_cast<uint8_t>(Mask >> step.Bits);
+      BitsLeft = static_cast<uint8_t>(BitsLeft - step.Bits);
+      node = step.Node;
+      if (!step.Stops) continue;
     }
     const int bit = (Bits & Mask) != 0 ? 1 : 0;
     uint32_t next = States[node].NewState[bit];
@@ -133,8 +164,8 @@ int32_t TCCITTDecoder::FindCode(const TStateArray& States) {
   }
 }
 
-int32_t TCCITTDecoder::FindWhiteCode() { return FindCode(WhiteStates); }
-int32_t TCCITTDecoder::FindBlackCode() { return FindCode(BlackStates); }
+int32_t TCCITTDecoder::FindWhiteCode() { return FindCode(WhiteStates, WhiteSteps); }
+int32_t TCCITTDecoder::FindBlackCode() { return FindCode(BlackStates, BlackSteps); }
 
 void TCCITTDecoder::SetBits(uint8_t Value) {
   if (Target < TargetEnd) *Target |= Value;

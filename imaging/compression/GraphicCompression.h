@@ -186,7 +186,17 @@ class TCCITTDecoder : public TDecoder {
   uint8_t* TargetEnd = nullptr;          // just past the output
 
  private:
-  int32_t FindCode(const TStateArray& States);
+  // Four bits walked at once from a node: where the walk ends, how many bits it took, and
+  // whether it stopped at a node that has no transition for the following bit.
+  struct TNibbleStep {
+    uint16_t Node;
+    uint8_t Bits;
+    bool Stops;
+  };
+  using TNibbleSteps = std::vector<TNibbleStep>;
+  static TNibbleSteps MakeNibbleSteps(const TStateArray& States);
+  int32_t FindCode(const TStateArray& States, const TNibbleSteps& Steps);
+  TNibbleSteps WhiteSteps, BlackSteps;
   void SetBits(uint8_t Value);  // sets bits in the current output byte, if it lies inside the output
 };
 
