@@ -42,6 +42,7 @@ constexpr const char* OpenListFilter = "Listes de fichiers image (*.que);;Tout f
 constexpr const char* SaveListTitle = "Sauver une liste d'images";
 constexpr const char* SaveListFilter = "Fichiers Liste d'images (*.que);;Tout fichier (*)";
 constexpr const char* TrayTip = "Changer de papier peint";
+constexpr const char* UnsavedListName = "liste-sans-nom.que";
 
 }  // namespace
 
@@ -571,6 +572,13 @@ void TForm1::FormClose() {
 void TForm1::WMEndSession(bool ending) {
   if (!ending || Closed) return;
   Closed = true;
+  // Nobody can answer a save-as dialog while the session ends: an unnamed list that holds entries
+  // is kept in the data directory instead, and named, so the next start finds it.
+  if (ListFile.empty() && !List.empty()) {
+    std::string dir = Services.Desktop->WindowsDirectory();
+    if (dir.empty() || dir.back() != '/') dir += '/';
+    ListFile = dir + UnsavedListName;
+  }
   try {
     SaveSettings();
   } catch (...) {

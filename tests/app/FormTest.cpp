@@ -760,9 +760,21 @@ TEST_F(FormTest, CloseSavesAndRemovesTheTrayIcon) {
   EXPECT_FALSE(f.acceptDrops());
 }
 
-TEST_F(FormTest, EndOfSessionSavesOnlyWhenItReallyEnds) {
-  ListToSaveAs = QString::fromStdString(Dir / "e.que");
+TEST_F(FormTest, EndOfSessionKeepsAnUnnamedListWithoutAskingForAName) {
   TForm1& f = Form();
+  f.SetEntries({"/u/1.png", "/u/2.png"});
+  f.WMEndSession(true);
+  EXPECT_TRUE(SaveAsPresets.isEmpty());
+  EXPECT_EQ(f.CurrentListFile(), Dir / "data/liste-sans-nom.que");
+  EXPECT_EQ(ReadListFile(Dir / "data/liste-sans-nom.que"), (TEntryList{"/u/1.png", "/u/2.png"}));
+  TRegistry check(Dir / "registry.reg");
+  check.OpenKey(SettingsKey, false);
+  EXPECT_EQ(check.ReadString("Liste courante"), Dir / "data/liste-sans-nom.que");
+}
+
+TEST_F(FormTest, EndOfSessionSavesOnlyWhenItReallyEnds) {
+  TForm1& f = Form();
+  f.SetCurrentListFile(Dir / "e.que");
   f.SetEntries({"x"});
   f.WMEndSession(false);
   EXPECT_FALSE(std::filesystem::exists(Dir / "e.que"));
