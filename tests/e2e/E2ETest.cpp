@@ -55,29 +55,29 @@ class E2E : public ::testing::Test {
     Dir = pattern;
     for (const char* d : {"config/muralo", "data", "run"}) fs::create_directories(Dir / d);
     fs::permissions(Dir / "run", fs::perms::owner_all);
-    // A display number of our own: the lock file Xvfb would take is created atomically by it.
-    for (int n = 100 + (::getpid() % 50) * 4; n < 400 && Display.empty(); ++n) {
-      if (fs::exists("/tmp/.X" + std::to_string(n) + "-lock") || fs::exists("/tmp/.X11-unix/X" + std::to_string(n)))
-        continue;
-      const std::string name = ":" + std::to_string(n);
-      pid_t pid = Spawn({"Xvfb", name, "-screen", "0", std::to_string(ScreenW) + "x" + std::to_string(ScreenH) + "x24",
-                         "-noreset", "-nolisten", "tcp"},
-                        (Dir / "xvfb.log").string(), false);
-      for (int i = 0; i < 100; ++i) {
-        if (std::system(("DISPLAY=" + name + " xdpyinfo >/dev/null 2>&1").c_str()) == 0) {
-          Display = name;
-          Xvfb = pid;
-          break;
-        }
-        int status;
-        if (::waitpid(pid, &status, WNOHANG) == pid) break;  // taken meanwhile: try the next number
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Xvfb picks a free display number itself and tells it through -displayfd.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const std::string log = (Dir / "xvfb.log").string();
+    const std::string screen = std::to_string(ScreenW) + "x" + std::to_string(ScreenH) + "x24";
+    Xvfb = ::fork();
+    if (Xvfb == 0) {
+      ::close(fds[0]);
+      if (FILE* out = std::fopen(log.c_str(), "a")) {
+        ::dup2(fileno(out), 1);
+        ::dup2(fileno(out), 2);
       }
-      if (Display.empty()) {
-        ::kill(pid, SIGTERM);
-        ::waitpid(pid, nullptr, 0);
-      }
+      const std::string fd = std::to_string(fds[1]);
+      ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-noreset", "-nolisten", "tcp",
+               static_cast<char*>(nullptr));
+      ::_exit(127);
     }
+    ::close(fds[1]);
+    std::string number;
+    char c;
+    while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    ::close(fds[0]);
+    if (!number.empty()) Display = ":" + number;
     ASSERT_FALSE(Display.empty()) << "no Xvfb could be started";
   }
 
