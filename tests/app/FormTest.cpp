@@ -760,6 +760,18 @@ TEST_F(FormTest, CloseSavesAndRemovesTheTrayIcon) {
   EXPECT_FALSE(f.acceptDrops());
 }
 
+TEST_F(FormTest, TrayAndMainMenuQuitCloseAfterSaving) {
+  for (const char* item : {"Quitter2", "Quitter1"}) {
+    SCOPED_TRACE(item);
+    StoreListSettings({"a"}, false);
+    TForm1& f = Form();
+    f.SetEntries({"a", "b", "c"});
+    f.findChild<QAction*>(item)->trigger();
+    EXPECT_EQ(f.TrayIcon(), nullptr);
+    EXPECT_EQ(ReadListFile(Dir / "l.que").size(), 3u);
+  }
+}
+
 TEST_F(FormTest, EndOfSessionKeepsAnUnnamedListWithoutAskingForAName) {
   TForm1& f = Form();
   f.SetEntries({"/u/1.png", "/u/2.png"});
