@@ -15,6 +15,7 @@ muralo_library(app
     ${CMAKE_CURRENT_LIST_DIR}/SignalWatcher.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Unit1.h
     ${CMAKE_CURRENT_LIST_DIR}/Unit1.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/Unit1Lists.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Unit1.ui
     ${CMAKE_CURRENT_LIST_DIR}/LongTimer.h
     ${CMAKE_CURRENT_LIST_DIR}/LongTimer.cpp
