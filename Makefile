@@ -9,6 +9,10 @@ FUZZ_BUILD ?= build-fuzz
 CMAKE_FLAGS ?=
 CTEST_FLAGS ?= --output-on-failure -j$(JOBS)
 
+# ccache shares its entries between checkouts in other folders (CI clones afresh).
+export CCACHE_BASEDIR ?= $(CURDIR)
+export CCACHE_NOHASHDIR ?= 1
+
 
 .PHONY: all deps build build-asan build-fuzz run test test-main test-asan test-fuzz bench format format-check clean
 
@@ -18,7 +22,8 @@ deps:
 	@bash scripts/install-deps
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMURALO_WERROR=ON $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+	  -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" -DMURALO_WERROR=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS)
 
 build-asan: deps

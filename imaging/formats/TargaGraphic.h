@@ -7,7 +7,7 @@
 
 namespace muralo {
 
-// The 18-byte file header (Truevision TGA 2.0, "Image File Specification", table 1).
+// The 18-byte file header (Truevision TGA File Format 2.0, table 1).
 struct TTargaHeader {
   uint8_t IDLength = 0;
   uint8_t ColorMapType = 0;

@@ -78,9 +78,9 @@ class FormTest : public ::testing::Test {
   }
 
   // Pictures written by ImageMagick for the test.
-  std::string MakePicture(const std::string& name, const std::string& spec) {
+  std::string MakePicture(const std::string& name, const std::string& recipe) {
     const std::string path = Dir / name;
-    RunOracle("convert-im6.q16 " + spec + " -type TrueColor 'BMP3:" + path + "'");
+    RunOracle("convert-im6.q16 " + recipe + " -type TrueColor 'BMP3:" + path + "'");
     return path;
   }
 

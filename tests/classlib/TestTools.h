@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "SharedTestTools.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -17,36 +19,6 @@
 #include "classlib/Streams.h"
 
 namespace muralo::test {
-
-// A folder under the system's temporary directory, removed with everything in it at the end.
-class TempDir {
-public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "muralo-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    Path = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(Path, ec);
-  }
-  std::string operator/(const std::string& name) const { return (Path / name).string(); }
-  std::filesystem::path Path;
-};
-
-inline std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-// Runs an oracle command line; a missing tool or a failing command fails the test loudly.
-inline void RunOracle(const std::string& tool, const std::string& arguments) {
-  const std::string probe = "command -v " + tool + " >/dev/null 2>&1";
-  if (std::system(probe.c_str()) != 0) throw std::runtime_error("oracle tool missing: " + tool);
-  const std::string command = tool + " " + arguments;
-  if (std::system(command.c_str()) != 0) throw std::runtime_error("oracle command failed: " + command);
-}
 
 inline constexpr const char* kMagick = "convert-im6.q16";
 

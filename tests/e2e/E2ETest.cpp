@@ -169,9 +169,9 @@ class E2E : public ::testing::Test {
     return name;
   }
 
-  std::string MakePicture(const std::string& name, const std::string& spec) {
+  std::string MakePicture(const std::string& name, const std::string& recipe) {
     const std::string path = (Dir / name).string();
-    EXPECT_EQ(std::system(("convert-im6.q16 " + spec + " -type TrueColor " + Quote("BMP3:" + path)).c_str()), 0);
+    EXPECT_EQ(std::system(("convert-im6.q16 " + recipe + " -type TrueColor " + Quote("BMP3:" + path)).c_str()), 0);
     return path;
   }
 
@@ -196,9 +196,9 @@ class E2E : public ::testing::Test {
   }
 
   // The expected desktop, drawn by ImageMagick from a convert command that writes to its last argument.
-  TImage Expected(const std::string& spec) {
+  TImage Expected(const std::string& recipe) {
     const std::string png = (Dir / "expected.png").string();
-    EXPECT_EQ(std::system(("convert-im6.q16 " + spec + " " + Quote(png)).c_str()), 0);
+    EXPECT_EQ(std::system(("convert-im6.q16 " + recipe + " " + Quote(png)).c_str()), 0);
     return Decode(png);
   }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers of the colour-manager tests: guarded target rows and the ImageMagick oracle.
 
+#include "SharedTestTools.h"
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -16,6 +17,9 @@
 #include "imaging/color/GraphicColor.h"
 
 namespace muralo::colortest {
+
+using muralo::test::TempDir;
+using muralo::test::ToolAvailable;
 
 // A target row with guard bytes on both sides; Intact() tells whether the converter stayed inside.
 class GuardedRow {
@@ -53,27 +57,6 @@ inline std::vector<uint8_t> Words(std::initializer_list<uint16_t> words) {
   return bytes;
 }
 
-// A fresh temporary directory, removed with the object.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "muralo-color-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    Path = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(Path, ec);
-  }
-  std::filesystem::path operator/(const std::string& name) const { return Path / name; }
-
- private:
-  std::filesystem::path Path;
-};
-
-inline bool ToolAvailable(const std::string& tool) {
-  return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 inline void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary);
@@ -97,8 +80,8 @@ inline std::vector<uint8_t> MagickToRGB8(const std::vector<uint8_t>& input, cons
   }
   TempDir dir;
   WriteFile(dir / "in.raw", input);
-  const std::string command = tool + " " + inputSpec + "'" + (dir / "in.raw").string() + "' " + arguments +
-                              " -depth 8 'rgb:" + (dir / "out.raw").string() + "'";
+  const std::string command = tool + " " + inputSpec + "'" + (dir / "in.raw") + "' " + arguments +
+                              " -depth 8 'rgb:" + (dir / "out.raw") + "'";
   if (std::system(command.c_str()) != 0) {
     ADD_FAILURE() << "oracle command failed: " << command;
     return {};

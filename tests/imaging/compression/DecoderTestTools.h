@@ -3,6 +3,7 @@
 // temporary folder, the oracle tools, and a small TIFF reader that takes the raw strips out of
 // files written by independent encoders (libtiff's tools, Pillow).
 
+#include "SharedTestTools.h"
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -63,38 +64,6 @@ inline std::string Hex(const Bytes& bytes) {
     s += buf;
   }
   return s;
-}
-
-// A folder under the system's temporary directory, removed with everything in it at the end.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "muralo-dec-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    Path = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(Path, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string operator/(const std::string& name) const { return (Path / name).string(); }
-  std::filesystem::path Path;
-};
-
-inline std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-// Runs an oracle command; a missing tool or a failing command fails the test loudly.
-inline void RunOracle(const std::string& tool, const std::string& arguments) {
-  const std::string probe = "command -v " + tool + " >/dev/null 2>&1";
-  if (std::system(probe.c_str()) != 0) throw std::runtime_error("oracle tool missing: " + tool);
-  const std::string command = tool + " " + arguments;
-  if (std::system(command.c_str()) != 0) throw std::runtime_error("oracle command failed: " + command);
 }
 
 // The Python that has Pillow: the one on the PATH, or the system's (Debian's python3-pil), which a

@@ -10,24 +10,6 @@
 
 namespace muralo::test {
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "muralo-readers-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  Path = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(Path, ec);
-}
-
-void RunTool(const std::string& command) {
-  const std::string tool = command.substr(0, command.find(' '));
-  if (std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) != 0)
-    throw std::runtime_error("oracle tool missing: " + tool + " (install it; see scripts/install-deps)");
-  if (std::system(command.c_str()) != 0) throw std::runtime_error("oracle command failed: " + command);
-}
-
 std::vector<uint8_t> FileBytes(const std::string& file) {
   std::ifstream in(file, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + file);

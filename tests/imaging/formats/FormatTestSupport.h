@@ -10,25 +10,9 @@
 
 #include "classlib/Bitmap.h"
 #include "classlib/Streams.h"
+#include "SharedTestTools.h"
 
 namespace muralo::test {
-
-class TempDir {
-public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string File(const std::string& name) const { return (Path / name).string(); }
-  const std::filesystem::path& path() const { return Path; }
-
-private:
-  std::filesystem::path Path;
-};
-
-// Runs a shell command; raises std::runtime_error (failing the test loudly) when the tool it
-// starts with is not installed or the command fails.
-void RunTool(const std::string& command);
 
 // An image decoded by the oracle: 8-bit samples, rows from the top, RGB or RGBA.
 struct TOracleImage {

@@ -1,6 +1,7 @@
 // SGI reader: ImageMagick-written files (verbatim and run-length, 8 and 16 bits, grey, RGB, RGBA)
 // against ImageMagick's decode; run-length 16-bit files re-encoded here from ImageMagick's
 // verbatim ones; crafted files for the layout rules.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include "classlib/Exception.h"
@@ -139,8 +140,8 @@ TEST(SGIReader, RunLengthImageEmbeddedInALargerStream) {
   std::vector<uint8_t> verbatim = SGIHeader(0, 1, 3, 3, 2, 3);
   for (int k = 0; k < 18; ++k) verbatim.push_back(uint8_t(10 * k));
   const std::vector<uint8_t> rle = ToRunLength(verbatim);
-  std::vector<uint8_t> embedded(100, 0xAB);
-  embedded.insert(embedded.end(), rle.begin(), rle.end());
+  std::vector<uint8_t> embedded(100 + rle.size(), 0xAB);
+  std::copy(rle.begin(), rle.end(), embedded.begin() + 100);
   TMemoryStream stream(embedded);
   stream.SetPosition(100);
   TSGIGraphic sgi;
