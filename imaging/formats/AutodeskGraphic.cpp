@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "classlib/ByteOrder.h"
 #include "classlib/Exception.h"
 #include "classlib/Format.h"
 #include "classlib/Streams.h"
@@ -13,19 +14,18 @@ MURALO_DEFINE_GRAPHIC_CLASS(TAutodeskGraphic, TFrameworkGraphic, &TAutodeskGraph
 
 namespace {
 constexpr const char* kLabel = "Autodesk";
-uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 }  // namespace
 
 TAutodeskHeader ParseAutodeskHeader(const uint8_t (&b)[AutodeskHeaderSize]) {
   TAutodeskHeader h;
-  h.Magic = LE16(b);
-  h.Width = LE16(b + 2);
-  h.Height = LE16(b + 4);
-  h.XOffset = LE16(b + 6);
-  h.YOffset = LE16(b + 8);
+  h.Magic = GetLE16(b);
+  h.Width = GetLE16(b + 2);
+  h.Height = GetLE16(b + 4);
+  h.XOffset = GetLE16(b + 6);
+  h.YOffset = GetLE16(b + 8);
   h.BitsPerPixel = b[10];
   h.Compression = b[11];
-  h.ImageSize = uint32_t{LE16(b + 12)} | (uint32_t{LE16(b + 14)} << 16);
+  h.ImageSize = uint32_t{GetLE16(b + 12)} | (uint32_t{GetLE16(b + 14)} << 16);
   return h;
 }
 

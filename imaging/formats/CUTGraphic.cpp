@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "classlib/ByteOrder.h"
 #include "classlib/Exception.h"
 #include "classlib/Format.h"
 #include "classlib/Streams.h"
@@ -17,7 +18,6 @@ namespace {
 constexpr int64_t kPalBlock = 512;
 constexpr uint32_t kPalFirstEntry = 40;
 constexpr uint32_t kPalEntrySize = 6;
-uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 }  // namespace
 
 bool TCUTGraphic::CanLoad(TStream&) { return false; }
@@ -49,7 +49,7 @@ void TCUTGraphic::LoadPalette() {
     uint8_t block[kPalBlock];
     pal.ReadBuffer(block, kPalBlock);
     // At most 256 entries are kept; the rest of the file is not needed.
-    const uint32_t count = std::min<uint32_t>(uint32_t{LE16(block + 12)} + 1, 256);
+    const uint32_t count = std::min<uint32_t>(uint32_t{GetLE16(block + 12)} + 1, 256);
     uint32_t at = kPalFirstEntry;
     for (uint32_t i = 0; i < count; ++i) {
       // An entry never spans two blocks: one that would, starts the next block instead.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "classlib/ByteOrder.h"
 #include "classlib/Exception.h"
 #include "classlib/Format.h"
 #include "classlib/Streams.h"
@@ -25,7 +26,6 @@ namespace {
 constexpr const char* kLabel = "PCX";
 constexpr int64_t kTrailerSize = 769;  // 0x0C and 256 red, green, blue triples
 
-uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 // Bytes a PCX run-length stream yields before its input ends, up to `wanted` (ZSoft: a byte with
 // both top bits set is a count of (byte & 0x3F) copies of the next byte).
@@ -52,17 +52,17 @@ TPCXHeader ParsePCXHeader(const uint8_t (&b)[PCXHeaderSize]) {
   h.Version = b[1];
   h.Encoding = b[2];
   h.BitsPerPixel = b[3];
-  h.XMin = LE16(b + 4);
-  h.YMin = LE16(b + 6);
-  h.XMax = LE16(b + 8);
-  h.YMax = LE16(b + 10);
-  h.HRes = LE16(b + 12);
-  h.VRes = LE16(b + 14);
+  h.XMin = GetLE16(b + 4);
+  h.YMin = GetLE16(b + 6);
+  h.XMax = GetLE16(b + 8);
+  h.YMax = GetLE16(b + 10);
+  h.HRes = GetLE16(b + 12);
+  h.VRes = GetLE16(b + 14);
   std::memcpy(h.ColorMap, b + 16, sizeof h.ColorMap);
   h.Reserved = b[64];
   h.Planes = b[65];
-  h.BytesPerLine = LE16(b + 66);
-  h.PaletteInfo = LE16(b + 68);
+  h.BytesPerLine = GetLE16(b + 66);
+  h.PaletteInfo = GetLE16(b + 68);
   return h;
 }
 

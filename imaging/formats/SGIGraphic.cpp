@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "classlib/ByteOrder.h"
 #include "classlib/Exception.h"
 #include "classlib/Format.h"
 #include "classlib/Streams.h"
@@ -17,23 +18,19 @@ namespace {
 
 constexpr const char* kLabel = "sgi, bw or rgb(a)";
 
-uint16_t BE16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
-uint32_t BE32(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-}
 
 }  // namespace
 
 TSGIHeader ParseSGIHeader(const uint8_t (&b)[SGIHeaderSize]) {
   TSGIHeader h;
-  h.Magic = BE16(b);
+  h.Magic = GetBE16(b);
   h.Storage = b[2];
   h.BytesPerChannel = b[3];
-  h.Dimension = BE16(b + 4);
-  h.XSize = BE16(b + 6);
-  h.YSize = BE16(b + 8);
-  h.ZSize = BE16(b + 10);
-  h.ColorMap = BE32(b + 104);
+  h.Dimension = GetBE16(b + 4);
+  h.XSize = GetBE16(b + 6);
+  h.YSize = GetBE16(b + 8);
+  h.ZSize = GetBE16(b + 10);
+  h.ColorMap = GetBE32(b + 104);
   return h;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "classlib/ByteOrder.h"
 #include "classlib/Exception.h"
 #include "classlib/Format.h"
 #include "classlib/Streams.h"
@@ -18,11 +19,6 @@ namespace {
 
 constexpr const char* kLabel = "TGA";
 
-uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-void PutLE16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
 
 bool IsKnownDepth(uint8_t bits) { return bits == 8 || bits == 15 || bits == 16 || bits == 24 || bits == 32; }
 // Colour map entries are 15, 16, 24 or 32 bits (TGA 2.0, field 4.3); 8-bit entries do not exist.
@@ -63,13 +59,13 @@ TTargaHeader ParseTargaHeader(const uint8_t (&b)[TargaHeaderSize]) {
   h.IDLength = b[0];
   h.ColorMapType = b[1];
   h.ImageType = b[2];
-  h.ColorMapStart = LE16(b + 3);
-  h.ColorMapLength = LE16(b + 5);
+  h.ColorMapStart = GetLE16(b + 3);
+  h.ColorMapLength = GetLE16(b + 5);
   h.ColorMapEntrySize = b[7];
-  h.XOrigin = LE16(b + 8);
-  h.YOrigin = LE16(b + 10);
-  h.Width = LE16(b + 12);
-  h.Height = LE16(b + 14);
+  h.XOrigin = GetLE16(b + 8);
+  h.YOrigin = GetLE16(b + 10);
+  h.Width = GetLE16(b + 12);
+  h.Height = GetLE16(b + 14);
   h.PixelSize = b[16];
   h.ImageDescriptor = b[17];
   return h;
@@ -151,7 +147,7 @@ void TTargaGraphic::ReadColorMap(TStream& stream, const TTargaHeader& h) {
     return;
   }
   std::vector<TPaletteEntry> entries(count);
-  for (uint32_t i = 0; i < count; ++i) entries[i] = Entry555(LE16(map.data() + 2 * i));
+  for (uint32_t i = 0; i < count; ++i) entries[i] = Entry555(GetLE16(map.data() + 2 * i));
   SetPalette(CreatePalette(entries));
 }
 
@@ -277,7 +273,7 @@ void TTargaGraphic::SaveToStream(TStream& stream, bool Compressed) {
     if (is565) {
       // Targa's 16-bit pixels are 5-5-5; a 5-6-5 bitmap drops the low green bit.
       for (uint32_t x = 0; x < static_cast<uint32_t>(Width()); ++x) {
-        const uint16_t w = LE16(row.data() + 2 * x);
+        const uint16_t w = GetLE16(row.data() + 2 * x);
         PutLE16(row.data() + 2 * x, static_cast<uint16_t>(((w & 0xF800) >> 1) | ((w & 0x07C0) >> 1) | (w & 0x1F)));
       }
     }
