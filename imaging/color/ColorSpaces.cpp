@@ -277,10 +277,13 @@ void TColorManager::CreateYCbCrLookup() {
   const int redOffset = FSourceColorScheme == csYCbCr ? 128 : 137;
   const int blueOffset = FSourceColorScheme == csYCbCr ? 128 : 156;
   for (int i = 0; i < 256; ++i) {
-    const float r = float(i - redOffset);
-    const float c = float(i - blueOffset);
-    const float redProduct = r * f.F1, blueProduct = c * f.F3;
-    const float redGreenProduct = r * f.F2, blueGreenProduct = c * f.F4;
+    // The factors are single precision, their products with the chroma are not: a product held
+    // as a float can round up to a half (-125 x 1.772f is -221.49999..., as a float -221.5) and
+    // then to the wrong integer. In double every such product is exact.
+    const double r = i - redOffset;
+    const double c = i - blueOffset;
+    const double redProduct = r * f.F1, blueProduct = c * f.F3;
+    const double redGreenProduct = r * f.F2, blueGreenProduct = c * f.F4;
     FCrToRedTable[i] = RoundEven(redProduct);
     FCbToBlueTable[i] = RoundEven(blueProduct);
     FCrToGreenTable[i] = -RoundEven(redGreenProduct);

@@ -271,6 +271,9 @@ TEST(ColorSpaceYCbCr, LookupTablesHoldThePublishedValues) {
     EXPECT_EQ(e.table[128], e.at128);
     EXPECT_EQ(e.table[255], e.at255);
   }
+  // (3 - 128) x 1.772f is -221.49999...; rounded as a float product it would become -222.
+  EXPECT_EQ(m.CbToBlueTable()[3], -221);
+  EXPECT_EQ(m.CbToBlueTable()[253], 221);
   // Every entry against the double-precision products (equal or, at a rounding half of the
   // single-precision product, within one).
   for (const auto& k : {std::array<double, 3>{0.299, 0.587, 0.114}, std::array<double, 3>{0.2126, 0.7152, 0.0722}}) {
