@@ -71,7 +71,7 @@ int32_t RoundEven(F value) {
   return int32_t(std::nearbyint(value));
 }
 
-uint16_t Clamp16(double value) {
+uint16_t Clamp16(long double value) {
   if (!(value > 0)) return 0;
   if (value >= 65535) return 65535;
   return uint16_t(std::nearbyint(value));
@@ -345,13 +345,16 @@ void TColorManager::ConvertYCbCr(const TPointerArray& Source, void* Target, uint
     });
   } else if (FSourceColorScheme == csPhotoYCC) {
     // Kodak PhotoYCC at 16 bits: luma gain 1.3584, chroma centred on 156 × 257 and 137 × 257.
+    // Y' is the product with the decimal gain, then held as a float (1.3584f itself is off by
+    // 2e-8, which moves Y' by one float step for about one word in nine); the sums are formed in
+    // extended precision, where results on a rounding half come out as the formula gives them.
     SpaceRow<uint16_t, uint16_t, BGR, 3>(L, target, Count, Mask, swap, [&](const std::array<uint16_t, 3>& c) {
-      const float y = 1.3584f * float(c[0]);
+      const float y = float(1.3584L * c[0]);
       const float c1 = float(int32_t(c[1]) - 40092);
       const float c2 = float(int32_t(c[2]) - 35209);
-      return std::array<uint16_t, 3>{Clamp16(double(y) + 1.8215 * c2),
-                                     Clamp16(double(y) - 0.9271435 * c2 - 0.4302726 * c1),
-                                     Clamp16(double(y) + 2.2179 * c1)};
+      return std::array<uint16_t, 3>{Clamp16((long double)y + 1.8215L * c2),
+                                     Clamp16((long double)y - 0.9271435L * c2 - 0.4302726L * c1),
+                                     Clamp16((long double)y + 2.2179L * c1)};
     });
   } else {
     // YCbCr at 16 bits: the same inversion as the tables, chroma centred on 2^15.

@@ -380,6 +380,27 @@ TEST(ColorSpaceYCbCr, SixteenBitPaths) {
   EXPECT_EQ(g.Row(), colortest::Words({40000, 40000, 40000}));
 }
 
+TEST(ColorSpaceYCbCr, PhotoYCCWordsOnARoundingHalf) {
+  // Y' = 1.3584 x Y held as a float, blue = Y' + 2.2179 x C1. For these words the sum lies within
+  // 1e-6 of a half: Y' taken from the float product 1.3584f x Y (one float step lower) would
+  // round it down. Expected values: the formula in extended precision.
+  struct Case {
+    uint16_t y, cb;
+    uint16_t blue;
+  };
+  const Case cases[] = {{19, 40092 + 4776, 10619}, {33, 40092 + 3032, 6770}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.y);
+    const uint16_t row[3] = {c.y, c.cb, 35209};  // C2 = 0: red is round(Y'), green clamps to 0
+    auto m = Manager(csPhotoYCC, csRGB, 16, 16);
+    uint16_t out[3] = {};
+    m.ConvertRow({row}, out, 1, 0xFF);
+    EXPECT_EQ(out[0], uint16_t(std::lround(1.3584 * c.y)));
+    EXPECT_EQ(out[1], 0);
+    EXPECT_EQ(out[2], c.blue);
+  }
+}
+
 TEST(ColorSpaceYCbCr, ParametersAndSubsampling) {
   struct Case {
     uint8_t horz, vert;
