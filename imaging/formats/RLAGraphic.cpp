@@ -1,5 +1,6 @@
 #include "imaging/formats/RLAGraphic.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -76,11 +77,16 @@ bool TRLAGraphic::ReadImageProperties(TStream& stream, uint32_t imageIndex) {
   p.BitsPerSample = static_cast<uint8_t>(h.ChanBits);
   p.BitsPerPixel = static_cast<uint8_t>(p.BitsPerSample * p.SamplesPerPixel);
   if (chan == "rgb") p.ColorScheme = h.NumMatte > 0 ? csRGBA : csRGB;
-  const std::string gamma(h.Gamma, strnlen(h.Gamma, sizeof h.Gamma));
-  char* end = nullptr;
-  const float value = std::strtof(gamma.c_str(), &end);
+  // The gamma text has a full stop as decimal separator whatever the process's locale (the
+  // application runs in the user's, where it may be a comma), so it is not read with strtof.
+  const char* first = h.Gamma;
+  const char* const last = h.Gamma + strnlen(h.Gamma, sizeof h.Gamma);
+  while (first < last && (*first == ' ' || (*first >= '\t' && *first <= '\r'))) ++first;
+  if (first < last && *first == '+') ++first;
+  float value = 0;
+  const std::from_chars_result parsed = std::from_chars(first, last, value);
   // A text that is not a number (or not a usable one) keeps the default of 1.0.
-  if (end != gamma.c_str() && std::isfinite(value)) p.FileGamma = value;
+  if (parsed.ec == std::errc() && std::isfinite(value)) p.FileGamma = value;
   p.Compression = ctRLE;
   const int32_t width = int32_t{h.ActiveWindow[1]} - h.ActiveWindow[0] + 1;
   p.Width = width > 0 ? static_cast<uint32_t>(width) : 0;

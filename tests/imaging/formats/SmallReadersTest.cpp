@@ -2,6 +2,8 @@
 // their layouts and, for CUT, compared with ImageMagick's decode of the same file.
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdlib>
 #include <cstring>
 
 #include "classlib/Exception.h"
@@ -260,6 +262,32 @@ TEST(RLAReader, GammaTextTurnsOnCorrection) {
   auto plain = test::LoadBytes<TRLAGraphic>(RLAFile(blank));
   EXPECT_EQ(plain->ImageProperties.FileGamma, 1.0f);
   EXPECT_FALSE(plain->ImageProperties.Options.Has(ioUseGamma));
+}
+
+// The application runs in the user's locale (Qt sets it from the environment), where the decimal
+// separator may be a comma; the gamma text of the file keeps its full stop.
+TEST(RLAReader, GammaTextIsReadWhateverTheLocale) {
+  test::TempDir dir;
+  test::RunTool("localedef -i fr_FR -f UTF-8 " + test::Quote(dir / "fr_FR.UTF-8"));
+  const char* oldLocPath = std::getenv("LOCPATH");
+  const std::string savedLocPath = oldLocPath ? oldLocPath : "";
+  setenv("LOCPATH", dir.path().c_str(), 1);
+  const std::string savedNumeric = std::setlocale(LC_NUMERIC, nullptr);
+  const bool french = std::setlocale(LC_NUMERIC, "fr_FR.UTF-8") != nullptr;
+  float value = 0;
+  if (french) {
+    // The locale is in force: the C library itself now stops at the full stop.
+    EXPECT_EQ(std::strtof("2.5", nullptr), 2.0f);
+    RLAOptions o;
+    o.Gamma = "2.5";
+    auto rla = test::LoadBytes<TRLAGraphic>(RLAFile(o));
+    value = rla->ImageProperties.FileGamma;
+  }
+  std::setlocale(LC_NUMERIC, savedNumeric.c_str());
+  if (oldLocPath) setenv("LOCPATH", savedLocPath.c_str(), 1);
+  else unsetenv("LOCPATH");
+  ASSERT_TRUE(french) << "the French locale built by localedef could not be set";
+  EXPECT_FLOAT_EQ(value, 2.5f);
 }
 
 TEST(RLAReader, SixteenBitChannelsAreReducedToEightBits) {
