@@ -608,8 +608,9 @@ void TForm1::WMShowMain(uintptr_t wParam, intptr_t /*lParam*/) {
 }
 
 void TForm1::TrayIconMessage(QSystemTrayIcon::ActivationReason reason) {
-  // A left click is the next wallpaper; the context menu opens by itself on a right click.
-  if (reason == QSystemTrayIcon::Trigger) Run(&TForm1::Timer2Timer);
+  // Every left-button release is the next wallpaper; the context menu opens by itself on a right
+  // click. A double click arrives as Trigger then DoubleClick, so it changes the wallpaper twice.
+  if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) Run(&TForm1::Timer2Timer);
 }
 
 void TForm1::changeEvent(QEvent* event) {

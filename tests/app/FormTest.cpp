@@ -720,6 +720,10 @@ TEST_F(FormTest, TrayClicksAndTheSecondInstanceMessage) {
   f.TrayIconMessage(QSystemTrayIcon::Context);  // the menu opens by itself
   f.TrayIconMessage(QSystemTrayIcon::MiddleClick);
   EXPECT_EQ(Desktop->WallpaperCalls.size(), 1u);
+  // A double click is two left-button releases: Trigger, then DoubleClick, two changes.
+  f.TrayIconMessage(QSystemTrayIcon::Trigger);
+  f.TrayIconMessage(QSystemTrayIcon::DoubleClick);
+  EXPECT_EQ(Desktop->WallpaperCalls.size(), 3u);
   EXPECT_EQ(f.TrayIcon()->contextMenu(), f.PopupMenu1());
   EXPECT_FALSE(f.isVisible());
   f.WMShowMain(1, 0);
