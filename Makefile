@@ -28,7 +28,7 @@ build: deps
 
 build-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DMURALO_WERROR=ON -DMURALO_SANITIZE=ON \
-	  -DMURALO_BENCH=OFF -DMURALO_APP=OFF $(CMAKE_FLAGS)
+	  -DMURALO_BENCH=OFF -DMURALO_APP=ON $(CMAKE_FLAGS)
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 
 build-fuzz: deps
