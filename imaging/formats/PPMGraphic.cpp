@@ -79,10 +79,7 @@ uint32_t TPPMGraphic::GetNumber() {
   uint32_t value = 0;
   while (IsDigit(c)) {
     value = value * 10 + (c - '0');  // wraps as an unsigned 32-bit value; CheckImageSize refuses huge sizes
-    // A number may end the file (plain maps need no white space after their last sample); only
-    // a number that has not begun yet is missing data.
-    if (CharIndex >= CharCount && !Refill()) break;
-    c = CharBuffer[CharIndex++];
+    c = GetChar();
   }
   return value;
 }
