@@ -426,15 +426,12 @@ void TForm1::FormCreate() {
 
 void TForm1::FormClose() {
   if (Closed) return;
+  // A save that fails stops the close: the error is reported and the program keeps running with
+  // its list and settings, so that the user can save them elsewhere instead of losing them.
+  SaveSettings();
   Closed = true;
-  setAcceptDrops(false);
-  try {
-    SaveSettings();
-  } catch (...) {
-    SetTrayIcon(2);
-    throw;
-  }
   SetTrayIcon(2);
+  setAcceptDrops(false);
 }
 
 void TForm1::WMEndSession(bool ending) {
@@ -458,7 +455,15 @@ void TForm1::WMEndSession(bool ending) {
 
 void TForm1::closeEvent(QCloseEvent* event) {
   // Closing the main window, by any means, ends the program after saving.
-  RunGuarded([this] { FormClose(); });
+  bool saved = false;
+  RunGuarded([&] {
+    FormClose();
+    saved = true;
+  });
+  if (!saved) {
+    event->ignore();
+    return;
+  }
   event->accept();
   QApplication::quit();
 }

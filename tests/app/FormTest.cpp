@@ -764,6 +764,30 @@ TEST_F(FormTest, CloseSavesAndRemovesTheTrayIcon) {
   EXPECT_FALSE(f.acceptDrops());
 }
 
+TEST_F(FormTest, AFailedSaveStopsTheCloseAndKeepsTheProgramRunning) {
+  TForm1& f = Form();
+  f.SetEntries({"/k/1.png", "/k/2.png"});
+  f.ui()->CheckBox1->setChecked(true);
+  f.SetCurrentListFile(Dir / "gone/l.que");  // its folder does not exist
+  f.show();
+  f.ui()->FermerBN->click();
+  ASSERT_EQ(Errors.size(), 1);
+  EXPECT_TRUE(f.isVisible());
+  ASSERT_NE(f.TrayIcon(), nullptr);
+  EXPECT_TRUE(f.acceptDrops());
+  EXPECT_EQ(f.Entries().size(), 2u);
+  // Once the list has a place it can be written to, closing saves and ends as usual.
+  f.SetCurrentListFile(Dir / "kept.que");
+  f.ui()->Quitter1->trigger();
+  EXPECT_EQ(Errors.size(), 1);
+  EXPECT_FALSE(f.isVisible());
+  EXPECT_EQ(f.TrayIcon(), nullptr);
+  EXPECT_EQ(ReadListFile(Dir / "kept.que"), (TEntryList{"/k/1.png", "/k/2.png"}));
+  TRegistry check(Dir / "registry.reg");
+  check.OpenKey(SettingsKey, false);
+  EXPECT_TRUE(check.ReadBool("Titre"));
+}
+
 TEST_F(FormTest, TrayAndMainMenuQuitCloseAfterSaving) {
   for (const char* item : {"Quitter2", "Quitter1"}) {
     SCOPED_TRACE(item);
