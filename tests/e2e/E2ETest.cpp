@@ -233,19 +233,19 @@ class E2E : public ::testing::Test {
 
 // A picture with a distinct colour in each quadrant, so placement and scaling show.
 const char* Quadrants(int w, int h) {
-  static std::string spec;
-  spec = "-size " + std::to_string(w) + "x" + std::to_string(h) +
+  static std::string recipe;
+  recipe = "-size " + std::to_string(w) + "x" + std::to_string(h) +
          " xc:'#2040C0' -fill '#E02020' -draw 'rectangle 0,0 " + std::to_string(w / 2 - 1) + "," +
          std::to_string(h / 2 - 1) + "' -fill '#20E020' -draw 'rectangle " + std::to_string(w / 2) + "," +
          std::to_string(h / 2) + " " + std::to_string(w - 1) + "," + std::to_string(h - 1) + "'";
-  return spec.c_str();
+  return recipe.c_str();
 }
 
 struct RenderCase {
   const char* Name;
   bool Tiled, Stretch, Proportions;
   int PicW, PicH;
-  std::string ExpectedSpec;  // ImageMagick arguments drawing the desktop from the picture {P}
+  std::string ExpectedRecipe;  // ImageMagick arguments drawing the desktop from the picture {P}
 };
 
 TEST_F(E2E, OneShotSetsTheRootWindowAsRendered) {
@@ -266,9 +266,9 @@ TEST_F(E2E, OneShotSetsTheRootWindowAsRendered) {
     const std::string list = WriteList({picture});
     WriteSettings(c.Tiled, c.Stretch, c.Proportions, list);
     ASSERT_EQ(RunOnce(), 0) << Log();
-    std::string spec = c.ExpectedSpec;
-    spec.replace(spec.find("{P}"), 3, Quote(picture));
-    const TImage expected = Expected(spec);
+    std::string recipe = c.ExpectedRecipe;
+    recipe.replace(recipe.find("{P}"), 3, Quote(picture));
+    const TImage expected = Expected(recipe);
     const TImage root = CaptureRoot();
     ASSERT_EQ(root.W, ScreenW);
     ASSERT_EQ(root.H, ScreenH);
