@@ -1,13 +1,6 @@
 #include "app/ImageList.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
 
 #include "classlib/Exception.h"
 #include "classlib/Streams.h"
@@ -48,36 +41,76 @@ TEntryList ReadListFile(const std::string& fileName) {
 }
 
 void WriteListFile(const std::string& fileName, const TEntryList& entries) {
-  namespace fs = std::filesystem;
   const std::string text = FormatListText(entries);
-  fs::path target(fileName);
-  fs::path dir = target.parent_path();
-  std::string pattern = ((dir.empty() ? fs::path(".") : dir) / ("." + target.filename().string() + ".XXXXXX")).string();
-  int fd = ::mkstemp(pattern.data());
-  if (fd < 0) throw EFCreateError(fileName, std::strerror(errno));
-  const std::string tempName = pattern;
-  bool ok = true;
-  size_t done = 0;
-  while (ok && done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0)
-      ok = false;
-    else
-      done += static_cast<size_t>(n);
+  ReplaceFileContent(fileName, text.data(), text.size());
+}
+
+namespace {
+
+// RFC 3629: no overlong forms, no surrogates, nothing past U+10FFFF.
+bool IsValidUtf8(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3;
+      if (c == 0xE0) low = 0xA0;
+      if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4;
+      if (c == 0xF0) low = 0x90;
+      if (c == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (i + length > text.size()) return false;
+    for (size_t k = 1; k < length; ++k) {
+      const auto b = static_cast<unsigned char>(text[i + k]);
+      if (b < (k == 1 ? low : 0x80) || b > (k == 1 ? high : 0xBF)) return false;
+    }
+    i += length;
   }
-  // mkstemp makes the file private; a list file gets the usual permissions.
-  ok = ok && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (!ok) {
-    ::unlink(tempName.c_str());
-    throw EWriteError();
+  return true;
+}
+
+// Windows-1252 bytes 0x80 to 0x9F (the code page's best-fit table: undefined bytes map to the C1
+// control of the same number); the other bytes are ISO 8859-1.
+constexpr char16_t Cp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                     0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
   }
-  if (std::rename(tempName.c_str(), fileName.c_str()) != 0) {
-    int err = errno;
-    ::unlink(tempName.c_str());
-    throw EFCreateError(fileName, std::strerror(err));
+}
+
+}  // namespace
+
+std::string EntryDisplayText(const std::string& bytes) {
+  if (IsValidUtf8(bytes)) return bytes;
+  std::string text;
+  text.reserve(bytes.size() * 2);
+  for (char b : bytes) {
+    const auto c = static_cast<unsigned char>(b);
+    AppendUtf8(text, c >= 0x80 && c < 0xA0 ? Cp1252High[c - 0x80] : char32_t(c));
   }
+  return text;
 }
 
 static int FoldByte(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }

@@ -22,6 +22,12 @@ TEntryList ReadListFile(const std::string& fileName);
 // EFCreateError or EWriteError; the previous file is then untouched.
 void WriteListFile(const std::string& fileName, const TEntryList& entries);
 
+// The text of an entry as the list and the wallpaper's caption show it, in UTF-8: the bytes as they
+// are when they are valid UTF-8; otherwise they are read as Windows-1252, the code page of lists
+// written on Windows (the five bytes that code page leaves undefined stand for the control
+// characters of the same number). The entry itself keeps its bytes.
+std::string EntryDisplayText(const std::string& bytes);
+
 // Case-insensitive ordering of the list control's sorted mode (ASCII letters fold; other bytes
 // compare as they are).
 bool ListTextLess(const std::string& a, const std::string& b);

@@ -1,8 +1,11 @@
 #include "app/QtBridge.h"
 
+#include <QCoreApplication>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QLibraryInfo>
 #include <QPainter>
+#include <QTranslator>
 
 #include <cstring>
 
@@ -37,6 +40,48 @@ void InstallFontSubstitutions() {
     QFont::insertSubstitution("Times New Roman", "Liberation Serif");
     QFont::insertSubstitution("Times new Roman", "Liberation Serif");
   }
+}
+
+QFont ToDialogFont(const TFont& font) {
+  QFont f = ToQFont(font);
+  const QStringList families = QFontDatabase::families();
+  auto has = [&](const QString& family) { return families.contains(family, Qt::CaseInsensitive); };
+  static const struct {
+    const char* Windows;
+    const char* Liberation;
+  } faces[] = {{"Times New Roman", "Liberation Serif"},
+               {"Arial", "Liberation Sans"},
+               {"MS Sans Serif", "Liberation Sans"},
+               {"Courier New", "Liberation Mono"},
+               {"Arial Narrow", "Liberation Sans Narrow"}};
+  if (!has(f.family()))
+    for (const auto& face : faces)
+      if (f.family().compare(QLatin1String(face.Windows), Qt::CaseInsensitive) == 0 && has(face.Liberation))
+        f.setFamily(QString::fromLatin1(face.Liberation));
+  // The dialog selects its style entry by name. Named by the family's own styles: the name Qt
+  // would make up is translated ("Gras") and matches none of them.
+  for (const QString& style : QFontDatabase::styles(f.family()))
+    if (QFontDatabase::bold(f.family(), style) == f.bold() && QFontDatabase::italic(f.family(), style) == f.italic()) {
+      f.setStyleName(style);
+      break;
+    }
+  return f;
+}
+
+QColor ToQColor(TColor color) { return QColor(GetRValue(color), GetGValue(color), GetBValue(color)); }
+
+TColor FromQColor(const QColor& color) {
+  return RGB(static_cast<uint8_t>(color.red()), static_cast<uint8_t>(color.green()),
+             static_cast<uint8_t>(color.blue()));
+}
+
+bool InstallFrenchTranslations() {
+  auto* translator = new QTranslator(QCoreApplication::instance());
+  if (!translator->load(QStringLiteral("qtbase_fr"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete translator;
+    return false;
+  }
+  return QCoreApplication::installTranslator(translator);
 }
 
 QFont ToQFont(const TFont& font) {

@@ -2,6 +2,7 @@
 // The bridge between the class library's bitmaps and Qt's display: row copies into a QImage (no
 // file decoding happens here) and the canvas text renderer drawn with QPainter.
 
+#include <QColor>
 #include <QFont>
 #include <QImage>
 
@@ -20,6 +21,19 @@ QImage RenderToQImage(TGraphic& graphic, int width, int height);
 QFont ToQFont(const TFont& font);
 TFont FromQFont(const QFont& font, TColor color);
 void InstallFontSubstitutions();
+
+// The font the font dialog opens on for a caption font: the Windows faces that are not installed
+// ("Times New Roman", "Arial", "Courier New", "MS Sans Serif") become their metric-compatible
+// Liberation families, so the dialog can select the family; size and style are kept.
+QFont ToDialogFont(const TFont& font);
+// Colours of the class library (COLORREF, 0x00BBGGRR) and of Qt.
+QColor ToQColor(TColor color);
+TColor FromQColor(const QColor& color);
+
+// Loads Qt's own French texts (standard dialogs and buttons, qtbase_fr from Qt's translations
+// folder) into the application, whatever the locale: the whole interface is French. False when the
+// translations are not installed.
+bool InstallFrenchTranslations();
 
 // TCanvas text through QPainter.
 class TQtTextRenderer final : public TTextRenderer {

@@ -57,6 +57,15 @@ int RestoreSettings(TRegistry& hive, TSettings& settings, const std::function<vo
 void SaveSettings(TRegistry& hive, const TSettings& settings) {
   hive.OpenKey(SettingsKey, true);  // writes are attempted even when this fails
   KeyCloser closer{hive};
+  // The thirteen values go into the hive in one transaction: one lock, one replacement of the file.
+  struct Transaction {
+    TRegistry& Hive;
+    bool Done = false;
+    ~Transaction() {
+      if (!Done) Hive.CancelUpdate();
+    }
+  } transaction{hive};
+  hive.BeginUpdate();
   for (const TSettingDef& def : SettingsTable) {
     if (auto b = std::get_if<bool S::*>(&def.Field)) {
       hive.WriteBool(def.Name, settings.*(*b));
@@ -66,6 +75,8 @@ void SaveSettings(TRegistry& hive, const TSettings& settings) {
       hive.WriteString(def.Name, settings.*std::get<std::string S::*>(def.Field));
     }
   }
+  transaction.Done = true;
+  hive.EndUpdate();
 }
 
 }  // namespace muralo

@@ -51,8 +51,9 @@ extern const TSettingDef SettingsTable[SettingCount];
 // could not be opened (ListeCourante is then empty).
 int RestoreSettings(TRegistry& hive, TSettings& settings, const std::function<void(int index)>& applied = {});
 
-// Writes every value in table order. The writes are attempted even when the key does not open;
-// the first failing write raises.
+// Writes every value in table order, in one transaction of the hive. The writes are attempted even
+// when the key does not open; the first failing write raises (naming the first value when the hive
+// file cannot be written).
 void SaveSettings(TRegistry& hive, const TSettings& settings);
 
 }  // namespace muralo

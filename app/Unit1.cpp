@@ -2,17 +2,23 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QColorDialog>
 #include <QFontDialog>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QLayout>
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QWindowStateChangeEvent>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 
+#include "app/Help.h"
 #include "app/QtBridge.h"
 #include "classlib/Exception.h"
+#include "classlib/Format.h"
 #include "ui_Unit1.h"
 
 namespace muralo {
@@ -32,7 +38,31 @@ class TBusyCursor {
 };
 
 constexpr const char* TrayTip = "Changer de papier peint";
+constexpr const char* FontColorTitle = "Couleur du nom du fichier";
+// Why a picture could not be read when the reader's stream gave no reason of its own.
+constexpr const char* SDamagedPicture = "fichier tronqué ou endommagé";
 constexpr const char* UnsavedListName = "liste-sans-nom.que";
+
+// Sizes a label to its text, as the class library's labels do, never below its designed box (so
+// the window keeps its layout): a right-aligned label keeps its right edge and grows to the left,
+// any other keeps its left edge and grows to the right.
+void AutoSize(QLabel* label) {
+  constexpr const char* Designed = "designedGeometry";
+  if (!label->property(Designed).isValid()) label->setProperty(Designed, label->geometry());
+  QRect g = label->property(Designed).toRect();
+  const QMargins margins = label->contentsMargins();
+  const int text =
+      label->fontMetrics().horizontalAdvance(label->text()) + margins.left() + margins.right() + 2 * label->margin();
+  const int width = std::max(g.width(), text);
+  if (label->alignment() & Qt::AlignRight)
+    g.setLeft(g.left() + g.width() - width);
+  else
+    g.setWidth(width);
+  label->setGeometry(g);
+}
+
+// An entry as the list shows it.
+QString EntryText(const std::string& entry) { return QString::fromStdString(EntryDisplayText(entry)); }
 
 }  // namespace
 
@@ -53,6 +83,7 @@ TForm1::TForm1(TForm1Services services, QWidget* parent)
   Image1.OnChange = [this](TPicture&) { UpdateThumbnail(); };
   BuildMenus();
   ConnectControls();
+  for (QLabel* label : {Ui->Label1, Ui->Label2, Ui->Label3}) AutoSize(label);
 }
 
 TForm1::~TForm1() {
@@ -174,7 +205,7 @@ void TForm1::RefreshList() {
   SelectingProgrammatically = true;
   Ui->Liste->setUpdatesEnabled(false);
   Ui->Liste->clear();
-  for (const std::string& e : List) Ui->Liste->addItem(QString::fromStdString(e));
+  for (const std::string& e : List) Ui->Liste->addItem(EntryText(e));
   Ui->Liste->setCurrentRow(-1);
   Ui->Liste->setUpdatesEnabled(true);
   SelectingProgrammatically = false;
@@ -191,20 +222,23 @@ void TForm1::AddEntry(const std::string& path) {
   if (Ui->CheckBox3->isChecked()) {
     size_t pos = SortedInsertPosition(List, path);
     List.insert(List.begin() + static_cast<std::ptrdiff_t>(pos), path);
-    Ui->Liste->insertItem(static_cast<int>(pos), QString::fromStdString(path));
+    Ui->Liste->insertItem(static_cast<int>(pos), EntryText(path));
   } else {
     List.push_back(path);
-    Ui->Liste->addItem(QString::fromStdString(path));
+    Ui->Liste->addItem(EntryText(path));
   }
   SelectingProgrammatically = false;
 }
 
-void TForm1::ShowCount() { Ui->Label2->setText(QString::number(List.size())); }
+void TForm1::ShowCount() {
+  Ui->Label2->setText(QString::number(List.size()));
+  AutoSize(Ui->Label2);
+}
 
 void TForm1::ComputeHorizontalExtent() {
   QFontMetrics metrics(Ui->Liste->font());
   int widest = 0;
-  for (const std::string& e : List) widest = std::max(widest, metrics.horizontalAdvance(QString::fromStdString(e)));
+  for (const std::string& e : List) widest = std::max(widest, metrics.horizontalAdvance(EntryText(e)));
   FHorizontalExtent = widest;
 }
 
@@ -236,6 +270,10 @@ void TForm1::ApercuBNClick() {
       Image1.Assign(*Services.Image2);
     else
       Image1.Clear();
+  } catch (const EReadError& e) {
+    // A damaged picture: the report says which file.
+    if (e.message().find(fileName) != std::string::npos) throw;
+    throw EReadError(Format(SStreamErrorDetail, SReadError, fileName, SDamagedPicture));
   }
 }
 
@@ -248,7 +286,7 @@ void TForm1::Changer() {
   options.Titre = Ui->CheckBox1->isChecked();
   std::optional<std::string> caption;
   const int index = EntryIndex();
-  if (index >= 0 && index < static_cast<int>(List.size())) caption = List[static_cast<size_t>(index)];
+  if (index >= 0 && index < static_cast<int>(List.size())) caption = EntryDisplayText(List[static_cast<size_t>(index)]);
   ApplyWallpaper(*Services.Desktop, Image1.Graphic(), options, caption, CaptionFont);
 }
 
@@ -416,8 +454,15 @@ void TForm1::FormCreate() {
         ApercuBNClick();
         Changer();
       }
-    } catch (const std::exception&) {
-      // Errors of the start-up loading and change are swallowed; the start goes on.
+    } catch (const std::exception& e) {
+      // Errors of the start-up loading and change are swallowed; the start goes on. Started only to
+      // change the wallpaper, the program has no window to show them in: one line on stderr says
+      // why the wallpaper did not change.
+      if (Services.OneShot) {
+        std::string line = e.what();
+        std::replace(line.begin(), line.end(), '\n', ' ');
+        std::fprintf(stderr, "muralo : %s\n", line.c_str());
+      }
     }
   }
   if (!Services.OneShot) setAcceptDrops(true);
@@ -426,9 +471,12 @@ void TForm1::FormCreate() {
 
 void TForm1::FormClose() {
   if (Closed) return;
-  // A save that fails stops the close: the error is reported and the program keeps running with
-  // its list and settings, so that the user can save them elsewhere instead of losing them.
-  SaveSettings();
+  // A list that cannot be written stops the close: the error is reported and the program keeps
+  // running with its list, so that the user can save it elsewhere instead of losing it.
+  SaveCurrentList();
+  // Settings that cannot be written (a read-only configuration folder) must not keep the program
+  // from ending: the error is reported once and the close goes on.
+  RunGuarded([&] { muralo::SaveSettings(*Services.Hive, CurrentSettings()); });
   Closed = true;
   SetTrayIcon(2);
   setAcceptDrops(false);
@@ -438,14 +486,18 @@ void TForm1::WMEndSession(bool ending) {
   if (!ending || Closed) return;
   Closed = true;
   // Nobody can answer a save-as dialog while the session ends: an unnamed list that holds entries
-  // is kept in the data directory instead, and named, so the next start finds it.
+  // is kept in the data directory instead, and named, so the next start finds it; an unnamed empty
+  // list has nothing to keep, and only the settings are written.
   if (ListFile.empty() && !List.empty()) {
     std::string dir = Services.Desktop->WindowsDirectory();
     if (dir.empty() || dir.back() != '/') dir += '/';
     ListFile = dir + UnsavedListName;
   }
   try {
-    SaveSettings();
+    if (ListFile.empty())
+      muralo::SaveSettings(*Services.Hive, CurrentSettings());
+    else
+      SaveSettings();
   } catch (...) {
     SetTrayIcon(2);
     throw;
@@ -491,7 +543,10 @@ void TForm1::Centr1Click() {
 }
 
 void TForm1::Police1Click() {
-  const QFont current = ToQFont(CaptionFont);
+  // The dialog opens on the caption font's family (its metric-compatible one when the Windows face
+  // is not installed), size and style; the colour is chosen right after, as the Windows font
+  // dialog offers it with the font.
+  const QFont current = ToDialogFont(CaptionFont);
   std::optional<QFont> chosen;
   if (Services.ChooseFont) {
     chosen = Services.ChooseFont(current);
@@ -500,7 +555,17 @@ void TForm1::Police1Click() {
     QFont f = QFontDialog::getFont(&ok, current, this);
     if (ok) chosen = f;
   }
-  if (chosen) CaptionFont = FromQFont(*chosen, CaptionFont.Color);
+  if (!chosen) return;
+  const QColor currentColor = ToQColor(CaptionFont.Color);
+  std::optional<QColor> color;
+  if (Services.ChooseColor) {
+    color = Services.ChooseColor(currentColor);
+  } else {
+    const QColor c = QColorDialog::getColor(currentColor, this, QString::fromUtf8(FontColorTitle));
+    if (c.isValid()) color = c;
+  }
+  // Cancelling the colour keeps the previous colour with the new font.
+  CaptionFont = FromQFont(*chosen, color ? FromQColor(*color) : CaptionFont.Color);
 }
 
 void TForm1::CheckTimerItems(bool running) {
@@ -537,7 +602,8 @@ void TForm1::Ordonn1Click() { Ui->Ordonn1->setChecked(true); }
 void TForm1::Alatoire1Click() { Ui->Alatoire1->setChecked(true); }
 
 void TForm1::Aide2Click() {
-  if (Services.OpenHelp) Services.OpenHelp(Services.ProgramDir);
+  // Where nothing can be opened the user is told so, instead of nothing happening.
+  if (Services.OpenHelp && !Services.OpenHelp(Services.ProgramDir)) throw Exception(SNoHelp);
 }
 
 void TForm1::Aidesurlaide1Click() {

@@ -51,12 +51,15 @@ struct TForm1Services {
   std::function<QString()> OpenListFile;
   std::function<QString(const QString& preset)> SaveListFile;
   std::function<std::optional<QFont>(const QFont& current)> ChooseFont;
+  // The caption's colour, asked right after the font; nullopt when cancelled.
+  std::function<std::optional<QColor>(const QColor& current)> ChooseColor;
   // The duration dialog: shows the dialog for a duration in ms; nullopt when not confirmed.
   std::function<std::optional<int32_t>(int32_t current)> ChooseDuration;
   std::function<void()> ShowSearch;
   std::function<void()> ShowPreviewWindow;
   std::function<void()> ShowAbout;
-  std::function<void(const std::string& programDir)> OpenHelp;
+  // Opens the help of the program folder; false when there is none to open.
+  std::function<bool(const std::string& programDir)> OpenHelp;
   std::function<void()> OpenHelpOnHelp;
   // Tray availability (QSystemTrayIcon::isSystemTrayAvailable when unset).
   std::function<bool()> TrayAvailable;

@@ -1,5 +1,7 @@
 #include "app/Wallpaper.h"
 
+#include "classlib/Streams.h"
+
 namespace muralo {
 
 std::optional<TSize> WallpaperSize(std::optional<TSize> pictureSize, TSize screen, const TWallpaperOptions& options) {
@@ -58,8 +60,12 @@ bool ApplyWallpaper(TDesktopServices& desktop, TGraphic* picture, const TWallpap
   const std::string path = WallpaperPath(desktop.WindowsDirectory());
   std::unique_ptr<TBitmap> bitmap = RenderWallpaper(picture, desktop.ScreenSize(), options, caption, captionFont);
   if (!bitmap) return false;
-  bitmap->SaveToFile(path);
+  // The file is written beside and renamed over the previous one: a disk that fills up leaves the
+  // previous wallpaper whole, and the desktop is then not told of a new one.
+  TMemoryStream bytes;
+  bitmap->SaveToStream(bytes);
   bitmap.reset();
+  ReplaceFileContent(path, bytes.Memory(), static_cast<size_t>(bytes.Size()));
   desktop.SetDeskWallpaper(path);
   return true;
 }

@@ -57,7 +57,8 @@ std::unique_ptr<TBitmap> RenderWallpaper(TGraphic* picture, TSize screen, const 
 // The path of the wallpaper file in a directory.
 std::string WallpaperPath(const std::string& windowsDirectory);
 
-// The whole change: render, write muralo.bmp into the directory (errors propagate and the wallpaper
+// The whole change: render, write muralo.bmp into the directory through a temporary file renamed
+// over the previous one (errors propagate, the previous file stays whole and the wallpaper
 // call is then not made), release the bitmap, call the wallpaper. Returns false when nothing was
 // drawn (no picture).
 bool ApplyWallpaper(TDesktopServices& desktop, TGraphic* picture, const TWallpaperOptions& options,

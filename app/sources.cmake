@@ -46,3 +46,33 @@ target_link_libraries(app PUBLIC app_timer)
 include(${PROJECT_SOURCE_DIR}/resources/help/Help.cmake)
 muralo_help(OUTPUT_DIR ${CMAKE_CURRENT_BINARY_DIR})
 # ---- end of timer ----
+
+# ---- preview window TImgWin, search dialog TForm3, About box (owner: windows) ----
+target_sources(app PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/ImageWindow.h
+  ${CMAKE_CURRENT_LIST_DIR}/ImageWindow.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ImageWindow.ui
+  ${CMAKE_CURRENT_LIST_DIR}/Unit3.h
+  ${CMAKE_CURRENT_LIST_DIR}/Unit3.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Unit3.ui
+  ${CMAKE_CURRENT_LIST_DIR}/VInfo.h
+  ${CMAKE_CURRENT_LIST_DIR}/VInfo.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/AboutBox.h
+  ${CMAKE_CURRENT_LIST_DIR}/AboutBox.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/AboutBox.ui)
+
+# The program's version resource: a VS_VERSIONINFO block written at build time from the project's
+# version and resources/version.txt, embedded through the resource table by the library
+# muralo_version (RegisterVersionResource), which the program and its tests link.
+set(MURALO_VERSION_RESOURCE ${CMAKE_CURRENT_BINARY_DIR}/muralo-version.res)
+add_custom_command(
+  OUTPUT ${MURALO_VERSION_RESOURCE}
+  COMMAND muralo-versionres ${MURALO_VERSION_RESOURCE} ${PROJECT_VERSION} ${PROJECT_SOURCE_DIR}/resources/version.txt
+  DEPENDS muralo-versionres ${PROJECT_SOURCE_DIR}/resources/version.txt
+  COMMENT "Writing the version resource"
+  VERBATIM)
+add_library(muralo_version STATIC)
+muralo_embed_resources(TARGET muralo_version FUNCTION RegisterVersionResource
+  ENTRIES VERSION 1 ${MURALO_VERSION_RESOURCE})
+target_link_libraries(muralo PRIVATE muralo_version)
+# ---- end of windows ----

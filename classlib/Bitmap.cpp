@@ -160,6 +160,8 @@ void TBitmap::ReleaseImage() {
   FRowBytes = 0;
   FPalette.reset();
   RedMask = GreenMask = BlueMask = 0;
+  Transparent = false;
+  TransparentColor = clBlack;
   Changed();
 }
 
@@ -325,6 +327,8 @@ void TBitmap::Assign(const TGraphic& source) {
   FBits = other.FBits;
   FRowBytes = other.FRowBytes;
   RedMask = other.RedMask, GreenMask = other.GreenMask, BlueMask = other.BlueMask;
+  Transparent = other.Transparent;
+  TransparentColor = other.TransparentColor;
   Changed();
 }
 

@@ -92,6 +92,11 @@ public:
   // Bit masks of a 16/32-bit BI_BITFIELDS image (red, green, blue); zero for the standard layouts.
   uint32_t RedMask = 0, GreenMask = 0, BlueMask = 0;
 
+  // When Transparent is set, drawing this bitmap leaves the target's pixels where this bitmap's
+  // pixel has the colour TransparentColor (a COLORREF), as icons leave them under their mask.
+  bool Transparent = false;
+  TColor TransparentColor = clBlack;
+
   uint8_t* RowData(int y);
   const uint8_t* RowData(int y) const;
   size_t RowBytes() const { return FRowBytes; }

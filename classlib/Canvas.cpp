@@ -123,6 +123,9 @@ void StretchBlt(TBitmap& target, const TRect& dest, const TBitmap& source) {
     int sx = static_cast<int>(((2LL * offset + 1) * sw) / (2LL * adw));
     columns[size_t(x - x0)] = std::clamp(sx, 0, sw - 1);
   }
+  const bool transparent = source.Transparent;
+  const uint8_t key[3] = {GetBValue(source.TransparentColor), GetGValue(source.TransparentColor),
+                          GetRValue(source.TransparentColor)};
   int lastSy = -1;
   for (int y = y0; y < y1; ++y) {
     int offset = dh > 0 ? y - dest.Top : dest.Top - 1 - y;
@@ -140,6 +143,7 @@ void StretchBlt(TBitmap& target, const TRect& dest, const TBitmap& source) {
       const size_t i = perColumn ? size_t(x - x0) : size_t(columns[size_t(x - x0)]);
       const uint8_t* s = srcRow.data() + i * 4;
       uint8_t* d = dstRow.data() + size_t(x) * 4;
+      if (transparent && s[0] == key[0] && s[1] == key[1] && s[2] == key[2]) continue;
       d[0] = s[0], d[1] = s[1], d[2] = s[2], d[3] = s[3];
     }
     target.WriteRowBGRA(y, dstRow.data());

@@ -65,9 +65,108 @@ struct Compressor {
 };
 
 struct HeaderInfo {
-  int width = 0, height = 0;
+  int width = 0, height = 0;  // as displayed: swapped for the orientations that turn by 90 degrees
   bool grayscale = false, progressive = false;
+  int orientation = 1;
 };
+
+// EXIF 2.3 section 4.6.4, tag 0x0112 Orientation: how the stored rows are to be shown.
+// 1 as stored, 2 mirrored left-right, 3 turned 180 degrees, 4 mirrored top-bottom, 5 transposed,
+// 6 turned 90 degrees clockwise, 7 transversed, 8 turned 90 degrees anticlockwise.
+bool SwapsSides(int orientation) { return orientation >= 5 && orientation <= 8; }
+
+// The Orientation of the first APP1 "Exif" segment's IFD0 (a TIFF structure in either byte order),
+// 1 when there is none or it cannot be read. Every offset is checked against the segment.
+int ExifOrientation(const jpeg_decompress_struct& cinfo) {
+  for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
+    if (m->marker != JPEG_APP0 + 1 || m->data_length < 14 || std::memcmp(m->data, "Exif\0\0", 6) != 0) continue;
+    const uint8_t* tiff = m->data + 6;
+    const size_t size = m->data_length - 6;
+    const bool little = tiff[0] == 'I' && tiff[1] == 'I';
+    if (!little && !(tiff[0] == 'M' && tiff[1] == 'M')) return 1;
+    auto u16 = [&](size_t at) -> uint32_t {
+      return little ? uint32_t(tiff[at]) | uint32_t(tiff[at + 1]) << 8 : uint32_t(tiff[at]) << 8 | tiff[at + 1];
+    };
+    auto u32 = [&](size_t at) -> uint32_t {
+      return little ? u16(at) | u16(at + 2) << 16 : u16(at) << 16 | u16(at + 2);
+    };
+    const uint32_t ifd = u32(4);
+    if (ifd > size || size - ifd < 2) return 1;
+    const uint32_t count = u16(ifd);
+    for (uint32_t i = 0; i < count; ++i) {
+      const size_t entry = size_t(ifd) + 2 + size_t(i) * 12;
+      if (entry + 12 > size) return 1;
+      if (u16(entry) != 0x0112) continue;
+      const uint32_t type = u16(entry + 2);  // SHORT, as the standard says; LONG seen in the wild
+      const uint32_t value = type == 4 ? u32(entry + 8) : u16(entry + 8);
+      return value >= 1 && value <= 8 ? int(value) : 1;
+    }
+    return 1;
+  }
+  return 1;
+}
+
+// The bitmap as the orientation wants it shown (any pixel size of whole bytes).
+void Orient(TBitmap& bitmap, int orientation) {
+  if (orientation <= 1 || orientation > 8 || bitmap.Empty()) return;
+  const int w = bitmap.Width(), h = bitmap.Height();
+  const size_t bpp = bitmap.PixelFormat() == TPixelFormat::pf8bit ? 1 : 3;
+  TBitmap out;
+  out.SetPixelFormat(bitmap.PixelFormat());
+  if (bitmap.PixelFormat() == TPixelFormat::pf8bit) out.SetPalette(bitmap.Palette());
+  const int ow = SwapsSides(orientation) ? h : w, oh = SwapsSides(orientation) ? w : h;
+  out.SetSize(ow, oh);
+  for (int y = 0; y < oh; ++y) {
+    uint8_t* dst = out.RowData(y);
+    for (int x = 0; x < ow; ++x) {
+      int sx = x, sy = y;
+      switch (orientation) {
+        case 2:
+          sx = w - 1 - x;
+          break;
+        case 3:
+          sx = w - 1 - x;
+          sy = h - 1 - y;
+          break;
+        case 4:
+          sy = h - 1 - y;
+          break;
+        case 5:
+          sx = y;
+          sy = x;
+          break;
+        case 6:
+          sx = y;
+          sy = h - 1 - x;
+          break;
+        case 7:
+          sx = w - 1 - y;
+          sy = h - 1 - x;
+          break;
+        case 8:
+          sx = w - 1 - y;
+          sy = x;
+          break;
+        default:
+          break;
+      }
+      std::memcpy(dst + size_t(x) * bpp, bitmap.RowData(sy) + size_t(sx) * bpp, bpp);
+    }
+  }
+  bitmap.Assign(out);
+}
+
+// Adobe's CMYK and YCCK JPEG files (APP14 "Adobe") store inverted inks, as Photoshop writes them;
+// others store them as they are. Red = (1 - C)(1 - K) on inks in 0..1.
+void CmykRowToBgr(const uint8_t* cmyk, uint8_t* bgr, int w, bool inverted) {
+  for (int x = 0; x < w; ++x, cmyk += 4, bgr += 3) {
+    const unsigned c = inverted ? cmyk[0] : 255u - cmyk[0], m = inverted ? cmyk[1] : 255u - cmyk[1];
+    const unsigned yl = inverted ? cmyk[2] : 255u - cmyk[2], k = inverted ? cmyk[3] : 255u - cmyk[3];
+    bgr[0] = static_cast<uint8_t>((yl * k + 127) / 255);
+    bgr[1] = static_cast<uint8_t>((m * k + 127) / 255);
+    bgr[2] = static_cast<uint8_t>((c * k + 127) / 255);
+  }
+}
 
 void ReadHeader(const std::vector<uint8_t>& data, HeaderInfo& info) {
   Decompressor d;
@@ -77,14 +176,17 @@ void ReadHeader(const std::vector<uint8_t>& data, HeaderInfo& info) {
   jpeg_create_decompress(&d.cinfo);
   d.created = true;
   jpeg_mem_src(&d.cinfo, data.data(), static_cast<unsigned long>(data.size()));
+  jpeg_save_markers(&d.cinfo, JPEG_APP0 + 1, 0xFFFF);
   jpeg_read_header(&d.cinfo, TRUE);
+  info.orientation = ExifOrientation(d.cinfo);
   info.width = static_cast<int>(d.cinfo.image_width);
   info.height = static_cast<int>(d.cinfo.image_height);
+  if (SwapsSides(info.orientation)) std::swap(info.width, info.height);
   info.grayscale = d.cinfo.jpeg_color_space == JCS_GRAYSCALE;
   info.progressive = jpeg_has_multiple_scans(&d.cinfo) != 0;
 }
 
-void DecodeImage(const std::vector<uint8_t>& data, bool quantize, TBitmap& bitmap) {
+void DecodeImage(const std::vector<uint8_t>& data, bool wantQuantize, int orientation, TBitmap& bitmap) {
   Decompressor d;
   std::vector<uint8_t> rgb;  // one row when the library cannot give B, G, R itself
   InstallErrorManager(*reinterpret_cast<jpeg_common_struct*>(&d.cinfo), d.err);
@@ -93,11 +195,18 @@ void DecodeImage(const std::vector<uint8_t>& data, bool quantize, TBitmap& bitma
   d.created = true;
   jpeg_mem_src(&d.cinfo, data.data(), static_cast<unsigned long>(data.size()));
   jpeg_read_header(&d.cinfo, TRUE);
+  // libjpeg converts YCCK to CMYK but neither to RGB: the inks are turned into B, G, R here, and
+  // such a picture is kept at 24 bits (libjpeg cannot quantise CMYK).
+  const bool cmyk = d.cinfo.jpeg_color_space == JCS_CMYK || d.cinfo.jpeg_color_space == JCS_YCCK;
+  const bool inverted = d.cinfo.saw_Adobe_marker != 0;
+  const bool quantize = wantQuantize && !cmyk;
   // Full size, fancy upsampling, the default DCT method and dithering: libjpeg's defaults.
   d.cinfo.scale_num = 1;
   d.cinfo.scale_denom = 1;
   d.cinfo.do_fancy_upsampling = TRUE;
-  if (quantize) {
+  if (cmyk) {
+    d.cinfo.out_color_space = JCS_CMYK;
+  } else if (quantize) {
     d.cinfo.quantize_colors = TRUE;
     d.cinfo.desired_number_of_colors = 236;
   } else {
@@ -129,11 +238,14 @@ void DecodeImage(const std::vector<uint8_t>& data, bool quantize, TBitmap& bitma
   }
   const bool swap = !quantize && d.cinfo.out_color_space == JCS_RGB;
   if (swap) rgb.resize(size_t(w) * 3);
+  if (cmyk) rgb.resize(size_t(w) * 4);
   while (d.cinfo.output_scanline < d.cinfo.output_height) {
     const int y = static_cast<int>(d.cinfo.output_scanline);
-    JSAMPROW row = swap ? rgb.data() : bitmap.RowData(y);
+    JSAMPROW row = swap || cmyk ? rgb.data() : bitmap.RowData(y);
     jpeg_read_scanlines(&d.cinfo, &row, 1);
-    if (swap) {
+    if (cmyk) {
+      CmykRowToBgr(rgb.data(), bitmap.RowData(y), w, inverted);
+    } else if (swap) {
       uint8_t* out = bitmap.RowData(y);
       for (int x = 0; x < w; ++x) {
         out[3 * x] = rgb[3 * size_t(x) + 2];
@@ -143,6 +255,7 @@ void DecodeImage(const std::vector<uint8_t>& data, bool quantize, TBitmap& bitma
     }
   }
   jpeg_finish_decompress(&d.cinfo);
+  Orient(bitmap, orientation);
 }
 
 }  // namespace
@@ -158,12 +271,13 @@ void TJPEGImage::LoadFromStream(TStream& stream) {
   FHeight = info.height;
   FGrayscale = info.grayscale;
   FProgressive = info.progressive;
+  FOrientation = info.orientation;
   Changed();
 }
 
 void TJPEGImage::Decompress() {
   auto bitmap = std::make_unique<TBitmap>();
-  if (!FData.empty()) DecodeImage(FData, FGrayscale || ScreenBitsPerPixel() <= 8, *bitmap);
+  if (!FData.empty()) DecodeImage(FData, FGrayscale || ScreenBitsPerPixel() <= 8, FOrientation, *bitmap);
   FBitmap = std::move(bitmap);
 }
 
@@ -228,6 +342,7 @@ void TJPEGImage::Assign(const TGraphic& source) {
     FHeight = other.FHeight;
     FGrayscale = other.FGrayscale;
     FProgressive = other.FProgressive;
+    FOrientation = other.FOrientation;
     CompressionQuality = other.CompressionQuality;
     Changed();
     return;
@@ -240,6 +355,7 @@ void TJPEGImage::Assign(const TGraphic& source) {
   FHeight = bitmap->Height();
   FGrayscale = false;
   FProgressive = false;
+  FOrientation = 1;
   FBitmap = std::move(bitmap);
   Changed();
 }

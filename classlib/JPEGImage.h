@@ -3,6 +3,8 @@
 // reads the header only; the picture is decompressed the first time it is drawn or its bitmap is
 // asked for. Saving writes the held bytes unchanged, and compresses anew (quality 90) only a
 // picture that holds none, such as one assigned from a bitmap.
+// The picture is shown as its EXIF orientation says (a portrait photo from a phone stands upright:
+// Width and Height are those shown), and CMYK and YCCK files are shown in RGB.
 
 #include <cstdint>
 #include <memory>
@@ -15,7 +17,7 @@ namespace muralo {
 
 class TJPEGImage : public TGraphic {
   MURALO_GRAPHIC_CLASS(TJPEGImage)
-public:
+ public:
   TJPEGImage() = default;
   ~TJPEGImage() override = default;
 
@@ -23,6 +25,8 @@ public:
   int Height() const override { return FHeight; }
   bool Grayscale() const { return FGrayscale; }
   bool ProgressiveEncoding() const { return FProgressive; }
+  // EXIF orientation 1..8 (1 when the file has none).
+  int Orientation() const { return FOrientation; }
 
   void Draw(TCanvas& canvas, const TRect& rect) override;
   void LoadFromStream(TStream& stream) override;
@@ -40,7 +44,7 @@ public:
 
   int CompressionQuality = 90;
 
-private:
+ private:
   void Decompress();
   std::vector<uint8_t> Compress() const;
 
@@ -48,6 +52,7 @@ private:
   std::unique_ptr<TBitmap> FBitmap;
   int FWidth = 0, FHeight = 0;
   bool FGrayscale = false, FProgressive = false;
+  int FOrientation = 1;
 };
 
 }  // namespace muralo

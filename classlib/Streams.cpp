@@ -9,9 +9,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "classlib/Exception.h"
+#include "classlib/Format.h"
 
 namespace muralo {
 
@@ -32,7 +35,7 @@ void TStream::ReadBuffer(void* buffer, int64_t count) {
   int64_t done = 0;
   while (done < count) {
     const int64_t n = Read(p + done, count - done);
-    if (n <= 0) throw EReadError();
+    if (n <= 0) RaiseReadError();
     done += n;
   }
 }
@@ -43,10 +46,13 @@ void TStream::WriteBuffer(const void* buffer, int64_t count) {
   int64_t done = 0;
   while (done < count) {
     const int64_t n = Write(p + done, count - done);
-    if (n <= 0) throw EWriteError();
+    if (n <= 0) RaiseWriteError();
     done += n;
   }
 }
+
+void TStream::RaiseReadError() { throw EReadError(); }
+void TStream::RaiseWriteError() { throw EWriteError(); }
 
 int64_t TStream::CopyFrom(TStream& source, int64_t count) {
   if (count == 0) {
@@ -75,7 +81,7 @@ TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : Name(fil
   }
   Fd = ::open(fileName.c_str(), flags, 0644);
   if (Fd < 0) {
-    const std::string reason = std::strerror(errno);
+    const std::string reason = SystemErrorText(errno);
     if (mode == TFileMode::fmOpenRead) throw EFOpenError(fileName, reason);
     throw EFCreateError(fileName, reason);
   }
@@ -83,7 +89,7 @@ TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : Name(fil
   if (::fstat(Fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(Fd);
     Fd = -1;
-    const std::string reason = std::strerror(EISDIR);
+    const std::string reason = SystemErrorText(EISDIR);
     if (mode == TFileMode::fmOpenRead) throw EFOpenError(fileName, reason);
     throw EFCreateError(fileName, reason);
   }
@@ -102,8 +108,14 @@ int64_t TFileStream::Read(void* buffer, int64_t count) {
   if (count <= 0) return 0;
   for (;;) {
     const ssize_t n = ::read(Fd, buffer, static_cast<size_t>(count));
-    if (n >= 0) return n;
-    if (errno != EINTR) return 0;
+    if (n >= 0) {
+      LastError = 0;
+      return n;
+    }
+    if (errno != EINTR) {
+      LastError = errno;
+      return 0;
+    }
   }
 }
 
@@ -111,8 +123,14 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
   if (count <= 0) return 0;
   for (;;) {
     const ssize_t n = ::write(Fd, buffer, static_cast<size_t>(count));
-    if (n >= 0) return n;
-    if (errno != EINTR) return 0;
+    if (n >= 0) {
+      LastError = 0;
+      return n;
+    }
+    if (errno != EINTR) {
+      LastError = errno;
+      return 0;
+    }
   }
 }
 
@@ -126,11 +144,26 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
 }
 
 void TFileStream::SetSize(int64_t newSize) {
-  if (::ftruncate(Fd, static_cast<off_t>(newSize)) != 0) throw EWriteError();
+  if (::ftruncate(Fd, static_cast<off_t>(newSize)) != 0) {
+    LastError = errno;
+    RaiseWriteError();
+  }
 }
 
 void TFileStream::Flush() {
-  if (::fsync(Fd) != 0) throw EWriteError();
+  if (::fsync(Fd) != 0) {
+    LastError = errno;
+    RaiseWriteError();
+  }
+}
+
+void TFileStream::RaiseReadError() {
+  throw EReadError(Format(SStreamErrorDetail, SReadError, Name, LastError ? SystemErrorText(LastError) : SEndOfFile));
+}
+
+void TFileStream::RaiseWriteError() {
+  throw EWriteError(
+      Format(SStreamErrorDetail, SWriteError, Name, LastError ? SystemErrorText(LastError) : SShortWrite));
 }
 
 // ---- TMemoryStream ----
@@ -259,6 +292,46 @@ void WriteBE16(TStream& s, uint16_t v) {
 void WriteBE32(TStream& s, uint32_t v) {
   const uint8_t b[4] = {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
   s.WriteBuffer(b, 4);
+}
+
+void ReplaceFileContent(const std::string& fileName, const void* data, size_t size) {
+  const size_t slash = fileName.rfind('/');
+  const std::string dir = slash == std::string::npos ? std::string() : fileName.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+  std::string temp = dir + "." + base + ".XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) throw EFCreateError(fileName, SystemErrorText(errno));
+  int error = 0;
+  const auto* p = static_cast<const uint8_t*>(data);
+  size_t done = 0;
+  while (error == 0 && done < size) {
+    const ssize_t n = ::write(fd, p + done, size - done);
+    if (n > 0)
+      done += static_cast<size_t>(n);
+    else if (n < 0 && errno != EINTR)
+      error = errno;
+    else if (n == 0)
+      error = EIO;
+  }
+  // mkstemp makes the file private; the replaced file gets the usual permissions.
+  if (error == 0 && ::fchmod(fd, 0644) != 0) error = errno;
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error != 0) {
+    ::unlink(temp.c_str());
+    throw EWriteError(Format(SStreamErrorDetail, SWriteError, fileName, SystemErrorText(error)));
+  }
+  if (::rename(temp.c_str(), fileName.c_str()) != 0) {
+    error = errno;
+    ::unlink(temp.c_str());
+    throw EFCreateError(fileName, SystemErrorText(error));
+  }
+  // The rename itself is made durable with its directory.
+  const int dirFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    (void)::fsync(dirFd);
+    ::close(dirFd);
+  }
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::string& fileName) {

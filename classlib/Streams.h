@@ -38,6 +38,12 @@ public:
   void WriteBuffer(const void* buffer, int64_t count);
   // Copies count bytes from source (all of it from its start when count is 0); answers the count.
   int64_t CopyFrom(TStream& source, int64_t count);
+
+protected:
+  // The errors of an exact read or write that could not be completed; a file stream names its file
+  // and the system's reason.
+  [[noreturn]] virtual void RaiseReadError();
+  [[noreturn]] virtual void RaiseWriteError();
 };
 
 enum class TFileMode {
@@ -59,9 +65,14 @@ public:
   // Flushes written data to the disk (fsync).
   void Flush();
 
+protected:
+  [[noreturn]] void RaiseReadError() override;
+  [[noreturn]] void RaiseWriteError() override;
+
 private:
   std::string Name;
   int Fd = -1;
+  int LastError = 0;  // errno of the last failed read or write, 0 after a short one
 };
 
 class TMemoryStream final : public TStream {
@@ -119,6 +130,12 @@ void WriteLE16(TStream& s, uint16_t v);
 void WriteLE32(TStream& s, uint32_t v);
 void WriteBE16(TStream& s, uint16_t v);
 void WriteBE32(TStream& s, uint32_t v);
+
+// Replaces the content of a file so that a failure never leaves it half-written (a full disk, a
+// crash): the bytes go into a temporary file beside it, which is synced and then renamed over it.
+// The file gets the usual permissions (0644). Raises EFCreateError or EWriteError naming fileName;
+// the previous file is then as it was and no temporary file is left.
+void ReplaceFileContent(const std::string& fileName, const void* data, size_t size);
 
 // Reads a whole file into memory (raises EFOpenError / EReadError).
 std::vector<uint8_t> ReadFileBytes(const std::string& fileName);

@@ -2,22 +2,15 @@
 
 #include <algorithm>
 
-#include "classlib/Bitmap.h"
 #include "classlib/Exception.h"
-#include "classlib/Format.h"
 #include "classlib/Icon.h"
-#include "classlib/JPEGImage.h"
+#include "classlib/Format.h"
 #include "classlib/Streams.h"
 #include "imaging/GraphicFramework.h"
 #include "imaging/Graphicstrings.h"
 #include "imaging/PictureLoader.h"
-#include "imaging/formats/AutodeskGraphic.h"
-#include "imaging/formats/CUTGraphic.h"
-#include "imaging/formats/PCXGraphic.h"
-#include "imaging/formats/PPMGraphic.h"
-#include "imaging/formats/RLAGraphic.h"
-#include "imaging/formats/SGIGraphic.h"
-#include "imaging/formats/TargaGraphic.h"
+#include "imaging/ReaderTable.h"
+#include "imaging/formats/PNGGraphic.h"
 
 namespace muralo {
 
@@ -44,7 +37,7 @@ int CompareText(const std::string& a, const std::string& b) {
 // dropped (a sorted list ignores an added string equal to one it holds); each string may carry a
 // second text (the pattern of a filter entry).
 class TFilterList {
-public:
+ public:
   explicit TFilterList(bool sorted) : Sorted(sorted) {}
   void Add(const std::string& text, const std::string& object = {}) {
     if (!Sorted) {
@@ -70,7 +63,7 @@ public:
   };
   std::vector<Item> Items;
 
-private:
+ private:
   bool Sorted;
 };
 
@@ -242,68 +235,38 @@ std::string TFileFormatList::GetGraphicFilter(TFormatTypes formats, TFilterSortT
 }
 
 // ---------------------------------------------------------------------------------------------
-// The registration table. Rows of readers that are not part of the framework yet (TIFF, EPS,
-// Photoshop, Paint Shop Pro, Photo-CD, PNG) and of the metafile class join it, at their place in
-// this order, when those classes exist.
-
-namespace {
-constexpr TFormatTypes kRaster{ftRaster};
-}
-
-const std::vector<TRegistrationRow>& RegistrationTable() {
-  static const std::vector<TRegistrationRow> table = {
-      {"bmp", &gesBitmaps, nullptr, kRaster, &TBitmap::StaticClass},
-      {"ico", &gesIcons, nullptr, kRaster, &TIcon::StaticClass},
-      {"jfif", &gesJPGImages, &gesJFIFImages, kRaster, &TJPEGImage::StaticClass},
-      {"jpg", nullptr, &gesJPGImages, kRaster, &TJPEGImage::StaticClass},
-      {"jpe", nullptr, &gesJPEImages, kRaster, &TJPEGImage::StaticClass},
-      {"jpeg", nullptr, &gesJPEGImages, kRaster, &TJPEGImage::StaticClass},
-      {"rle", &gesBitmaps, &gesRLEBitmaps, kRaster, &TBitmap::StaticClass},
-      {"dib", nullptr, &gesDIBs, kRaster, &TBitmap::StaticClass},
-      {"win", &gesTruevision, nullptr, kRaster, &TTargaGraphic::StaticClass},
-      {"vst", nullptr, nullptr, kRaster, &TTargaGraphic::StaticClass},
-      {"vda", nullptr, nullptr, kRaster, &TTargaGraphic::StaticClass},
-      {"tga", nullptr, nullptr, kRaster, &TTargaGraphic::StaticClass},
-      {"icb", nullptr, nullptr, kRaster, &TTargaGraphic::StaticClass},
-      {"pcx", &gesZSoft, nullptr, kRaster, &TPCXGraphic::StaticClass},
-      {"pcc", nullptr, nullptr, kRaster, &TPCXGraphic::StaticClass},
-      {"scr", nullptr, &gesZSoftWord, kRaster, &TPCXGraphic::StaticClass},
-      {"rpf", &gesAliasWaveFront, nullptr, kRaster, &TRLAGraphic::StaticClass},
-      {"rla", nullptr, nullptr, kRaster, &TRLAGraphic::StaticClass},
-      {"sgi", &gesSGI, &gesSGITrueColor, kRaster, &TSGIGraphic::StaticClass},
-      {"rgba", nullptr, &gesSGITrueColorAlpha, kRaster, &TSGIGraphic::StaticClass},
-      {"rgb", nullptr, &gesSGITrueColor, kRaster, &TSGIGraphic::StaticClass},
-      {"bw", nullptr, &gesSGIMono, kRaster, &TSGIGraphic::StaticClass},
-      {"ppm", &gesPortable, &gesPortablePixel, kRaster, &TPPMGraphic::StaticClass},
-      {"pgm", nullptr, &gesPortableGray, kRaster, &TPPMGraphic::StaticClass},
-      {"pbm", nullptr, &gesPortableMono, kRaster, &TPPMGraphic::StaticClass},
-      {"cel", &gesAutoDesk, nullptr, kRaster, &TAutodeskGraphic::StaticClass},
-      {"pic", &gesAutoDesk, nullptr, kRaster, &TAutodeskGraphic::StaticClass},
-      {"cut", &gesHalo, nullptr, kRaster, &TCUTGraphic::StaticClass},
-  };
-  return table;
-}
+// Start and stop, both driven by the reader table (ReaderTable.cpp).
 
 void InitializeFramework() {
   if (FileFormatList) return;
   auto list = std::make_unique<TFileFormatList>();
-  for (const TRegistrationRow& row : RegistrationTable())
-    list->RegisterFileFormat(row.Extension, row.Common ? *row.Common : "", row.Individual ? *row.Individual : "",
-                             row.FormatTypes, false, row.GraphicClass());
+  for (const TReaderRow& row : ReaderTable())
+    for (const TExtensionRow& ext : row.Extensions)
+      list->RegisterFileFormat(ext.Extension, ext.Common ? *ext.Common : "", ext.Individual ? *ext.Individual : "",
+                               row.FormatTypes, false, row.GraphicClass());
   FileFormatList = list.release();
+  // Icons with PNG-compressed images (Windows Vista and later) are decoded by the PNG reader.
+  SetIconPngDecoder(&DecodePNGToBGRA);
 }
 
 void FinalizeFramework() {
   if (!FileFormatList) return;
-  // Shutdown order: the readers by class, then the bitmap class's extra extensions; destroying the
-  // list unregisters the remaining classes from the picture loader.
-  const TGraphicClass readers[] = {TTargaGraphic::StaticClass(), TSGIGraphic::StaticClass(),
-                                   TPCXGraphic::StaticClass(),   TAutodeskGraphic::StaticClass(),
-                                   TPPMGraphic::StaticClass(),   TCUTGraphic::StaticClass(),
-                                   TRLAGraphic::StaticClass()};
-  for (TGraphicClass cls : readers) FileFormatList->UnregisterFileFormat("", cls);
-  FileFormatList->UnregisterFileFormat("rle", TBitmap::StaticClass());
-  FileFormatList->UnregisterFileFormat("dib", TBitmap::StaticClass());
+  // The table's shutdown order: readers by class, class library rows by their own extensions;
+  // destroying the list unregisters the remaining classes from the picture loader.
+  std::vector<const TReaderRow*> order;
+  for (const TReaderRow& row : ReaderTable())
+    if (row.Shutdown > 0) order.push_back(&row);
+  std::stable_sort(order.begin(), order.end(),
+                   [](const TReaderRow* a, const TReaderRow* b) { return a->Shutdown < b->Shutdown; });
+  for (const TReaderRow* row : order) {
+    if (row->IsReader()) {
+      FileFormatList->UnregisterFileFormat("", row->GraphicClass());
+    } else {
+      for (const TExtensionRow& ext : row->Extensions)
+        FileFormatList->UnregisterFileFormat(ext.Extension, row->GraphicClass());
+    }
+  }
+  SetIconPngDecoder(nullptr);
   delete FileFormatList;
   FileFormatList = nullptr;
 }

@@ -35,7 +35,7 @@ struct TExtensionEntry {
 };
 
 class TFileFormatList {
-public:
+ public:
   TFileFormatList() = default;
   ~TFileFormatList();
   TFileFormatList(const TFileFormatList&) = delete;
@@ -64,7 +64,7 @@ public:
   const std::vector<std::unique_ptr<TClassEntry>>& ClassList() const { return FClassList; }
   const std::vector<std::unique_ptr<TExtensionEntry>>& ExtensionList() const { return FExtensionList; }
 
-private:
+ private:
   TClassEntry* LinkClass(TGraphicClass graphicClass, const std::string& common);
   void DropClassEntry(TClassEntry* entry);
 
@@ -75,25 +75,14 @@ private:
 // The one registry of the process; null outside InitializeFramework / FinalizeFramework.
 extern TFileFormatList* FileFormatList;
 
-// One row of the framework's registration table.
-struct TRegistrationRow {
-  const char* Extension;
-  const char* const* Common;      // null: none
-  const char* const* Individual;  // null: none
-  TFormatTypes FormatTypes;
-  TGraphicClass (*GraphicClass)();
-};
-// The framework's registration table, in registration order.
-const std::vector<TRegistrationRow>& RegistrationTable();
-
-// Framework start: creates FileFormatList and registers the table (each row goes on to the picture
-// loader). Framework stop: unregisters in the shutdown order and destroys the list.
+// Framework start: creates FileFormatList and registers the reader table's extensions in order (each
+// goes on to the picture loader). Framework stop: unregisters in the shutdown order and destroys the list.
 void InitializeFramework();
 void FinalizeFramework();
 
 // Runs the framework start for the lifetime of the object.
 class TFrameworkScope {
-public:
+ public:
   TFrameworkScope() { InitializeFramework(); }
   ~TFrameworkScope() { FinalizeFramework(); }
   TFrameworkScope(const TFrameworkScope&) = delete;

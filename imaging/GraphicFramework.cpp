@@ -1,5 +1,6 @@
 #include "imaging/GraphicFramework.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -9,6 +10,7 @@
 #include "classlib/Streams.h"
 #include "imaging/Graphicstrings.h"
 #include "imaging/color/GraphicColor.h"
+#include "imaging/compression/Decoder.h"
 
 namespace muralo {
 
@@ -34,6 +36,42 @@ bool TFrameworkGraphic::ReadImageProperties(TStream&, uint32_t) {
   ImageProperties = TImageProperties{};
   ImageProperties.FileGamma = 1.0f;
   return false;
+}
+
+void TFrameworkGraphic::LoadFromStream(TStream& stream) {
+  ReleaseImage();
+  BasePosition = stream.Position();
+  if (!ReadImageProperties(stream, 0)) {
+    if (const char* label = RefusedHeaderLabel()) throw EInvalidGraphic(Format(gesInvalidImage, label));
+    return;
+  }
+  stream.SetPosition(BasePosition);
+  InitProgress(ImageProperties.Width);
+  TProgressScope finish([this] { EndProgress(); });
+  StartProgress(HasPreparingStage() ? gesPreparing : gesTransfering);
+  LoadImage(stream);
+  Modified();
+}
+
+void TFrameworkGraphic::LoadImage(TStream&) {}
+
+void TFrameworkGraphic::BeginRows() {
+  EndProgress();
+  StartProgress(gesTransfering);
+}
+
+TPixelFormat TFrameworkGraphic::SetupColors(const TColorSetup& setup) {
+  TColorManager& cm = ColorManager();
+  cm.SourceOptions = setup.SourceOptions;
+  cm.SetSourceColorScheme(setup.SourceScheme);
+  cm.SetSourceBitsPerSample(setup.SourceBitsPerSample);
+  cm.SetSourceSamplesPerPixel(setup.SourceSamplesPerPixel);
+  cm.SetTargetColorScheme(setup.TargetScheme);
+  cm.SetTargetBitsPerSample(setup.TargetBitsPerSample);
+  cm.SetTargetSamplesPerPixel(setup.TargetSamplesPerPixel);
+  const TPixelFormat format = cm.GetPixelFormat(1);
+  SetPixelFormat(format);
+  return format;
 }
 
 void TFrameworkGraphic::LoadFromResourceID(const TResourceTable* instance, uint32_t resourceID) {
@@ -73,6 +111,13 @@ void TFrameworkGraphic::SizeFromProperties() {
   SetSize(static_cast<int>(ImageProperties.Width), static_cast<int>(ImageProperties.Height));
 }
 
+void TFrameworkGraphic::SizeFromProperties(TStream& stream, uint64_t leastBytes) {
+  CheckImageSize(ImageProperties.Width, ImageProperties.Height, BitsPerPixel());
+  const int64_t left = stream.Size() - stream.Position();
+  if (left < 0 || static_cast<uint64_t>(left) < leastBytes) throw EReadError();
+  SizeFromProperties();
+}
+
 bool IsFrameworkClass(TGraphicClass graphicClass) {
   return graphicClass && graphicClass->InheritsFrom(TFrameworkGraphic::StaticClass());
 }
@@ -102,6 +147,47 @@ uint64_t CheckedAdd(uint64_t a, uint64_t b, const char* label) {
   uint64_t result = 0;
   if (__builtin_add_overflow(a, b, &result)) throw EInvalidGraphic(Format(gesInvalidImage, label));
   return result;
+}
+
+size_t CheckedSize(uint64_t value, const char* label) {
+  if (value > std::numeric_limits<size_t>::max()) throw EInvalidGraphic(Format(gesInvalidImage, label));
+  return static_cast<size_t>(value);
+}
+
+void DecodeRow(TDecoder& decoder, const uint8_t*& source, const uint8_t* end, uint8_t* target, size_t units,
+               size_t rowBytes) {
+  uint8_t* dest = target;
+  decoder.Decode(source, dest, static_cast<size_t>(end - source), units);
+  if (dest != target + rowBytes) throw EReadError();
+}
+
+TPlaneRows::TPlaneRows(size_t planes, size_t planeBytes) : Buffer(planes * planeBytes) {
+  for (size_t i = 0; i < planes && i < Planes.size(); ++i) Planes[i] = Buffer.data() + i * planeBytes;
+}
+
+TPointerArray TPlaneRows::Pointers(size_t count) const {
+  switch (count) {
+    case 1:
+      return TPointerArray{Planes[0]};
+    case 2:
+      return TPointerArray{Planes[0], Planes[1]};
+    case 3:
+      return TPointerArray{Planes[0], Planes[1], Planes[2]};
+    default:
+      return TPointerArray{Planes[0], Planes[1], Planes[2], Planes[3]};
+  }
+}
+
+void ReduceSamplesTo8(const uint8_t* source, uint32_t bitsPerSample, uint8_t* target, size_t count) {
+  const uint32_t maxValue = (uint32_t{1} << bitsPerSample) - 1;
+  if (bitsPerSample == 8) {
+    std::copy_n(source, count, target);
+    return;
+  }
+  for (size_t x = 0; x < count; ++x) {
+    const uint32_t v = bitsPerSample > 8 ? (uint32_t{source[2 * x]} << 8) | source[2 * x + 1] : source[x];
+    target[x] = static_cast<uint8_t>(std::min(v, maxValue) * 255 / maxValue);
+  }
 }
 
 }  // namespace muralo

@@ -16,6 +16,9 @@ const char* const gesCompressionScheme = "Le procédé de compression n'est";
 const char* const gesPCDImageSize = "Les taille d'images différentes de Base16, Base4 ou Base ne sont";
 const char* const gesRLAPixelFormat = "Les format d'images différents de RGB ou RGBA ne sont";
 const char* const gesPSPFileType = "Les fichiers de version différents de 3 ou 4 ne sont";
+const char* const gesPSDColorMode = "Les modes de couleur 5, 6 et au-delà de 9 ne sont";
+const char* const gesPSDSampleDepth = "Les échantillons de 32 bits ne sont";
+const char* const gesPSPJPEGChannels = "Les canaux compressés en JPEG ne sont";
 const char* const gesUnknownCriticalChunk =
     "Ne peux pas charger l'image PNG. Morceau inattendue, mais critique détecté.";
 const char* const gesIndexedNotSupported =
@@ -40,6 +43,7 @@ const char* const gesJPEGSamplingFactors = "Improper JPEG sampling factors.";
 const char* const gesJPEGBogusTableField = "Bogus JPEG tables field.";
 const char* const gesJPEGFractionalLine = "Fractional JPEG scanline unsupported.";
 const char* const gesFax2DCoding = "Le codage CCITT bidimensionnel (T.4 2-D) n'est";
+const char* const gesEncodingUnsupported = "Ce procédé de compression ne sait que décompresser.";
 const char* const gesWarning = "Attention";
 
 const char* const gesRegistration = "Tentative de re-enregistrement des fichiers %s.";
@@ -78,5 +82,19 @@ const char* const gesHalo = "Images Dr. Halo";
 const char* const gesPaintShopPro = "Images Paintshop Pro";
 const char* const gesPortableNetworkGraphic = "Images Portable network graphic";
 const char* const gesCompuserve = "Images CompuServe";
+
+const char* const lblTarga = "TGA";
+const char* const lblPCX = "PCX";
+const char* const lblSGI = "sgi, bw or rgb(a)";
+const char* const lblPortableMap = "PBM, PGM or PPM";
+const char* const lblPPM = "PPM";
+const char* const lblRLA = "RLA";
+const char* const lblAutodesk = "Autodesk";
+const char* const lblPNG = "PNG";
+const char* const lblTIFF = "TIF/TIFF";
+const char* const lblEPS = "EPS";
+const char* const lblPSD = "PSD";
+const char* const lblPSP = "PSP";
+const char* const lblPCD = "PCD";
 
 }  // namespace muralo

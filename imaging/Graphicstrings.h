@@ -18,6 +18,10 @@ extern const char* const gesCompressionScheme;
 extern const char* const gesPCDImageSize;
 extern const char* const gesRLAPixelFormat;
 extern const char* const gesPSPFileType;
+// Fragments completed by gesUnsupportedFeature, as gesPSPFileType is.
+extern const char* const gesPSDColorMode;
+extern const char* const gesPSDSampleDepth;
+extern const char* const gesPSPJPEGChannels;
 extern const char* const gesUnknownCriticalChunk;
 extern const char* const gesIndexedNotSupported;
 extern const char* const gesConversionUnsupported;
@@ -38,6 +42,7 @@ extern const char* const gesJPEGSamplingFactors;
 extern const char* const gesJPEGBogusTableField;
 extern const char* const gesJPEGFractionalLine;
 extern const char* const gesFax2DCoding;
+extern const char* const gesEncodingUnsupported;
 extern const char* const gesWarning;
 
 // Registry messages and format descriptions.
@@ -77,5 +82,21 @@ extern const char* const gesHalo;
 extern const char* const gesPaintShopPro;
 extern const char* const gesPortableNetworkGraphic;
 extern const char* const gesCompuserve;
+
+// Format labels: the name of a file format as the reader messages above show it (the %s of
+// gesInvalidImage and its kind).
+extern const char* const lblTarga;
+extern const char* const lblPCX;
+extern const char* const lblSGI;
+extern const char* const lblPortableMap;
+extern const char* const lblPPM;  // the portable map reader's stream errors
+extern const char* const lblRLA;
+extern const char* const lblAutodesk;
+extern const char* const lblPNG;
+extern const char* const lblTIFF;
+extern const char* const lblEPS;
+extern const char* const lblPSD;
+extern const char* const lblPSP;
+extern const char* const lblPCD;
 
 }  // namespace muralo

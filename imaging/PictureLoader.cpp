@@ -5,6 +5,7 @@
 #include "classlib/Format.h"
 #include "classlib/Icon.h"
 #include "classlib/JPEGImage.h"
+#include "classlib/Metafile.h"
 #include "classlib/Streams.h"
 
 namespace muralo {
@@ -22,6 +23,8 @@ std::vector<TPictureFormat>& Formats() {
   // Built on first use with the class library's own picture classes, in this order.
   static std::vector<TPictureFormat> formats = [] {
     std::vector<TPictureFormat> f;
+    f.push_back({"wmf", "MétaFichiers", TMetafile::StaticClass()});
+    f.push_back({"emf", "MétaFichiers évolués", TMetafile::StaticClass()});
     f.push_back({"ico", "Icônes", TIcon::StaticClass()});
     f.push_back({"bmp", "Bitmaps", TBitmap::StaticClass()});
     f.push_back({"jpeg", "Fichier image JPEG", TJPEGImage::StaticClass()});

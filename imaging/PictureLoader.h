@@ -3,7 +3,8 @@
 // class that reads it), and TPicture, a holder of at most one loaded picture object.
 //
 // The list is created on first use holding the class library's own picture classes:
-//   ico "Icônes" (TIcon), bmp "Bitmaps" (TBitmap), then jpeg and jpg "Fichier image JPEG" (TJPEGImage).
+//   wmf "MétaFichiers" and emf "MétaFichiers évolués" (TMetafile), ico "Icônes" (TIcon), bmp "Bitmaps"
+//   (TBitmap), then jpeg and jpg "Fichier image JPEG" (TJPEGImage).
 // The framework's registry appends its readers after them; the newest registration of an
 // extension wins.
 

@@ -155,6 +155,18 @@ bool TSystemCommandRunner::Terminate(long pid, const std::string& programName) {
   return kill(static_cast<pid_t>(pid), SIGTERM) == 0;
 }
 
+bool TSystemCommandRunner::IsRunning(long pid, const std::string& programName) {
+  if (pid <= 0 || ProcessName(pid) != programName.substr(0, 15)) return false;
+  // proc(5): the state is the first field after the parenthesised command name.
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  const size_t close = line.rfind(')');
+  if (close == std::string::npos || close + 2 >= line.size()) return false;
+  const char state = line[close + 2];
+  return state != 'Z' && state != 'X';
+}
+
 void TSystemCommandRunner::Sleep(int milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }

@@ -10,7 +10,7 @@ namespace muralo {
 using TCommandLine = std::vector<std::string>;
 
 class TCommandRunner {
-public:
+ public:
   virtual ~TCommandRunner() = default;
   // Runs argv[0] (looked up on PATH) to its end; stdout goes to *output when given, stderr is
   // inherited. Returns the exit status, or -1 when the program cannot be started or was killed.
@@ -21,6 +21,8 @@ public:
   // Ends a process started by Spawn (possibly by an earlier run of the program), after checking that
   // it is still the program named (so a recycled id is left alone). False when nothing was ended.
   virtual bool Terminate(long pid, const std::string& programName) = 0;
+  // True while a process started by Spawn still runs as the program named (not ended, not a zombie).
+  virtual bool IsRunning(long pid, const std::string& programName) = 0;
   // Waits; the fake returns at once.
   virtual void Sleep(int milliseconds) = 0;
   // True when the program can be found on PATH.
@@ -29,10 +31,11 @@ public:
 
 // The runner that really runs programs (fork + execvp).
 class TSystemCommandRunner final : public TCommandRunner {
-public:
+ public:
   int Run(const TCommandLine& argv, std::string* output = nullptr) override;
   long Spawn(const TCommandLine& argv) override;
   bool Terminate(long pid, const std::string& programName) override;
+  bool IsRunning(long pid, const std::string& programName) override;
   void Sleep(int milliseconds) override;
   bool HasProgram(const std::string& name) override;
 };

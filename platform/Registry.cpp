@@ -1,4 +1,5 @@
 #include "platform/Registry.h"
+#include "platform/Report.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -27,8 +28,8 @@ constexpr const char* kDesktopKey = "Control Panel\\Desktop";
 
 // Whether child is path itself or a key below it.
 bool IsSelfOrBelow(const std::string& child, const std::string& path) {
-  return SameRegistryName(child, path) ||
-         (child.size() > path.size() && child[path.size()] == '\\' && SameRegistryName(child.substr(0, path.size()), path));
+  return SameRegistryName(child, path) || (child.size() > path.size() && child[path.size()] == '\\' &&
+                                           SameRegistryName(child.substr(0, path.size()), path));
 }
 
 // A key exists when the hive names it or a key below it (a key's parents exist with it, as in
@@ -49,7 +50,7 @@ std::string ParentDir(const std::string& file) {
 // made (a read-only configuration directory) the hive is read without it: nothing can be written
 // there anyway.
 class THiveLock {
-public:
+ public:
   explicit THiveLock(const std::string& hiveFile) {
     Fd = open((hiveFile + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (Fd >= 0)
@@ -62,7 +63,7 @@ public:
   THiveLock(const THiveLock&) = delete;
   THiveLock& operator=(const THiveLock&) = delete;
 
-private:
+ private:
   int Fd = -1;
 };
 
@@ -71,7 +72,7 @@ void ReportOnce(const std::string& key, const std::string& message) {
   static std::mutex mutex;
   static std::set<std::string> told;
   std::lock_guard lock(mutex);
-  if (told.insert(key).second) std::fprintf(stderr, "muralo: %s\n", message.c_str());
+  if (told.insert(key).second) PlatformReport(message);
 }
 
 std::string AsideName(const std::string& file) {
@@ -119,7 +120,7 @@ THive LoadHive(const std::string& file) {
   if (!ReadWholeFile(file, text, error)) {
     if (error != ENOENT)
       ReportOnce("read:" + file, Format("le fichier de réglages %s ne peut pas être lu (%s) ; réglages par défaut",
-                                        file, std::strerror(error)));
+                                        file, SystemErrorText(error)));
     return {};
   }
   THiveParseError parseError;
@@ -132,7 +133,7 @@ THive LoadHive(const std::string& file) {
   else
     ReportOnce("damaged:" + file, Format("le fichier de réglages %s est illisible (ligne %d : %s) et ne peut pas "
                                          "être mis de côté (%s) ; réglages par défaut",
-                                         file, parseError.Line, parseError.Reason, std::strerror(errno)));
+                                         file, parseError.Line, parseError.Reason, SystemErrorText(errno)));
   return {};
 }
 
@@ -151,11 +152,11 @@ std::string StoreHive(const std::string& hiveFile, const THive& hive) {
   const std::string temp = file + ".tmp-" + std::to_string(getpid());
   const std::string text = FormatHive(hive);
   int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return std::strerror(errno);
+  if (fd < 0) return SystemErrorText(errno);
   auto failWith = [&](int err) {
     close(fd);
     unlink(temp.c_str());
-    return std::string(std::strerror(err));
+    return SystemErrorText(err);
   };
   size_t done = 0;
   while (done < text.size()) {
@@ -170,12 +171,12 @@ std::string StoreHive(const std::string& hiveFile, const THive& hive) {
   if (close(fd) != 0) {
     int err = errno;
     unlink(temp.c_str());
-    return std::strerror(err);
+    return SystemErrorText(err);
   }
   if (std::rename(temp.c_str(), file.c_str()) != 0) {
     int err = errno;
     unlink(temp.c_str());
-    return std::strerror(err);
+    return SystemErrorText(err);
   }
   int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dirFd >= 0) {
@@ -207,6 +208,25 @@ std::string ModifyHive(const std::string& file, const std::function<bool(THive&)
   THive hive = LoadHive(file);
   if (!change(hive)) return {};
   return StoreHive(file, hive);
+}
+
+}  // namespace
+
+namespace {
+
+void StoreValue(THive& hive, const std::string& path, TRegValue value) {
+  TRegKey& key = hive.FindOrAdd(path);
+  if (TRegValue* existing = key.Find(value.Name)) {
+    value.Name = existing->Name;  // keep the spelling already stored
+    *existing = std::move(value);
+  } else {
+    key.Values.push_back(std::move(value));
+  }
+}
+
+// The write error of a value: the value, the hive file and the reason.
+ERegistryException WriteFailure(const std::string& name, const std::string& hiveFile, const std::string& reason) {
+  return ERegistryException(Format(SRegWriteFailed, name, Format("%s (%s)", hiveFile, reason)));
 }
 
 }  // namespace
@@ -301,7 +321,7 @@ bool TRegistry::DeleteValue(const std::string& name) {
     }
     return false;
   });
-  if (!failure.empty()) throw ERegistryException(Format(SRegWriteFailed, name, failure));
+  if (!failure.empty()) throw WriteFailure(name, FHiveFile, failure);
   return found;
 }
 
@@ -338,35 +358,50 @@ std::string TRegistry::ReadString(const std::string& name) {
   return value.Text;
 }
 
-namespace {
 
-void WriteValue(const std::string& hiveFile, bool open, const std::string& path, TRegValue value) {
-  if (!open) throw ERegistryException(Format(SRegNoKey, value.Name));
-  std::string failure = ModifyHive(hiveFile, [&](THive& hive) {
-    TRegKey& key = hive.FindOrAdd(path);
-    if (TRegValue* existing = key.Find(value.Name)) {
-      value.Name = existing->Name;  // keep the spelling already stored
-      *existing = value;
-    } else {
-      key.Values.push_back(value);
-    }
+void TRegistry::WriteValue(TRegValue value) {
+  if (!FOpen) throw ERegistryException(Format(SRegNoKey, value.Name));
+  if (FUpdating) {
+    FPending.emplace_back(FCurrentPath, std::move(value));
+    return;
+  }
+  std::string failure = ModifyHive(FHiveFile, [&](THive& hive) {
+    StoreValue(hive, FCurrentPath, value);
     return true;
   });
-  if (!failure.empty()) throw ERegistryException(Format(SRegWriteFailed, value.Name, failure));
+  if (!failure.empty()) throw WriteFailure(value.Name, FHiveFile, failure);
 }
 
-}  // namespace
+void TRegistry::BeginUpdate() {
+  FUpdating = true;
+  FPending.clear();
+}
+
+void TRegistry::CancelUpdate() {
+  FUpdating = false;
+  FPending.clear();
+}
+
+void TRegistry::EndUpdate() {
+  FUpdating = false;
+  std::vector<std::pair<std::string, TRegValue>> pending = std::move(FPending);
+  FPending.clear();
+  if (pending.empty()) return;
+  std::string failure = ModifyHive(FHiveFile, [&](THive& hive) {
+    for (auto& [path, value] : pending) StoreValue(hive, path, value);
+    return true;
+  });
+  if (!failure.empty()) throw WriteFailure(pending.front().second.Name, FHiveFile, failure);
+}
 
 void TRegistry::WriteBool(const std::string& name, bool value) { WriteInteger(name, value ? 1 : 0); }
 
 void TRegistry::WriteInteger(const std::string& name, int32_t value) {
-  TRegValue v{name, TRegValueKind::rvDWord, {}, static_cast<uint32_t>(value)};
-  WriteValue(FHiveFile, FOpen, FCurrentPath, v);
+  WriteValue(TRegValue{name, TRegValueKind::rvDWord, {}, static_cast<uint32_t>(value)});
 }
 
 void TRegistry::WriteString(const std::string& name, const std::string& value) {
-  TRegValue v{name, TRegValueKind::rvString, value, 0};
-  WriteValue(FHiveFile, FOpen, FCurrentPath, v);
+  WriteValue(TRegValue{name, TRegValueKind::rvString, value, 0});
 }
 
 }  // namespace muralo

@@ -15,20 +15,22 @@
 // them: a dword 0 or 1, and any non-zero dword reads as true. Key and value names compare without
 // regard to ASCII case, as the Windows registry does.
 //
-// Every write reads the file afresh, changes the one value and replaces the file atomically
-// (temporary file, fsync, rename) under an advisory lock, so a crash never leaves a half-written
-// hive and keys or values written by someone else (or unknown to this program) are kept. A file
-// that cannot be parsed is renamed aside (registry.reg.damaged-<date>), reported once on stderr,
-// and the hive starts empty.
+// Every write (or transaction of writes) reads the file afresh, changes its values and replaces the
+// file atomically (temporary file, fsync, rename) under an advisory lock, so a crash never leaves a
+// half-written hive and keys or values written by someone else (or unknown to this program) are
+// kept. A file that cannot be parsed is renamed aside (registry.reg.damaged-<date>), reported once
+// on stderr, and the hive starts empty.
 //
 // The key "Control Panel\Desktop" always exists, as it does on every Windows installation, so
 // opening it without creating it succeeds on a first run.
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "classlib/Exception.h"
+#include "platform/RegistryFile.h"
 
 namespace muralo {
 
@@ -86,12 +88,24 @@ public:
   void WriteInteger(const std::string& name, int32_t value);
   void WriteString(const std::string& name, const std::string& value);
 
+  // One transaction of writes: between BeginUpdate and EndUpdate the writes are only collected
+  // (a write without an open key still raises at once); EndUpdate stores them all under one lock
+  // with one replacement of the file, and raises the write error of the first value when the hive
+  // cannot be written. CancelUpdate drops what was collected. Reads do not see collected values.
+  void BeginUpdate();
+  void EndUpdate();
+  void CancelUpdate();
+
   const std::string& HiveFile() const { return FHiveFile; }
 
 private:
+  void WriteValue(TRegValue value);
+
   std::string FHiveFile;
   std::string FCurrentPath;
   bool FOpen = false;
+  bool FUpdating = false;
+  std::vector<std::pair<std::string, TRegValue>> FPending;  // key path, value
 };
 
 // The default hive file: $XDG_CONFIG_HOME/muralo/registry.reg (~/.config/muralo/registry.reg).

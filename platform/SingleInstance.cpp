@@ -1,4 +1,5 @@
 #include "platform/SingleInstance.h"
+#include "platform/Report.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -120,7 +121,7 @@ bool TInstanceWindow::Listen() {
   if (FListenFd >= 0) return true;
   sockaddr_un address;
   if (!FillAddress(FPath, address)) {
-    std::fprintf(stderr, "muralo: chemin de socket trop long : %s\n", FPath.c_str());
+    PlatformReport("chemin de socket trop long : " + FPath);
     return false;
   }
   std::error_code ignored;
@@ -140,18 +141,18 @@ bool TInstanceWindow::Listen() {
     int error = errno;
     close(fd);
     if (error != EADDRINUSE) {
-      std::fprintf(stderr, "muralo: socket %s : %s\n", FPath.c_str(), std::strerror(error));
+      PlatformReport("socket " + FPath + " : " + std::strerror(error));
       return false;
     }
     // The name is taken: by a live instance (it accepts) or by the file a dead one left behind.
     if (int live = ConnectTo(FPath); live >= 0) {
       close(live);
-      std::fprintf(stderr, "muralo: une autre instance écoute déjà sur %s\n", FPath.c_str());
+      PlatformReport("une autre instance écoute déjà sur " + FPath);
       return false;
     }
     unlink(FPath.c_str());
   }
-  std::fprintf(stderr, "muralo: socket %s impossible à créer\n", FPath.c_str());
+  PlatformReport("socket " + FPath + " impossible à créer");
   return false;
 }
 
@@ -193,7 +194,8 @@ std::vector<TInstanceMessage> TInstanceWindow::ReadPendingMessages() {
         }
       } else if (n < 0 && errno == EINTR) {
         continue;
-      } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && pending.Fresh && WaitReadable(pending.Fd, deadline)) {
+      } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && pending.Fresh &&
+                 WaitReadable(pending.Fd, deadline)) {
         // Accepted between the sender's connect and its write: the bytes follow at once, and the
         // listening socket would not wake the caller again for them.
         continue;
@@ -209,7 +211,8 @@ std::vector<TInstanceMessage> TInstanceWindow::ReadPendingMessages() {
     }
     if (pending.Bytes.size() >= kMessageBytes && GetLE(pending.Bytes.data(), 4) == kTag) {
       const uint8_t* p = pending.Bytes.data();
-      messages.push_back({static_cast<uint32_t>(GetLE(p + 4, 4)), GetLE(p + 8, 8), static_cast<int64_t>(GetLE(p + 16, 8))});
+      messages.push_back(
+          {static_cast<uint32_t>(GetLE(p + 4, 4)), GetLE(p + 8, 8), static_cast<int64_t>(GetLE(p + 16, 8))});
     }
     close(pending.Fd);
     FClients.erase(FClients.begin() + static_cast<std::ptrdiff_t>(i));
@@ -228,7 +231,8 @@ void TInstanceWindow::Close() {
   }
 }
 
-bool SendInstanceMessage(const std::string& windowTitle, const TInstanceMessage& message, const std::string& directory) {
+bool SendInstanceMessage(const std::string& windowTitle, const TInstanceMessage& message,
+                         const std::string& directory) {
   int fd = ConnectTo(InstanceSocketPath(windowTitle, directory));
   if (fd < 0) return false;
   uint8_t bytes[kMessageBytes];

@@ -5,11 +5,14 @@
 #include <X11/extensions/Xrandr.h>
 
 #include <pwd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
@@ -49,8 +52,8 @@ std::string Ensured(const std::string& dir) {
 // origin, or else the first lit one. False when the server has no RandR 1.3 or no lit output.
 bool PrimaryMonitorSize(Display* display, TScreenSize& size) {
   int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-  if (!XRRQueryExtension(display, &eventBase, &errorBase) || !XRRQueryVersion(display, &major, &minor) ||
-      major < 1 || (major == 1 && minor < 3))
+  if (!XRRQueryExtension(display, &eventBase, &errorBase) || !XRRQueryVersion(display, &major, &minor) || major < 1 ||
+      (major == 1 && minor < 3))
     return false;
   const Window root = DefaultRootWindow(display);
   XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display, root);
@@ -133,6 +136,29 @@ TScreenSize PrimaryScreenSize() {
     }
   }
   return {1024, 768};
+}
+
+bool CanOpenX11Display(const std::string& name) {
+  if (name.empty()) return false;
+  Display* display = XOpenDisplay(name.c_str());
+  if (!display) return false;
+  XCloseDisplay(display);
+  return true;
+}
+
+bool HasWaylandSocket(const std::string& waylandDisplay, const std::string& runtimeDir) {
+  if (waylandDisplay.empty()) return false;
+  const std::string path = waylandDisplay.front() == '/' ? waylandDisplay : runtimeDir + "/" + waylandDisplay;
+  if (runtimeDir.empty() && waylandDisplay.front() != '/') return false;
+  sockaddr_un address{};
+  if (path.size() >= sizeof address.sun_path) return false;
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  const bool listening = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return listening;
 }
 
 int GetSystemMetrics(int index) {

@@ -8,8 +8,8 @@ namespace muralo {
 
 // The user's XDG base directories (the variable, or its default
 // under $HOME); never empty.
-std::string ConfigHome();   // $XDG_CONFIG_HOME or ~/.config
-std::string DataHome();     // $XDG_DATA_HOME or ~/.local/share
+std::string ConfigHome();  // $XDG_CONFIG_HOME or ~/.config
+std::string DataHome();    // $XDG_DATA_HOME or ~/.local/share
 // $XDG_RUNTIME_DIR when set and usable, otherwise ConfigHome()/muralo.
 std::string RuntimeDir();
 
@@ -38,6 +38,12 @@ TScreenSize PrimaryScreenSize();
 // Tells the primary screen's size (the program passes its toolkit's primary screen; tests pin it).
 // A width or height of 0 clears it.
 void SetScreenSize(int width, int height);
+
+// Whether an X display can be opened ("" = none); a short-lived connection.
+bool CanOpenX11Display(const std::string& name);
+// Whether a Wayland compositor listens on the socket named by WAYLAND_DISPLAY (a name under
+// XDG_RUNTIME_DIR, or an absolute path).
+bool HasWaylandSocket(const std::string& waylandDisplay, const std::string& runtimeDir);
 
 // In place of GetSystemMetrics(SM_CXSCREEN / SM_CYSCREEN); 0 for any other index.
 int GetSystemMetrics(int index);

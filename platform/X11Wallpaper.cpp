@@ -3,6 +3,10 @@
 // ESETROOT_PMAP_ID, is kept by the server after its maker disconnects (RetainPermanent), and is
 // freed by the next setter (XKillClient on it) when both properties name it.
 
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -17,6 +21,8 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+#include <X11/extensions/Xrandr.h>
 
 namespace muralo {
 
@@ -32,7 +38,7 @@ int TrapError(Display*, XErrorEvent* event) {
 }
 
 class TErrorTrap {
-public:
+ public:
   explicit TErrorTrap(Display* display) : FDisplay(display) {
     XSync(FDisplay, False);
     trappedError = 0;
@@ -52,7 +58,7 @@ public:
   TErrorTrap(const TErrorTrap&) = delete;
   TErrorTrap& operator=(const TErrorTrap&) = delete;
 
-private:
+ private:
   Display* FDisplay;
   XErrorHandler FPrevious;
 };
@@ -97,36 +103,212 @@ struct TChannel {
   }
 };
 
-// The screen image: the picture tiled from the top-left corner, or centred on black and cut where it
-// is larger than the screen.
-void Compose(XImage* image, const TBitmap& picture, TWallpaperStyle style, const Visual* visual) {
-  const int width = image->width, height = image->height;
-  const int pw = picture.Width(), ph = picture.Height();
-  const TChannel red(visual->red_mask), green(visual->green_mask), blue(visual->blue_mask);
-  const int ox = (width - pw) / 2, oy = (height - ph) / 2;
-  std::vector<uint8_t> bgra(static_cast<size_t>(pw > 0 ? pw : 1) * 4);
-  for (int y = 0; y < height; ++y) {
-    int sy = -1;
-    if (pw > 0 && ph > 0) sy = style == TWallpaperStyle::wsTiled ? y % ph : y - oy;
-    if (sy < 0 || sy >= ph) {
-      for (int x = 0; x < width; ++x) XPutPixel(image, x, y, 0);
-      continue;
-    }
-    picture.ReadRowBGRA(sy, bgra.data());
-    for (int x = 0; x < width; ++x) {
-      const int sx = style == TWallpaperStyle::wsTiled ? x % pw : x - ox;
-      unsigned long pixel = 0;
-      if (sx >= 0 && sx < pw) {
-        const uint8_t* p = &bgra[static_cast<size_t>(sx) * 4];
-        pixel = red.Place(p[2]) | green.Place(p[1]) | blue.Place(p[0]);
+// The monitors of the screen (RandR 1.5), each cut to the screen; the whole screen when the server
+// knows none.
+std::vector<TMonitorArea> MonitorAreas(Display* display, Window root, int width, int height) {
+  std::vector<TMonitorArea> areas;
+  int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+  if (XRRQueryExtension(display, &eventBase, &errorBase) && XRRQueryVersion(display, &major, &minor) &&
+      (major > 1 || (major == 1 && minor >= 5))) {
+    int count = 0;
+    if (XRRMonitorInfo* monitors = XRRGetMonitors(display, root, True, &count)) {
+      for (int i = 0; i < count; ++i) {
+        const int x0 = std::max(monitors[i].x, 0), y0 = std::max(monitors[i].y, 0);
+        const int x1 = std::min(monitors[i].x + monitors[i].width, width);
+        const int y1 = std::min(monitors[i].y + monitors[i].height, height);
+        if (x1 > x0 && y1 > y0) areas.push_back({x0, y0, x1 - x0, y1 - y0});
       }
-      XPutPixel(image, x, y, pixel);
+      XRRFreeMonitors(monitors);
+    }
+  }
+  if (areas.empty()) areas.push_back({0, 0, width, height});
+  return areas;
+}
+
+// True when the image's pixels are B, G, R, unused bytes in memory: a 32-bit little-endian
+// TrueColor image with 8-bit channels, which is what the picture's 32-bit rows already are.
+bool IsBGRXImage(const XImage* image, const Visual* visual) {
+  return image->bits_per_pixel == 32 && image->byte_order == LSBFirst && visual->red_mask == 0xFF0000 &&
+         visual->green_mask == 0xFF00 && visual->blue_mask == 0xFF;
+}
+
+// One row of the picture as B, G, R, X bytes: the bitmap's own row when it is stored that way,
+// otherwise converted into scratch.
+const uint8_t* RowBGRX(const TBitmap& picture, int y, std::vector<uint8_t>& scratch) {
+  const bool plainMasks =
+      picture.RedMask == 0 || (picture.RedMask == 0xFF0000 && picture.GreenMask == 0xFF00 && picture.BlueMask == 0xFF);
+  const TPixelFormat format = picture.PixelFormat();
+  const unsigned bpp = picture.BitsPerPixel();
+  if (bpp == 32 && plainMasks &&
+      (format == TPixelFormat::pf32bit || format == TPixelFormat::pfCustom || format == TPixelFormat::pfDevice))
+    return picture.RowData(y);
+  const int width = picture.Width();
+  scratch.resize(static_cast<size_t>(width) * 4);
+  if (bpp == 24 && (format == TPixelFormat::pf24bit || format == TPixelFormat::pfDevice)) {
+    const uint8_t* in = picture.RowData(y);
+    uint8_t* out = scratch.data();
+    for (int x = 0; x < width; ++x, in += 3, out += 4) {
+      out[0] = in[0];
+      out[1] = in[1];
+      out[2] = in[2];
+      out[3] = 0;
+    }
+  } else {
+    picture.ReadRowBGRA(y, scratch.data());
+  }
+  return scratch.data();
+}
+
+// The picture in one area: tiled from the area's top-left corner, or centred on black and cut
+// where it is larger than the area. The image starts black.
+void ComposeArea(XImage* image, const TBitmap& picture, TWallpaperStyle style, const Visual* visual,
+                 const TMonitorArea& area) {
+  const int pw = picture.Width(), ph = picture.Height();
+  if (pw <= 0 || ph <= 0) return;
+  const bool tiled = style == TWallpaperStyle::wsTiled;
+  const int ox = (area.Width - pw) / 2, oy = (area.Height - ph) / 2;
+  const bool bgrx = IsBGRXImage(image, visual);
+  const TChannel red(visual->red_mask), green(visual->green_mask), blue(visual->blue_mask);
+  std::vector<uint8_t> scratch;
+  for (int y = 0; y < area.Height; ++y) {
+    const int sy = tiled ? y % ph : y - oy;
+    if (sy < 0 || sy >= ph) continue;
+    const uint8_t* row = RowBGRX(picture, sy, scratch);
+    // The spans of this screen row that show picture columns [sx, sx + n).
+    auto put = [&](int dx, int sx, int n) {
+      if (bgrx) {
+        std::memcpy(image->data + static_cast<size_t>(area.Y + y) * static_cast<size_t>(image->bytes_per_line) +
+                        static_cast<size_t>(area.X + dx) * 4,
+                    row + static_cast<size_t>(sx) * 4, static_cast<size_t>(n) * 4);
+        return;
+      }
+      for (int i = 0; i < n; ++i) {
+        const uint8_t* p = row + static_cast<size_t>(sx + i) * 4;
+        XPutPixel(image, area.X + dx + i, area.Y + y, red.Place(p[2]) | green.Place(p[1]) | blue.Place(p[0]));
+      }
+    };
+    if (tiled) {
+      for (int dx = 0; dx < area.Width; dx += pw) put(dx, 0, std::min(pw, area.Width - dx));
+    } else {
+      const int dx = std::max(ox, 0), sx = dx - ox;
+      const int n = std::min(area.Width - dx, pw - sx);
+      if (n > 0) put(dx, sx, n);
     }
   }
 }
 
+}  // namespace
+
+void ComposeScreenPicture(const TBitmap& picture, TWallpaperStyle style, int width, int height, TBitmap& screen,
+                          const std::vector<TMonitorArea>& monitors) {
+  screen.SetPixelFormat(TPixelFormat::pf32bit);
+  screen.SetSize(width, height);
+  for (int y = 0; y < height; ++y) std::memset(screen.RowData(y), 0, static_cast<size_t>(width) * 4);
+  // The same placement as the root window's, on a plain B, G, R, X image.
+  Visual visual{};
+  visual.red_mask = 0xFF0000;
+  visual.green_mask = 0xFF00;
+  visual.blue_mask = 0xFF;
+  XImage image{};
+  image.width = width;
+  image.height = height;
+  image.bits_per_pixel = 32;
+  image.byte_order = LSBFirst;
+  image.bytes_per_line = static_cast<int>(screen.RowBytes());
+  image.data = reinterpret_cast<char*>(screen.RowData(0));
+  if (monitors.empty()) ComposeArea(&image, picture, style, &visual, TMonitorArea{0, 0, width, height});
+  for (const TMonitorArea& area : monitors) {
+    const int x0 = std::max(area.X, 0), y0 = std::max(area.Y, 0);
+    const int x1 = std::min(area.X + area.Width, width), y1 = std::min(area.Y + area.Height, height);
+    if (x1 > x0 && y1 > y0) ComposeArea(&image, picture, style, &visual, TMonitorArea{x0, y0, x1 - x0, y1 - y0});
+  }
+  screen.Modified();
+}
+
+namespace {
+
+// The screen-sized image the wallpaper is composed in, starting black. On a local server it lives
+// in shared memory (MIT-SHM), so the server reads it in place instead of through the socket; where
+// the extension is missing or refuses (a remote display), it is an ordinary client-side image.
+class TScreenImage {
+ public:
+  TScreenImage(Display* display, Visual* visual, int depth, int width, int height, TErrorTrap& trap)
+      : FDisplay(display), FWidth(width), FHeight(height) {
+    if (XShmQueryExtension(display)) AttachShared(visual, depth, trap);
+    if (FImage) return;
+    FImage = XCreateImage(display, visual, static_cast<unsigned>(depth), ZPixmap, 0, nullptr,
+                          static_cast<unsigned>(width), static_cast<unsigned>(height), 32, 0);
+    if (!FImage) throw EDesktopError("image X impossible à créer");
+    FImage->data =
+        static_cast<char*>(std::calloc(static_cast<size_t>(FImage->bytes_per_line), static_cast<size_t>(height)));
+    if (!FImage->data) {
+      XDestroyImage(FImage);
+      throw EDesktopError("mémoire insuffisante pour l'image de l'écran");
+    }
+  }
+
+  ~TScreenImage() {
+    if (FShared) {
+      XShmDetach(FDisplay, &FSegment);
+      XSync(FDisplay, False);
+      shmdt(FSegment.shmaddr);
+      FImage->data = nullptr;
+    }
+    XDestroyImage(FImage);
+  }
+  TScreenImage(const TScreenImage&) = delete;
+  TScreenImage& operator=(const TScreenImage&) = delete;
+
+  XImage* Image() const { return FImage; }
+
+  void PutInto(Pixmap pixmap, GC gc) {
+    const unsigned w = static_cast<unsigned>(FWidth), h = static_cast<unsigned>(FHeight);
+    if (FShared)
+      XShmPutImage(FDisplay, pixmap, gc, FImage, 0, 0, 0, 0, w, h, False);
+    else
+      XPutImage(FDisplay, pixmap, gc, FImage, 0, 0, 0, 0, w, h);
+  }
+
+ private:
+  void AttachShared(Visual* visual, int depth, TErrorTrap& trap) {
+    XImage* image = XShmCreateImage(FDisplay, visual, static_cast<unsigned>(depth), ZPixmap, nullptr, &FSegment,
+                                    static_cast<unsigned>(FWidth), static_cast<unsigned>(FHeight));
+    if (!image) return;
+    const size_t bytes = static_cast<size_t>(image->bytes_per_line) * static_cast<size_t>(FHeight);
+    FSegment.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+    if (FSegment.shmid < 0) {
+      XDestroyImage(image);
+      return;
+    }
+    // Fresh shared pages are zero: the image starts black.
+    FSegment.shmaddr = static_cast<char*>(shmat(FSegment.shmid, nullptr, 0));
+    bool attached = false;
+    if (FSegment.shmaddr != reinterpret_cast<char*>(-1)) {
+      FSegment.readOnly = True;
+      XShmAttach(FDisplay, &FSegment);
+      attached = trap.Take() == 0;  // BadAccess from a server on another machine
+    }
+    // Marked for removal once attached: it goes when both sides let go, also if we crash.
+    shmctl(FSegment.shmid, IPC_RMID, nullptr);
+    if (!attached) {
+      if (FSegment.shmaddr != reinterpret_cast<char*>(-1)) shmdt(FSegment.shmaddr);
+      XDestroyImage(image);
+      return;
+    }
+    image->data = FSegment.shmaddr;
+    FImage = image;
+    FShared = true;
+  }
+
+  Display* FDisplay;
+  int FWidth, FHeight;
+  XImage* FImage = nullptr;
+  XShmSegmentInfo FSegment{};
+  bool FShared = false;
+};
+
 class TX11Backend final : public TDesktopBackend {
-public:
+ public:
   explicit TX11Backend(std::string displayName) : FDisplayName(std::move(displayName)) {}
   TDesktopKind Kind() const override { return TDesktopKind::dkX11; }
 
@@ -141,7 +323,7 @@ public:
     SetX11RootWallpaper(picture, style, FDisplayName);
   }
 
-private:
+ private:
   std::string FDisplayName;
 };
 
@@ -173,22 +355,15 @@ void SetX11RootWallpaper(const TBitmap& picture, TWallpaperStyle style, const st
   const Pixmap oldRoot = ReadPixmapProperty(dpy, root, rootPmap);
   const Pixmap oldEsetroot = ReadPixmapProperty(dpy, root, esetrootPmap);
 
-  XImage* image = XCreateImage(dpy, visual, static_cast<unsigned>(depth), ZPixmap, 0, nullptr,
-                               static_cast<unsigned>(width), static_cast<unsigned>(height), 32, 0);
-  if (!image) throw EDesktopError("image X impossible à créer");
-  image->data = static_cast<char*>(std::calloc(static_cast<size_t>(image->bytes_per_line), static_cast<size_t>(height)));
-  if (!image->data) {
-    XDestroyImage(image);
-    throw EDesktopError("mémoire insuffisante pour l'image de l'écran");
-  }
-  Compose(image, picture, style, visual);
+  TScreenImage image(dpy, visual, depth, width, height, trap);
+  for (const TMonitorArea& area : MonitorAreas(dpy, root, width, height))
+    ComposeArea(image.Image(), picture, style, visual, area);
 
   const Pixmap pixmap = XCreatePixmap(dpy, root, static_cast<unsigned>(width), static_cast<unsigned>(height),
                                       static_cast<unsigned>(depth));
   GC gc = XCreateGC(dpy, pixmap, 0, nullptr);
-  XPutImage(dpy, pixmap, gc, image, 0, 0, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height));
+  image.PutInto(pixmap, gc);
   XFreeGC(dpy, gc);
-  XDestroyImage(image);
   if (int error = trap.Take()) {
     XFreePixmap(dpy, pixmap);
     throw EDesktopError(Format("le serveur X refuse le fond d'écran (erreur %d)", error));
@@ -198,8 +373,8 @@ void SetX11RootWallpaper(const TBitmap& picture, TWallpaperStyle style, const st
   XClearWindow(dpy, root);
   const unsigned long id = pixmap;
   XChangeProperty(dpy, root, rootPmap, XA_PIXMAP, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(&id), 1);
-  XChangeProperty(dpy, root, esetrootPmap, XA_PIXMAP, 32, PropModeReplace,
-                  reinterpret_cast<const unsigned char*>(&id), 1);
+  XChangeProperty(dpy, root, esetrootPmap, XA_PIXMAP, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(&id),
+                  1);
   if (int error = trap.Take()) throw EDesktopError(Format("le serveur X refuse le fond d'écran (erreur %d)", error));
 
   // The previous setter's pixmap, retained after it disconnected, is ours to free only when both

@@ -63,7 +63,7 @@ void BM_LZ77Decoder_Whole(benchmark::State& state) {
     decoder.DecodeInit();
     const uint8_t* source = stream.data();
     uint8_t* dest = out.data();
-    decoder.Decode(source, dest, static_cast<int32_t>(stream.size()), static_cast<int32_t>(out.size()));
+    decoder.Decode(source, dest, static_cast<size_t>(stream.size()), static_cast<size_t>(out.size()));
     if (decoder.ZLibResult != Z_STREAM_END) state.SkipWithError("stream not decoded");
     decoder.DecodeEnd();
     benchmark::DoNotOptimize(out.data());
@@ -98,7 +98,7 @@ void BM_LZ77Decoder_RowByRow(benchmark::State& state) {
     const uint8_t* const end = stream.data() + stream.size();
     for (size_t y = 0; y < kPngRows; ++y) {
       uint8_t* dest = row.data();
-      decoder.Decode(source, dest, static_cast<int32_t>(end - source), static_cast<int32_t>(row.size()));
+      decoder.Decode(source, dest, static_cast<size_t>(end - source), static_cast<size_t>(row.size()));
       benchmark::DoNotOptimize(row.data());
     }
     decoder.DecodeEnd();
@@ -193,19 +193,19 @@ Bytes TargaEncode(const Bytes& in) {
   TTargaRLEDecoder encoder(24);
   const auto pixels = static_cast<uint32_t>(in.size() / 3);
   Bytes out(encoder.MaxEncodedSize(pixels));
-  uint32_t stored = 0;
+  size_t stored = 0;
   encoder.Encode(in.data(), out.data(), pixels, stored);
   out.resize(stored);
   return out;
 }
 
 template <typename Decoder>
-void RunRle(benchmark::State& state, Decoder& decoder, const Bytes& packed, int32_t units) {
+void RunRle(benchmark::State& state, Decoder& decoder, const Bytes& packed, size_t units) {
   Bytes out(kRleBytes);
   for (auto _ : state) {
     const uint8_t* source = packed.data();
     uint8_t* dest = out.data();
-    decoder.Decode(source, dest, static_cast<int32_t>(packed.size()), units);
+    decoder.Decode(source, dest, static_cast<size_t>(packed.size()), units);
     benchmark::DoNotOptimize(out.data());
   }
   if (out != RleSource()) state.SkipWithError("decoded data differ");
@@ -215,19 +215,19 @@ void RunRle(benchmark::State& state, Decoder& decoder, const Bytes& packed, int3
 void BM_PackBits(benchmark::State& state) {
   static const Bytes packed = PackBitsEncode(RleSource());
   TPackbitsRLEDecoder decoder;
-  RunRle(state, decoder, packed, static_cast<int32_t>(kRleBytes));
+  RunRle(state, decoder, packed, static_cast<size_t>(kRleBytes));
 }
 
 void BM_PCX(benchmark::State& state) {
   static const Bytes packed = PcxEncode(RleSource());
   TPCXRLEDecoder decoder;
-  RunRle(state, decoder, packed, static_cast<int32_t>(kRleBytes));
+  RunRle(state, decoder, packed, static_cast<size_t>(kRleBytes));
 }
 
 void BM_Targa24(benchmark::State& state) {
   static const Bytes packed = TargaEncode(RleSource());
   TTargaRLEDecoder decoder(24);
-  RunRle(state, decoder, packed, static_cast<int32_t>(kRleBytes / 3));
+  RunRle(state, decoder, packed, static_cast<size_t>(kRleBytes / 3));
 }
 
 void BM_Memcpy(benchmark::State& state) {
@@ -303,7 +303,7 @@ void BM_CCITTFax3Decoder(benchmark::State& state) {
   for (auto _ : state) {
     const uint8_t* source = page.Strip.data();
     uint8_t* dest = out.data();
-    decoder.Decode(source, dest, static_cast<int32_t>(page.Strip.size()), static_cast<int32_t>(out.size()));
+    decoder.Decode(source, dest, static_cast<size_t>(page.Strip.size()), static_cast<size_t>(out.size()));
     benchmark::DoNotOptimize(out.data());
   }
   if (out != page.Pixels) state.SkipWithError("decoded page differs");

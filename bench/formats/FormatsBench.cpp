@@ -25,28 +25,47 @@ namespace {
 
 using namespace muralo;
 
-// The test pictures, written once by ImageMagick into a scratch folder.
+// The test pictures, written once by ImageMagick into a scratch folder. With MURALO_BENCH_DIR set
+// they go into that folder and stay there, so that another program (bench/pillow-ratios) can time
+// its peer on the very same files.
 struct Files {
   std::filesystem::path Dir;
+  bool Keep = false;
   Files() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "muralo-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
-    Dir = pattern;
+    if (const char* keep = std::getenv("MURALO_BENCH_DIR"); keep && *keep) {
+      Dir = keep;
+      Keep = true;
+      std::filesystem::create_directories(Dir);
+    } else {
+      std::string pattern = (std::filesystem::temp_directory_path() / "muralo-bench-XXXXXX").string();
+      if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
+      Dir = pattern;
+    }
     const std::string base = "convert-im6.q16 rose: -resize 2400x1600! -depth 8 ";
     Make(base + "-compress RLE tga:'" + Path("rle.tga") + "'");
     Make(base + "-compress None tga:'" + Path("raw.tga") + "'");
     Make(base + "pcx:'" + Path("big.pcx") + "'");
     Make(base + "ppm:'" + Path("big.ppm") + "'");
+    // A photograph-sized Photoshop composite, PackBits compressed as Photoshop saves it.
+    Make("convert-im6.q16 rose: -resize 4000x3000! -depth 8 -compress RLE psd:'" + Path("big.psd") + "'");
+    Make(base + "-compress RLE sgi:'" + Path("rle.sgi") + "'");
+    Make(base + "-compress None sgi:'" + Path("raw.sgi") + "'");
+    Make(base + "-type TrueColor bmp3:'" + Path("big.bmp") + "'");
   }
   ~Files() {
     std::error_code ec;
-    std::filesystem::remove_all(Dir, ec);
+    if (!Keep) std::filesystem::remove_all(Dir, ec);
   }
   std::string Path(const char* name) const { return (Dir / name).string(); }
   static void Make(const std::string& command) {
     if (std::system(command.c_str()) != 0) throw std::runtime_error("benchmark input failed: " + command);
   }
 };
+
+// Bytes of 24-bit pixels in each picture.
+int64_t PixelBytes(const char* name) {
+  return std::string(name) == "big.psd" ? int64_t{4000} * 3000 * 3 : int64_t{2400} * 1600 * 3;
+}
 
 const Files& TestFiles() {
   static const TFrameworkScope framework;
@@ -61,13 +80,13 @@ void Ours(benchmark::State& state, const char* name) {
     picture.LoadFromFile(file);
     benchmark::DoNotOptimize(picture.Graphic());
   }
-  state.SetBytesProcessed(int64_t(state.iterations()) * 2400 * 1600 * 3);
+  state.SetBytesProcessed(int64_t(state.iterations()) * PixelBytes(name));
 }
 
 void ReadIntoMemory(benchmark::State& state, const char* name) {
   const std::string file = TestFiles().Path(name);
   for (auto _ : state) benchmark::DoNotOptimize(ReadFileBytes(file));
-  state.SetBytesProcessed(int64_t(state.iterations()) * 2400 * 1600 * 3);
+  state.SetBytesProcessed(int64_t(state.iterations()) * PixelBytes(name));
 }
 
 #if MURALO_HAVE_MAGICKCORE
@@ -87,7 +106,7 @@ void Magick(benchmark::State& state, const char* name) {
   }
   DestroyImageInfo(info);
   DestroyExceptionInfo(exception);
-  state.SetBytesProcessed(int64_t(state.iterations()) * 2400 * 1600 * 3);
+  state.SetBytesProcessed(int64_t(state.iterations()) * PixelBytes(name));
 }
 #endif
 
@@ -116,12 +135,20 @@ MURALO_FORMAT_BENCH(TargaRLE, "rle.tga");
 MURALO_FORMAT_BENCH(TargaRaw, "raw.tga");
 MURALO_FORMAT_BENCH(PCX, "big.pcx");
 MURALO_FORMAT_BENCH(P6, "big.ppm");
+MURALO_FORMAT_BENCH(PSDRLE, "big.psd");
+MURALO_FORMAT_BENCH(SGIRLE, "rle.sgi");
+MURALO_FORMAT_BENCH(SGIRaw, "raw.sgi");
+MURALO_FORMAT_BENCH(BMP, "big.bmp");
 
 #if MURALO_HAVE_MAGICKCORE
 BENCHMARK_CAPTURE(Magick, TargaRLE, "rle.tga")->Name("TargaRLE/magickcore")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Magick, TargaRaw, "raw.tga")->Name("TargaRaw/magickcore")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Magick, PCX, "big.pcx")->Name("PCX/magickcore")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Magick, P6, "big.ppm")->Name("P6/magickcore")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Magick, PSDRLE, "big.psd")->Name("PSDRLE/magickcore")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Magick, SGIRLE, "rle.sgi")->Name("SGIRLE/magickcore")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Magick, SGIRaw, "raw.sgi")->Name("SGIRaw/magickcore")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Magick, BMP, "big.bmp")->Name("BMP/magickcore")->Unit(benchmark::kMillisecond);
 #endif
 
 }  // namespace

@@ -3,6 +3,7 @@
 // programs (fuzz_<target>.cpp) and by the test that replays the seed corpora and kept finds.
 
 #include "DecoderFuzzer.h"
+#include "classlib/Streams.h"
 
 namespace muralo::fuzz {
 
@@ -15,11 +16,11 @@ inline int FuzzTargaRle(const uint8_t* data, size_t size) {
   const size_t pixelSize = bits == 8 ? 1 : bits <= 16 ? 2 : bits / 8;
   TTargaRLEDecoder decoder(bits);
   Decode(decoder, in, in.Room() / pixelSize * pixelSize, 1 + in.P3 % 3,
-         [pixelSize](size_t room) { return static_cast<int32_t>(room / pixelSize); });
+         [pixelSize](size_t room) { return room / pixelSize; });
   // The encoder stays inside its stated bound for any pixels.
   const auto count = static_cast<uint32_t>(std::min<size_t>(in.Size / pixelSize, 4096));
   std::unique_ptr<uint8_t[]> out(new uint8_t[decoder.MaxEncodedSize(count)]);
-  uint32_t stored = 0;
+  size_t stored = 0;
   decoder.Encode(in.Data, out.get(), count, stored);
   if (stored > decoder.MaxEncodedSize(count)) __builtin_trap();
   return 0;
@@ -31,6 +32,16 @@ inline int FuzzPackbits(const uint8_t* data, size_t size) {
   if (!Split(data, size, in)) return 0;
   TPackbitsRLEDecoder decoder;
   Decode(decoder, in, in.Room(), 1 + in.P3 % 3);
+  return 0;
+}
+
+// the TIFF LZW decoder (standard and old-style streams), one or several calls over the data.
+inline int FuzzTiffLzw(const uint8_t* data, size_t size) {
+  TFuzzInput in;
+  if (!Split(data, size, in)) return 0;
+  TTIFFLZWDecoder decoder;
+  Decode(decoder, in, in.Room(), 1 + in.P3 % 3);
+  if (decoder.BytesDecoded() > in.Room()) __builtin_trap();
   return 0;
 }
 
@@ -151,6 +162,26 @@ inline int FuzzThunder(const uint8_t* data, size_t size) {
   return 0;
 }
 
+// the Photo-CD residual decoder: P0 bit 0 selects three tables (a row stride past 1536 bytes),
+// P1 is the end row, P2 the planes' row count; the data is the stream the decoder reads. The
+// planes are heap blocks of exactly their size.
+inline int FuzzPcd(const uint8_t* data, size_t size) {
+  TFuzzInput in;
+  if (!Split(data, size, in)) return 0;
+  const size_t stride = (in.P0 & 1) ? 1600 : 16 + in.P3;
+  const uint32_t rows = 1 + (in.P2 & 15);
+  std::unique_ptr<uint8_t[]> planes[3];
+  for (auto& p : planes) p.reset(new uint8_t[stride * rows]());
+  uint8_t* addresses[3] = {planes[0].get(), planes[1].get(), planes[2].get()};
+  TReadOnlyMemoryStream stream(in.Data, in.Size);
+  TPCDDecoder decoder(stream, rows, rows);
+  return Guard([&] {
+    const uint8_t* source = reinterpret_cast<const uint8_t*>(addresses);
+    uint8_t* dest = nullptr;
+    decoder.Decode(source, dest, static_cast<int32_t>(stride), in.P1);
+  });
+}
+
 // The targets by name (the corpus folder names).
 struct TFuzzTarget {
   const char* Name;
@@ -159,7 +190,8 @@ struct TFuzzTarget {
 inline constexpr TFuzzTarget FuzzTargets[] = {
     {"targa_rle", FuzzTargaRle}, {"packbits", FuzzPackbits},  {"pcx_rle", FuzzPcxRle},  {"sgi_rle", FuzzSgiRle},
     {"cut_rle", FuzzCutRle},     {"psp_rle", FuzzPspRle},     {"rla_rle", FuzzRlaRle},  {"ccitt", FuzzCcitt},
-    {"lz77", FuzzLz77},          {"tiff_jpeg", FuzzTiffJpeg}, {"thunder", FuzzThunder},
+    {"lz77", FuzzLz77},          {"tiff_jpeg", FuzzTiffJpeg}, {"thunder", FuzzThunder}, {"tiff_lzw", FuzzTiffLzw},
+    {"pcd_huffman", FuzzPcd},
 };
 
 }  // namespace muralo::fuzz

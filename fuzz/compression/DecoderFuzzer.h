@@ -39,7 +39,7 @@ inline bool Split(const uint8_t* data, size_t size, TFuzzInput& input) {
 // between calls), each given the data still left and the room still left. Units converts the
 // room in bytes into the decoder's UnpackedSize (pixels for Targa).
 inline void Decode(TDecoder& decoder, const TFuzzInput& input, size_t room, int pieces = 1,
-                   const std::function<int32_t(size_t)>& units = nullptr) {
+                   const std::function<size_t(size_t)>& units = nullptr) {
   std::unique_ptr<uint8_t[]> source(new uint8_t[std::max<size_t>(input.Size, 1)]);
   if (input.Size > 0) std::memcpy(source.get(), input.Data, input.Size);
   std::unique_ptr<uint8_t[]> dest(new uint8_t[std::max<size_t>(room, 1)]);
@@ -53,7 +53,7 @@ inline void Decode(TDecoder& decoder, const TFuzzInput& input, size_t room, int 
     const size_t take = piece + 1 == pieces ? inputLeft : inputLeft / static_cast<size_t>(pieces - piece);
     const uint8_t* before = s;
     const size_t roomLeft = static_cast<size_t>(destEnd - d);
-    decoder.Decode(s, d, static_cast<int32_t>(take), units ? units(roomLeft) : static_cast<int32_t>(roomLeft));
+    decoder.Decode(s, d, take, units ? units(roomLeft) : roomLeft);
     // Pointers written back must stay inside their areas.
     if (s < source.get() || s > sourceEnd || d < dest.get() || d > destEnd) __builtin_trap();
     if (s == before) s = before + take;  // decoders that do not move Source: go on after this piece

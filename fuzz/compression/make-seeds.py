@@ -34,6 +34,52 @@ seed("psp_rle", "mixed", [0] + room(32) + [0], bytes([0x83, 9, 0x02, 5, 6, 0x80,
 seed("rla_rle", "mixed", [0] + room(32) + [0], bytes([0x02, 9, 0xFE, 1, 2, 0x7F, 4, 0x80] + [7] * 128))
 seed("thunder", "mixed", [0] + room(16) + [15], bytes([0xC5, 0x05, 0x5E, 0x9D, 0xA7, 0xC9, 0x02, 0x3F, 0xCF]))
 
+# Photo-CD residual streams: Huffman tables, two padding words, then row headers (23 ones and a
+# zero, plane type, 13-bit row, a spare bit) followed by codes, padded to a 2048-byte sector.
+class Bits:
+    def __init__(self):
+        self.bits = []
+
+    def put(self, value, count):
+        self.bits += [(value >> i) & 1 for i in range(count - 1, -1, -1)]
+
+    def row(self, plane, number):
+        self.bits += [0] * (-len(self.bits) % 8)
+        self.put(0xFFFFFE, 24)
+        self.put(plane, 2)
+        self.put(number, 13)
+        self.put(0, 1)
+
+    def sector(self):
+        bits = self.bits + [0] * (-len(self.bits) % 8)
+        data = bytes(int("".join(map(str, bits[i:i + 8])), 2) for i in range(0, len(bits), 8))
+        return data + bytes(-len(data) % 2048)
+
+
+def pcd_stream(tables, rows, end):
+    b = Bits()
+    for table in tables:
+        b.put(len(table) - 1, 8)
+        for code, length, delta in table:
+            b.put(length - 1, 8)
+            b.put(code << (16 - length), 16)
+            b.put(delta & 0xFF, 8)
+    b.put(0, 32)
+    for plane, number, codes in rows:
+        b.row(plane, number)
+        for code, length in codes:
+            b.put(code, length)
+    b.row(0, end)
+    return b.sector()
+
+
+table = [(0b0, 1, 5), (0b10, 2, -3), (0b110, 3, 127), (0b111, 3, -128)]
+seed("pcd_huffman", "one-table", [0, 0, 3, 8], pcd_stream([table], [(0, 1, [(0, 1), (2, 2), (6, 3), (7, 3)] * 2),
+                                                          (2, 2, [(2, 2)] * 4), (3, 6, [(6, 3)] * 3)], 3))
+seed("pcd_huffman", "three-tables", [1, 9, 1, 0], pcd_stream([table, table[:2], table[1:]],
+                                                       [(0, 0, [(0, 1)] * 8), (2, 0, [(2, 2)] * 4), (3, 1, [(6, 3)] * 8)], 9))
+
+
 # CCITT strips of a small page.
 with tempfile.TemporaryDirectory() as tmp:
     width, height = 203, 12

@@ -9,26 +9,22 @@
 #include "classlib/Bitmap.h"
 #include "classlib/Exception.h"
 #include "classlib/Streams.h"
+#include "imaging/GraphicFramework.h"
+#include "imaging/ReaderTable.h"
 
 namespace muralo::fuzz {
 
-template <typename Reader>
-int FuzzReader(const uint8_t* data, size_t size) {
+inline int FuzzReader(const TReaderRow& row, const uint8_t* data, size_t size) {
   static const bool limited = (SetMemoryLimit(uint64_t(64) << 20), true);
   (void)limited;
   TReadOnlyMemoryStream stream(data, size);
-  (void)Reader::CanLoad(stream);
-  Reader reader;
+  if (row.GraphicClass()->CanLoadStream) (void)row.GraphicClass()->CanLoadStream(stream);
+  const auto reader = CreateReader(row);
   try {
-    reader.LoadFromStream(stream);
+    reader->LoadFromStream(stream);
   } catch (const Exception&) {
   }
   return 0;
 }
 
 }  // namespace muralo::fuzz
-
-#define MURALO_READER_FUZZER(Reader)                                          \
-  extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {   \
-    return ::muralo::fuzz::FuzzReader<Reader>(data, size);                     \
-  }

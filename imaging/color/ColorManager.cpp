@@ -82,6 +82,9 @@ void TColorManager::SetTargetSamplesPerPixel(uint8_t Value) {
 void TColorManager::ConvertRow(const TPointerArray& Source, void* Target, uint32_t Count, uint8_t Mask) {
   if (FChanged) PrepareConversion();
   if (FConversionMethod == nullptr) Error(gesConversionUnsupported);
+  // An empty row (an image of width 0 hands over empty buffers, whose data may be null) converts
+  // nothing; the converters may then assume a real first row.
+  if (Count == 0 || Target == nullptr || Source.empty() || Source[0] == nullptr) return;
   (this->*FConversionMethod)(Source, Target, Count, Mask);
 }
 

@@ -12,7 +12,7 @@
 
 #include "imaging/Graphicstrings.h"
 #include "imaging/compression/CCITTCodes.h"
-#include "imaging/compression/GraphicCompression.h"
+#include "imaging/compression/CCITTDecoders.h"
 
 #include "classlib/Format.h"
 
@@ -96,12 +96,12 @@ TCCITTDecoder::TNibbleSteps TCCITTDecoder::MakeNibbleSteps(const TStateArray& St
   return steps;
 }
 
-void TCCITTDecoder::StartBlock(const uint8_t* ASource, uint8_t* ADest, int32_t APackedSize, int32_t AUnpackedSize) {
-  const size_t room = AUnpackedSize > 0 ? static_cast<size_t>(AUnpackedSize) : 0;
+void TCCITTDecoder::StartBlock(const uint8_t* ASource, uint8_t* ADest, size_t APackedSize, size_t AUnpackedSize) {
+  const size_t room = AUnpackedSize;
   if (room > 0) std::memset(ADest, 0, room);
   Source = ASource;
   SourceStart = ASource;
-  PackedSize = std::max<int32_t>(APackedSize, 0);
+  PackedSize = APackedSize;
   BitsLeft = 0;
   Mask = 0;
   Bits = 0;
@@ -214,7 +214,7 @@ TCCITTFax3Decoder::TCCITTFax3Decoder(uint32_t AOptions, bool ASwapBits, bool AWo
   if (AOptions & 1) CompressionError(Format(gesUnsupportedFeature, gesFax2DCoding, "TIF/TIFF"));
 }
 
-void TCCITTFax3Decoder::Decode(const uint8_t*& ASource, uint8_t*& ADest, int32_t APackedSize, int32_t AUnpackedSize) {
+void TCCITTFax3Decoder::Decode(const uint8_t*& ASource, uint8_t*& ADest, size_t APackedSize, size_t AUnpackedSize) {
   StartBlock(ASource, ADest, APackedSize, AUnpackedSize);
   uint32_t endOfLines = 0;
   for (;;) {
@@ -246,7 +246,7 @@ void TCCITTFax3Decoder::Decode(const uint8_t*& ASource, uint8_t*& ADest, int32_t
 
 // ---------------------------------------------------------------------------------------------
 
-void TCCITTMHDecoder::Decode(const uint8_t*& ASource, uint8_t*& ADest, int32_t APackedSize, int32_t AUnpackedSize) {
+void TCCITTMHDecoder::Decode(const uint8_t*& ASource, uint8_t*& ADest, size_t APackedSize, size_t AUnpackedSize) {
   StartBlock(ASource, ADest, APackedSize, AUnpackedSize);
   IsWhite = true;
   while (SourceLeft() && TargetLeft()) {

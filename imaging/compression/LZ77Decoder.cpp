@@ -1,7 +1,10 @@
 // Deflate (RFC 1951 inside an RFC 1950 zlib stream) through zlib's inflate.
 
+#include <algorithm>
+#include <limits>
+
 #include "imaging/Graphicstrings.h"
-#include "imaging/compression/GraphicCompression.h"
+#include "imaging/compression/LZ77Decoder.h"
 
 namespace muralo {
 
@@ -24,15 +27,16 @@ void TLZ77Decoder::DecodeInit() {
   Initialized = true;
 }
 
-void TLZ77Decoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) {
+void TLZ77Decoder::Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t UnpackedSize) {
   if (!Initialized) CompressionError(gesLZ77Error);  // DecodeInit was not called
   // zlib never writes through next_in; its field is merely not declared const.
   Stream.next_in = const_cast<Bytef*>(Source);
-  Stream.avail_in = PackedSize > 0 ? static_cast<uInt>(PackedSize) : 0;
+  // zlib counts in uInt: a larger block is taken in part, and Source and Dest say how far.
+  Stream.avail_in = static_cast<uInt>(std::min<size_t>(PackedSize, std::numeric_limits<uInt>::max()));
   if (AutoReset) ZLibResult = inflateReset(&Stream);
   if (ZLibResult == Z_OK) {
     Stream.next_out = Dest;
-    Stream.avail_out = UnpackedSize > 0 ? static_cast<uInt>(UnpackedSize) : 0;
+    Stream.avail_out = static_cast<uInt>(std::min<size_t>(UnpackedSize, std::numeric_limits<uInt>::max()));
     do {
       ZLibResult = inflate(&Stream, FlushMode);
       if (ZLibResult == Z_STREAM_END) break;

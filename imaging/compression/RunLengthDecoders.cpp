@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "imaging/compression/GraphicCompression.h"
+#include "imaging/compression/RunLengthDecoders.h"
 
 namespace muralo {
 
@@ -21,8 +21,11 @@ struct TBlock {
   uint8_t* Dst;
   uint8_t* DstEnd;
 
-  TBlock(const uint8_t* source, int32_t packedSize, uint8_t* dest, size_t room)
-      : Src(source), SrcEnd(source + (packedSize > 0 ? packedSize : 0)), Dst(dest), DstEnd(dest + room) {}
+  TBlock(const uint8_t* source, size_t packedSize, uint8_t* dest, size_t room)
+      : Src(source), SrcEnd(source + packedSize), Dst(dest), DstEnd(dest + room) {}
+
+  // Hands the output position reached back to the caller.
+  void WriteBack(uint8_t*& dest) const { dest = Dst; }
 
   size_t InputLeft() const { return static_cast<size_t>(SrcEnd - Src); }
   size_t Room() const { return static_cast<size_t>(DstEnd - Dst); }
@@ -44,8 +47,6 @@ struct TBlock {
     return k == count;
   }
 };
-
-size_t Room(int32_t unpackedSize) { return unpackedSize > 0 ? static_cast<size_t>(unpackedSize) : 0; }
 
 // Writes count copies of the size-byte pattern at dest (a block fill for any pixel size).
 template <size_t Size>
@@ -105,13 +106,13 @@ size_t TargaPixelSize(uint32_t pixelBits) {
 // ---------------------------------------------------------------------------------------------
 // Targa
 
-void TTargaRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) {
+void TTargaRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t UnpackedSize) {
   const size_t pixelSize = TargaPixelSize(PixelBits);
   if (pixelSize == 0) return;  // unknown depth: nothing written, Source unchanged
   const uint8_t* src = Source;
-  const uint8_t* const srcEnd = src + (PackedSize > 0 ? PackedSize : 0);
+  const uint8_t* const srcEnd = src + PackedSize;
   uint8_t* dst = Dest;
-  size_t pixelsLeft = Room(UnpackedSize);
+  size_t pixelsLeft = UnpackedSize;
   while (pixelsLeft > 0 && src < srcEnd) {
     const uint8_t header = *src++;
     const size_t n = (header & 0x7Fu) + 1;
@@ -126,6 +127,7 @@ void TTargaRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t Pa
       std::memcpy(dst, src, copied * pixelSize);
       if (copied < k) {  // the input ends inside the packet
         src += copied * pixelSize;
+        dst += copied * pixelSize;
         break;
       }
       src += std::min(n, inputPixels) * pixelSize;  // surplus pixels beyond the area are dropped
@@ -134,20 +136,21 @@ void TTargaRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t Pa
     pixelsLeft -= k;
   }
   Source = src;
+  Dest = dst;
 }
 
 // Raw packets end before an equal pair (then a run follows), at 128 pixels, or at the end, so
 // there are at most runs + Count / 128 + 1 of them. A run of S >= 2 pixels stores one pixel and one
 // header, so with pixel size p the output is at most Count * p + runs * (2 - p) + Count / 128 + 1:
 // one and a half times the row for 8-bit pixels, the row plus a header per 128 pixels otherwise.
-size_t TTargaRLEDecoder::MaxEncodedSize(uint32_t Count) const {
+size_t TTargaRLEDecoder::MaxEncodedSize(size_t Count) const {
   const size_t pixelSize = (static_cast<size_t>(PixelBits) + 1) / 8;
   const size_t count = Count;
   const size_t runOverhead = pixelSize < 2 ? (2 - pixelSize) * (count / 2) : 0;
   return count * pixelSize + runOverhead + count / 128 + 1;
 }
 
-void TTargaRLEDecoder::Encode(const uint8_t* Source, uint8_t* Dest, uint32_t Count, uint32_t& BytesStored) {
+void TTargaRLEDecoder::Encode(const uint8_t* Source, uint8_t* Dest, size_t Count, size_t& BytesStored) {
   const size_t pixelSize = (static_cast<size_t>(PixelBits) + 1) / 8;
   auto same = [pixelSize](const uint8_t* a, const uint8_t* b) { return std::memcmp(a, b, pixelSize) == 0; };
   const uint8_t* src = Source;
@@ -170,7 +173,7 @@ void TTargaRLEDecoder::Encode(const uint8_t* Source, uint8_t* Dest, uint32_t Cou
       std::memcpy(dst, src, d * pixelSize);
       dst += d * pixelSize;
       src += d * pixelSize;
-      BytesStored += static_cast<uint32_t>(1 + d * pixelSize);
+      BytesStored += 1 + d * pixelSize;
       left -= d;
     }
     if (s > 1) {  // run packet, carrying the run's last pixel
@@ -178,7 +181,7 @@ void TTargaRLEDecoder::Encode(const uint8_t* Source, uint8_t* Dest, uint32_t Cou
       std::memcpy(dst, src + (s - 1) * pixelSize, pixelSize);
       dst += pixelSize;
       src += s * pixelSize;
-      BytesStored += static_cast<uint32_t>(1 + pixelSize);
+      BytesStored += 1 + pixelSize;
       left -= s;
     }
   }
@@ -187,8 +190,8 @@ void TTargaRLEDecoder::Encode(const uint8_t* Source, uint8_t* Dest, uint32_t Cou
 // ---------------------------------------------------------------------------------------------
 // PackBits (Apple Technical Note TN1023; TIFF 6.0 section 9)
 
-void TPackbitsRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) {
-  TBlock b(Source, PackedSize, Dest, Room(UnpackedSize));
+void TPackbitsRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t UnpackedSize) {
+  TBlock b(Source, PackedSize, Dest, UnpackedSize);
   while (b.Room() > 0 && b.InputLeft() > 0) {
     const int n = static_cast<int8_t>(*b.Src++);
     if (n >= 0) {
@@ -200,13 +203,14 @@ void TPackbitsRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t
     }
     // -128: no operation
   }
+  b.WriteBack(Dest);
 }
 
 // ---------------------------------------------------------------------------------------------
 // ZSoft PCX
 
-void TPCXRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) {
-  TBlock b(Source, PackedSize, Dest, Room(UnpackedSize));
+void TPCXRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t UnpackedSize) {
+  TBlock b(Source, PackedSize, Dest, UnpackedSize);
   while (b.Room() > 0 && b.InputLeft() > 0) {
     const uint8_t code = *b.Src++;
     if ((code & 0xC0) == 0xC0) {
@@ -217,13 +221,14 @@ void TPCXRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t Pack
       *b.Dst++ = code;
     }
   }
+  b.WriteBack(Dest);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Silicon Graphics (SGI image file format, "RLE" storage)
 
-void TSGIRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) {
-  TBlock b(Source, PackedSize, Dest, Room(UnpackedSize));
+void TSGIRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t UnpackedSize) {
+  TBlock b(Source, PackedSize, Dest, UnpackedSize);
   if (SampleBits == 8) {
     while (b.InputLeft() > 0) {
       const uint8_t header = *b.Src++;
@@ -237,6 +242,7 @@ void TSGIRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t Pack
         if (!b.Fill(value, count)) break;
       }
     }
+    b.WriteBack(Dest);
     return;
   }
   // 16-bit units, stored big-endian; the header's high byte is ignored.
@@ -260,13 +266,14 @@ void TSGIRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t Pack
       if (words < count) break;
     }
   }
+  b.WriteBack(Dest);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Dr. Halo CUT
 
-void TCUTRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) {
-  TBlock b(Source, PackedSize, Dest, Room(UnpackedSize));
+void TCUTRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t UnpackedSize) {
+  TBlock b(Source, PackedSize, Dest, UnpackedSize);
   // The row's 2-byte byte count is not needed: the row ends with a 0 byte.
   b.Src += std::min<size_t>(2, b.InputLeft());
   while (b.InputLeft() > 0) {
@@ -287,13 +294,14 @@ void TCUTRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t Pack
     }
   }
   Source = b.Src;
+  b.WriteBack(Dest);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Paint Shop Pro (channel compression 1)
 
-void TPSPRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) {
-  TBlock b(Source, PackedSize, Dest, Room(UnpackedSize));
+void TPSPRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t UnpackedSize) {
+  TBlock b(Source, PackedSize, Dest, UnpackedSize);
   while (b.InputLeft() > 0) {
     const uint8_t header = *b.Src++;
     if (header < 128) {
@@ -304,13 +312,14 @@ void TPSPRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t Pack
       if (!b.Fill(value, header - 128u)) break;
     }
   }
+  b.WriteBack(Dest);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Alias/Wavefront RLA
 
-void TRLADecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) {
-  TBlock b(Source, PackedSize, Dest, Room(UnpackedSize));
+void TRLADecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t UnpackedSize) {
+  TBlock b(Source, PackedSize, Dest, UnpackedSize);
   while (b.InputLeft() > 0) {
     const int n = static_cast<int8_t>(*b.Src++);
     if (n >= 0) {
@@ -321,6 +330,7 @@ void TRLADecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedS
       if (!b.Copy(static_cast<size_t>(-n))) break;
     }
   }
+  b.WriteBack(Dest);
 }
 
 }  // namespace muralo

@@ -17,7 +17,7 @@
 
 #include "imaging/Graphicstrings.h"
 #include "imaging/Warnings.h"
-#include "imaging/compression/GraphicCompression.h"
+#include "imaging/compression/TIFFJPEGDecoder.h"
 
 #ifndef JCS_EXTENSIONS
 #error "libjpeg-turbo's colour space extensions (JCS_EXT_BGR) are required"
@@ -159,7 +159,7 @@ void TTIFFJPEGDecoder::DecodeInit() {
   Present(state, nullptr, 0);
 }
 
-void TTIFFJPEGDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) {
+void TTIFFJPEGDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t UnpackedSize) {
   if (ImageProperties == nullptr) CompressionError(gesJPEGStripSize);
   if (State == nullptr) DecodeInit();
   TJPEGState& state = *State;
@@ -167,7 +167,7 @@ void TTIFFJPEGDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t Pa
   const TImageProperties& props = *ImageProperties;
 
   Guarded(state, [&] { jpeg_abort_decompress(&info); });
-  Present(state, Source, PackedSize > 0 ? static_cast<size_t>(PackedSize) : 0);
+  Present(state, Source, PackedSize);
   Guarded(state, [&] { jpeg_read_header(&info, TRUE); });
 
   // The strip's geometry as the directory describes it.
@@ -202,7 +202,7 @@ void TTIFFJPEGDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t Pa
   Guarded(state, [&] { jpeg_start_decompress(&info); });
 
   const size_t rowSize = BytesPerLine;
-  const size_t wanted = UnpackedSize > 0 ? static_cast<size_t>(UnpackedSize) : 0;
+  const size_t wanted = UnpackedSize;
   if (rowSize == 0 || wanted % rowSize != 0) {
     Guarded(state, [&] { jpeg_abort_decompress(&info); });
     CompressionError(gesJPEGFractionalLine);

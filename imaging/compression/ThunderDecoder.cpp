@@ -1,9 +1,10 @@
 // ThunderScan 4-bit compression (TIFF compression 32809): runs and 2-bit or 3-bit deltas of 4-bit
 // grey values, two pixels per output byte with the first in the high nibble.
 
+#include <algorithm>
 #include <cstddef>
 
-#include "imaging/compression/GraphicCompression.h"
+#include "imaging/compression/ThunderDecoder.h"
 
 namespace muralo {
 
@@ -32,12 +33,12 @@ struct TNibbleWriter {
 
 }  // namespace
 
-void TThunderDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize) {
+void TThunderDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t UnpackedSize) {
   if (Width == 0) return;
   const uint8_t* src = Source;
-  int64_t packedLeft = PackedSize > 0 ? PackedSize : 0;
-  int64_t unpackedLeft = UnpackedSize > 0 ? UnpackedSize : 0;
-  TNibbleWriter out{Dest, static_cast<size_t>(unpackedLeft)};
+  size_t packedLeft = PackedSize;
+  size_t unpackedLeft = UnpackedSize;
+  TNibbleWriter out{Dest, unpackedLeft};
   const int64_t pixelsPerPass = 2 * static_cast<int64_t>(Width);
 
   while (unpackedLeft > 0 && packedLeft > 0) {
@@ -98,7 +99,7 @@ void TThunderDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, int32_t Pac
           break;
       }
     }
-    unpackedLeft -= Width;
+    unpackedLeft -= std::min<size_t>(unpackedLeft, Width);
   }
 }
 

@@ -12,10 +12,6 @@ namespace muralo {
 
 MURALO_DEFINE_GRAPHIC_CLASS(TAutodeskGraphic, TFrameworkGraphic, &TAutodeskGraphic::CanLoad)
 
-namespace {
-constexpr const char* kLabel = "Autodesk";
-}  // namespace
-
 TAutodeskHeader ParseAutodeskHeader(const uint8_t (&b)[AutodeskHeaderSize]) {
   TAutodeskHeader h;
   h.Magic = GetLE16(b);
@@ -59,17 +55,10 @@ bool TAutodeskGraphic::ReadImageProperties(TStream& stream, uint32_t imageIndex)
   return true;
 }
 
-void TAutodeskGraphic::LoadFromStream(TStream& stream) {
-  ReleaseImage();
-  BasePosition = stream.Position();
-  if (!ReadImageProperties(stream, 0)) throw EInvalidGraphic(Format(gesInvalidImage, kLabel));
-  stream.SetPosition(BasePosition);
-  InitProgress(ImageProperties.Width);
-  TProgressScope finish([this] { EndProgress(); });
-  StartProgress(gesTransfering);
-  uint8_t header[AutodeskHeaderSize];
-  stream.ReadBuffer(header, AutodeskHeaderSize);
+const char* TAutodeskGraphic::RefusedHeaderLabel() const { return lblAutodesk; }
 
+void TAutodeskGraphic::LoadImage(TStream& stream) {
+  stream.Seek(AutodeskHeaderSize, TSeekOrigin::soCurrent);
   uint8_t raw[256 * 3];
   stream.ReadBuffer(raw, sizeof raw);
   std::vector<TPaletteEntry> entries(256);
@@ -85,7 +74,6 @@ void TAutodeskGraphic::LoadFromStream(TStream& stream) {
     stream.ReadBuffer(RowData(static_cast<int>(y)), ImageProperties.Width);
     RowProgress(y + 1, height);
   }
-  Modified();
 }
 
 }  // namespace muralo

@@ -17,15 +17,20 @@ inline constexpr int64_t AutodeskHeaderSize = 32;
 inline constexpr uint16_t AutodeskMagic = 0x9119;
 
 TAutodeskHeader ParseAutodeskHeader(const uint8_t (&bytes)[AutodeskHeaderSize]);
+// The content test: the magic number, 8 bits per pixel and no compression. Loading needs only the
+// magic number (ReadImageProperties); the other two fields have one value in every known file.
 bool IsValidAutodeskHeader(const TAutodeskHeader& header);
 
 class TAutodeskGraphic : public TFrameworkGraphic {
   MURALO_GRAPHIC_CLASS(TAutodeskGraphic)
-public:
+ public:
   using TFrameworkGraphic::CanLoad;
   static bool CanLoad(TStream& stream);
   bool ReadImageProperties(TStream& stream, uint32_t imageIndex) override;
-  void LoadFromStream(TStream& stream) override;
+
+ protected:
+  const char* RefusedHeaderLabel() const override;
+  void LoadImage(TStream& stream) override;
 };
 
 }  // namespace muralo

@@ -8,7 +8,7 @@
 #include "classlib/Format.h"
 #include "classlib/Streams.h"
 #include "imaging/Graphicstrings.h"
-#include "imaging/compression/GraphicCompression.h"
+#include "imaging/compression/RunLengthDecoders.h"
 
 namespace muralo {
 
@@ -69,15 +69,8 @@ void TCUTGraphic::LoadPalette() {
   SetPalette(CreatePalette(entries));
 }
 
-void TCUTGraphic::LoadFromStream(TStream& stream) {
-  ReleaseImage();
-  BasePosition = stream.Position();
-  ReadImageProperties(stream, 0);
-  stream.SetPosition(BasePosition + 6);
-  InitProgress(ImageProperties.Width);
-  TProgressScope finish([this] { EndProgress(); });
-  StartProgress(gesTransfering);
-
+void TCUTGraphic::LoadImage(TStream& stream) {
+  stream.Seek(6, TSeekOrigin::soCurrent);  // width, height and a reserved word
   SetPixelFormat(TPixelFormat::pf8bit);
   SizeFromProperties();
   LoadPalette();
@@ -91,11 +84,10 @@ void TCUTGraphic::LoadFromStream(TStream& stream) {
     // terminator is a truncated file.
     if (end - source < 3) throw EReadError();
     uint8_t* dest = RowData(static_cast<int>(y));
-    decoder.Decode(source, dest, static_cast<int32_t>(end - source), static_cast<int32_t>(ImageProperties.Width));
-    if (source > end || source[-1] != 0) throw EReadError();
+    decoder.Decode(source, dest, static_cast<size_t>(end - source), ImageProperties.Width);
+    if (source[-1] != 0) throw EReadError();
     RowProgress(y + 1, height);
   }
-  Modified();
 }
 
 }  // namespace muralo

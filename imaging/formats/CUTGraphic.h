@@ -9,17 +9,17 @@ namespace muralo {
 
 class TCUTGraphic : public TFrameworkGraphic {
   MURALO_GRAPHIC_CLASS(TCUTGraphic)
-public:
+ public:
   using TFrameworkGraphic::CanLoad;
   // CUT files carry no signature: they are chosen by their extension only.
   static bool CanLoad(TStream& stream);
   void LoadFromFile(const std::string& fileName) override;
   bool ReadImageProperties(TStream& stream, uint32_t imageIndex) override;
-  void LoadFromStream(TStream& stream) override;
 
   std::string PaletteFileName;
 
-protected:
+ protected:
+  void LoadImage(TStream& stream) override;
   void LoadPalette();
 };
 

@@ -10,39 +10,20 @@
 #include "classlib/Streams.h"
 #include "imaging/Graphicstrings.h"
 #include "imaging/color/GraphicColor.h"
-#include "imaging/compression/GraphicCompression.h"
+#include "imaging/compression/RunLengthDecoders.h"
 
 namespace muralo {
 
 MURALO_DEFINE_GRAPHIC_CLASS(TPCXGraphic, TFrameworkGraphic, &TPCXGraphic::CanLoad)
 
-const TPaletteEntry DefaultPalette16[16] = {
-    {0, 0, 0, 0},       {128, 0, 0, 0},   {0, 128, 0, 0},   {128, 128, 0, 0}, {0, 0, 128, 0},    {128, 0, 128, 0},
-    {0, 128, 128, 0},   {192, 192, 192, 0}, {128, 128, 128, 0}, {255, 0, 0, 0}, {0, 255, 0, 0},    {255, 255, 0, 0},
-    {0, 0, 255, 0},     {255, 0, 255, 0}, {0, 255, 255, 0}, {255, 255, 255, 0}};
+const TPaletteEntry DefaultPalette16[16] = {{0, 0, 0, 0},       {128, 0, 0, 0},   {0, 128, 0, 0},   {128, 128, 0, 0},
+                                            {0, 0, 128, 0},     {128, 0, 128, 0}, {0, 128, 128, 0}, {192, 192, 192, 0},
+                                            {128, 128, 128, 0}, {255, 0, 0, 0},   {0, 255, 0, 0},   {255, 255, 0, 0},
+                                            {0, 0, 255, 0},     {255, 0, 255, 0}, {0, 255, 255, 0}, {255, 255, 255, 0}};
 
 namespace {
 
-constexpr const char* kLabel = "PCX";
 constexpr int64_t kTrailerSize = 769;  // 0x0C and 256 red, green, blue triples
-
-
-// Bytes a PCX run-length stream yields before its input ends, up to `wanted` (ZSoft: a byte with
-// both top bits set is a count of (byte & 0x3F) copies of the next byte).
-uint64_t PCXDecodedLength(const uint8_t* data, uint64_t size, uint64_t wanted) {
-  uint64_t in = 0, out = 0;
-  while (out < wanted && in < size) {
-    if ((data[in] & 0xC0) == 0xC0) {
-      if (in + 1 >= size) break;
-      out += data[in] & 0x3F;
-      in += 2;
-    } else {
-      ++out;
-      ++in;
-    }
-  }
-  return std::min(out, wanted);
-}
 
 }  // namespace
 
@@ -66,8 +47,10 @@ TPCXHeader ParsePCXHeader(const uint8_t (&b)[PCXHeaderSize]) {
   return h;
 }
 
+bool IsPCXManufacturer(const TPCXHeader& h) { return h.Manufacturer == 10 || h.Manufacturer == 205; }
+
 bool IsValidPCXHeader(const TPCXHeader& h) {
-  const bool maker = h.Manufacturer == 10 || h.Manufacturer == 205;
+  const bool maker = IsPCXManufacturer(h);
   const bool version = h.Version == 0 || h.Version == 2 || h.Version == 3 || h.Version == 5;
   return maker && version && h.Encoding <= 1;
 }
@@ -83,7 +66,7 @@ bool TPCXGraphic::ReadImageProperties(TStream& stream, uint32_t imageIndex) {
   uint8_t bytes[PCXHeaderSize];
   stream.ReadBuffer(bytes, PCXHeaderSize);
   const TPCXHeader h = ParsePCXHeader(bytes);
-  if (h.Manufacturer != 10 && h.Manufacturer != 205) return false;
+  if (!IsPCXManufacturer(h)) return false;
   TImageProperties& p = ImageProperties;
   // A window whose right or bottom edge lies before its left or top edge is an empty image.
   p.Width = h.XMax >= h.XMin ? uint32_t{h.XMax} - h.XMin + 1 : 0;
@@ -126,94 +109,84 @@ void TPCXGraphic::SetupPalette(TStream& stream, const TPCXHeader& h) {
   }
 }
 
-void TPCXGraphic::LoadFromStream(TStream& stream) {
-  ReleaseImage();
-  BasePosition = stream.Position();
-  if (!ReadImageProperties(stream, 0)) return;
-  stream.SetPosition(BasePosition);
+void TPCXGraphic::LoadImage(TStream& stream) {
   const TImageProperties& p = ImageProperties;
-
-  InitProgress(p.Width);
-  TProgressScope finish([this] { EndProgress(); });
-  StartProgress(gesPreparing);
   uint8_t bytes[PCXHeaderSize];
   stream.ReadBuffer(bytes, PCXHeaderSize);
   const TPCXHeader h = ParsePCXHeader(bytes);
-  int64_t dataSize = stream.Size() - stream.Position();
+  int64_t dataSize = stream.Remaining();
 
   // The plane and depth combinations that have a bitmap layout; any other (two planes, 16-bit
   // samples, ...) would make the row converter read or write past a row.
-  const bool known = (h.Planes == 1 && (h.BitsPerPixel == 1 || h.BitsPerPixel == 2 || h.BitsPerPixel == 4 ||
-                                        h.BitsPerPixel == 8)) ||
-                     ((h.Planes == 3 || h.Planes == 4) && (h.BitsPerPixel == 1 || h.BitsPerPixel == 8));
-  if (!known) throw EInvalidGraphic(Format(gesInvalidColorFormat, kLabel));
-  TColorManager& cm = ColorManager();
-  cm.SetSourceColorScheme(p.ColorScheme);
-  cm.SetSourceBitsPerSample(p.BitsPerSample);
-  cm.SetSourceSamplesPerPixel(p.SamplesPerPixel);
-  cm.SetTargetColorScheme(p.ColorScheme == csIndexed ? csIndexed : csBGR);
-  cm.SetTargetBitsPerSample(p.BitsPerPixel == 2 ? 4 : p.BitsPerSample);
-  cm.SetTargetSamplesPerPixel(p.SamplesPerPixel);
-  TPixelFormat format = cm.GetPixelFormat(1);
-  const bool fourPlanes = p.SamplesPerPixel == 4 && p.BitsPerPixel == 4;
-  if (format == TPixelFormat::pfCustom) {
-    if (!fourPlanes) throw EInvalidGraphic(Format(gesInvalidColorFormat, kLabel));
+  const bool known =
+      (h.Planes == 1 && (h.BitsPerPixel == 1 || h.BitsPerPixel == 2 || h.BitsPerPixel == 4 || h.BitsPerPixel == 8)) ||
+      ((h.Planes == 3 || h.Planes == 4) && (h.BitsPerPixel == 1 || h.BitsPerPixel == 8));
+  if (!known) throw EInvalidGraphic(Format(gesInvalidColorFormat, lblPCX));
+  const TColorScheme targetScheme = p.ColorScheme == csIndexed ? csIndexed : csBGR;
+  const uint8_t targetBits = p.BitsPerPixel == 2 ? 4 : p.BitsPerSample;
+  TPixelFormat format =
+      SetupColors({p.ColorScheme, p.BitsPerSample, p.SamplesPerPixel, targetScheme, targetBits, p.SamplesPerPixel, {}});
+  // Three or four planes of one bit (EGA): the planes' bits form the palette index.
+  const bool bitPlanes = (p.SamplesPerPixel == 3 || p.SamplesPerPixel == 4) && p.BitsPerSample == 1;
+  if (bitPlanes) {
     format = TPixelFormat::pf4bit;
+    SetPixelFormat(format);
+  } else if (format == TPixelFormat::pfCustom) {
+    throw EInvalidGraphic(Format(gesInvalidColorFormat, lblPCX));
   }
-  SetPixelFormat(format);
   if (format == TPixelFormat::pf8bit) dataSize -= kTrailerSize;
   SetupPalette(stream, h);
 
   // Each plane row must hold the bits of a whole row of pixels.
-  const uint64_t rowBits = CheckedMul(p.Width, h.BitsPerPixel, kLabel);
-  if (uint64_t{h.BytesPerLine} * 8 < rowBits) throw EInvalidGraphic(Format(gesInvalidImage, kLabel));
-  SizeFromProperties();
-  const uint64_t stride = uint64_t{h.Planes} * h.BytesPerLine;
-  const uint64_t total = CheckedMul(stride, p.Height, kLabel);
-  CheckAllocation(total);
+  const uint64_t rowBits = CheckedMul(p.Width, h.BitsPerPixel, lblPCX);
+  if (uint64_t{h.BytesPerLine} * 8 < rowBits) throw EInvalidGraphic(Format(gesInvalidImage, lblPCX));
+  const size_t planeBytes = h.BytesPerLine;
+  const size_t stride = h.Planes * planeBytes;
+  const size_t total = CheckedSize(CheckedMul(stride, p.Height, lblPCX), lblPCX);
   if (dataSize < 0) dataSize = 0;
+  // Raw data takes its full size; run-length data (at most 63 bytes a pair) at least 2 bytes per 63.
+  CheckImageSize(p.Width, p.Height, BitsPerPixel());
+  if (static_cast<uint64_t>(dataSize) < (h.Encoding == 1 ? total / 63 * 2 : total)) throw EReadError();
+  SizeFromProperties();
+  CheckAllocation(total);
 
   std::vector<uint8_t> image;
   if (h.Encoding == 1) {
-    const std::vector<uint8_t> packed = ReadBytes(stream, dataSize);
     // Run-length data that ends before the last row is complete is a truncated file.
-    if (PCXDecodedLength(packed.data(), packed.size(), total) < total) throw EReadError();
+    const std::vector<uint8_t> packed = ReadBytes(stream, dataSize);
     image.resize(total);
     TPCXRLEDecoder decoder;
     const uint8_t* source = packed.data();
-    uint8_t* dest = image.data();
-    decoder.Decode(source, dest, static_cast<int32_t>(std::min<uint64_t>(packed.size(), INT32_MAX)),
-                   static_cast<int32_t>(total));
+    DecodeRow(decoder, source, packed.data() + packed.size(), image.data(), total, total);
   } else {
     if (static_cast<uint64_t>(dataSize) < total) throw EReadError();
     image = ReadBytes(stream, static_cast<int64_t>(total));
   }
 
-  Progress(TProgressStage::psEnding, 100, false, ProgressRect, "");
-  StartProgress(gesTransfering);
+  BeginRows();
   const uint32_t width = p.Width;
+  TColorManager& cm = ColorManager();
   for (uint32_t r = 0; r < p.Height; ++r) {
     const uint8_t* row = image.data() + r * stride;
     uint8_t* target = RowData(static_cast<int>(r));
-    if (fourPlanes) {
+    if (bitPlanes) {
       // Pixel value = plane 3 × 8 + plane 2 × 4 + plane 1 × 2 + plane 0, two pixels a byte.
-      const uint8_t* plane[4] = {row, row + h.BytesPerLine, row + 2 * h.BytesPerLine, row + 3 * h.BytesPerLine};
       std::fill_n(target, (width * 4 + 7) / 8, 0);
       for (uint32_t x = 0; x < width; ++x) {
-        const uint32_t byte = x / 8;
+        const size_t byte = x / 8;
         const int bit = 7 - static_cast<int>(x % 8);
         uint8_t v = 0;
-        for (int k = 3; k >= 0; --k) v = static_cast<uint8_t>((v << 1) | ((plane[k][byte] >> bit) & 1));
+        for (size_t k = h.Planes; k-- > 0;)
+          v = static_cast<uint8_t>((v << 1) | ((row[k * planeBytes + byte] >> bit) & 1));
         target[x / 2] |= static_cast<uint8_t>((x % 2) ? v : v << 4);
       }
     } else if (format == TPixelFormat::pf24bit && h.Planes == 3) {
-      cm.ConvertRow({row, row + h.BytesPerLine, row + 2 * h.BytesPerLine}, target, width, 0xFF);
+      cm.ConvertRow({row, row + planeBytes, row + 2 * planeBytes}, target, width, 0xFF);
     } else {
       cm.ConvertRow(row, target, width, 0xFF);
     }
     RowProgress(r + 1, p.Height);
   }
-  Modified();
 }
 
 }  // namespace muralo

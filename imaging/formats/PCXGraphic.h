@@ -25,6 +25,12 @@ struct TPCXHeader {
 inline constexpr int64_t PCXHeaderSize = 128;
 
 TPCXHeader ParsePCXHeader(const uint8_t (&bytes)[PCXHeaderSize]);
+// The load validator: the ZSoft manufacturer byte (10, or 205 of some old writers); a header
+// without it loads as an empty image.
+bool IsPCXManufacturer(const TPCXHeader& header);
+// The content test: a manufacturer byte, a version (0, 2, 3 or 5) and an encoding (0 or 1) that
+// the format defines; stricter than loading, which reads any version and treats every encoding
+// other than 1 as raw.
 bool IsValidPCXHeader(const TPCXHeader& header);
 
 // The 16 colours of the system's default palette, which version 3 files (no palette
@@ -33,13 +39,16 @@ extern const TPaletteEntry DefaultPalette16[16];
 
 class TPCXGraphic : public TFrameworkGraphic {
   MURALO_GRAPHIC_CLASS(TPCXGraphic)
-public:
+ public:
   using TFrameworkGraphic::CanLoad;
   static bool CanLoad(TStream& stream);
   bool ReadImageProperties(TStream& stream, uint32_t imageIndex) override;
-  void LoadFromStream(TStream& stream) override;
 
-private:
+ protected:
+  bool HasPreparingStage() const override { return true; }
+  void LoadImage(TStream& stream) override;
+
+ private:
   void SetupPalette(TStream& stream, const TPCXHeader& header);
 };
 

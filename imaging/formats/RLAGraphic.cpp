@@ -1,5 +1,6 @@
 #include "imaging/formats/RLAGraphic.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -7,12 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "classlib/ByteOrder.h"
 #include "classlib/Exception.h"
 #include "classlib/Format.h"
 #include "classlib/Streams.h"
 #include "imaging/Graphicstrings.h"
 #include "imaging/color/GraphicColor.h"
-#include "imaging/compression/GraphicCompression.h"
+#include "imaging/compression/RunLengthDecoders.h"
 
 namespace muralo {
 
@@ -20,67 +22,59 @@ MURALO_DEFINE_GRAPHIC_CLASS(TRLAGraphic, TFrameworkGraphic, &TRLAGraphic::CanLoa
 
 namespace {
 
-constexpr const char* kLabel = "RLA";
+// Header places (byte offsets) of the fields read.
+constexpr size_t kActiveWindowAt = 8, kNumChannelsAt = 20, kNumMatteAt = 22, kRevisionAt = 26, kGammaAt = 28,
+                 kChanAt = 580, kChanBitsAt = 658;
+constexpr size_t kGammaSize = 16, kChanSize = 32;
 
-int16_t Swap(int16_t v) {
-  const auto u = static_cast<uint16_t>(v);
-  return static_cast<int16_t>(static_cast<uint16_t>((u << 8) | (u >> 8)));
-}
-int32_t Swap(int32_t v) {
-  const auto u = static_cast<uint32_t>(v);
-  return static_cast<int32_t>((u >> 24) | ((u >> 8) & 0xFF00) | ((u << 8) & 0xFF0000) | (u << 24));
-}
+int16_t GetBE16Signed(const uint8_t* p) { return static_cast<int16_t>(GetBE16(p)); }
 
-// A text field up to its first zero byte (or its whole length), in lower case.
-std::string LowerText(const char* text, size_t size) {
-  std::string s(text, strnlen(text, size));
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
+// A text field up to its first zero byte (or its whole length).
+std::string Text(const uint8_t* field, size_t size) {
+  const auto* text = reinterpret_cast<const char*>(field);
+  return std::string(text, strnlen(text, size));
 }
-
-std::string ChannelType(const TRLAHeader& h) { return LowerText(h.Chan, sizeof h.Chan); }
 
 }  // namespace
 
-bool IsValidRLAHeader(const TRLAHeader& h) {
-  const std::string chan = ChannelType(h);
-  return static_cast<uint16_t>(Swap(h.Revision)) == 0xFFFE && (chan == "rgb" || chan == "xyz");
+TRLAHeader ParseRLAHeader(const uint8_t (&b)[RLAHeaderSize]) {
+  TRLAHeader h;
+  for (size_t i = 0; i < 4; ++i) h.ActiveWindow[i] = GetBE16Signed(b + kActiveWindowAt + 2 * i);
+  h.NumChannels = GetBE16Signed(b + kNumChannelsAt);
+  h.NumMatte = GetBE16Signed(b + kNumMatteAt);
+  h.Revision = GetBE16(b + kRevisionAt);
+  h.Gamma = Text(b + kGammaAt, kGammaSize);
+  h.Chan = Text(b + kChanAt, kChanSize);
+  for (char& ch : h.Chan)
+    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+  h.ChanBits = GetBE16Signed(b + kChanBitsAt);
+  return h;
 }
+
+bool IsValidRLAHeader(const TRLAHeader& h) { return h.Revision == 0xFFFE && (h.Chan == "rgb" || h.Chan == "xyz"); }
 
 bool TRLAGraphic::CanLoad(TStream& stream) {
-  TRLAHeader h;
-  if (!PeekHeader(stream, &h, RLAHeaderSize, RLAHeaderSize + 1)) return false;
-  return IsValidRLAHeader(h);
-}
-
-void TRLAGraphic::SwapHeader(TRLAHeader& h) {
-  for (auto& v : h.Window) v = Swap(v);
-  for (auto& v : h.ActiveWindow) v = Swap(v);
-  for (int16_t* v : {&h.Frame, &h.StorageType, &h.NumChannels, &h.NumMatte, &h.NumAux, &h.Revision, &h.Field,
-                     &h.ChanBits, &h.MatteType, &h.MatteBits, &h.AuxType, &h.AuxBits})
-    *v = Swap(*v);
-  h.JobNum = Swap(h.JobNum);
-  h.Next = Swap(h.Next);
+  uint8_t bytes[RLAHeaderSize];
+  if (!PeekHeader(stream, bytes, RLAHeaderSize, RLAHeaderSize + 1)) return false;
+  return IsValidRLAHeader(ParseRLAHeader(bytes));
 }
 
 bool TRLAGraphic::ReadImageProperties(TStream& stream, uint32_t imageIndex) {
   TFrameworkGraphic::ReadImageProperties(stream, imageIndex);
-  TRLAHeader h;
-  stream.ReadBuffer(&h, RLAHeaderSize);
-  SwapHeader(h);
+  uint8_t bytes[RLAHeaderSize];
+  stream.ReadBuffer(bytes, RLAHeaderSize);
+  const TRLAHeader h = ParseRLAHeader(bytes);
   TImageProperties& p = ImageProperties;
   p.Options = {ioBigEndian};
-  const std::string chan = ChannelType(h);
   p.SamplesPerPixel = static_cast<uint8_t>(h.NumChannels);
   if (h.NumMatte == 1) ++p.SamplesPerPixel;
   p.BitsPerSample = static_cast<uint8_t>(h.ChanBits);
   p.BitsPerPixel = static_cast<uint8_t>(p.BitsPerSample * p.SamplesPerPixel);
-  if (chan == "rgb") p.ColorScheme = h.NumMatte > 0 ? csRGBA : csRGB;
+  if (h.Chan == "rgb") p.ColorScheme = h.NumMatte > 0 ? csRGBA : csRGB;
   // The gamma text has a full stop as decimal separator whatever the process's locale (the
   // application runs in the user's, where it may be a comma), so it is not read with strtof.
-  const char* first = h.Gamma;
-  const char* const last = h.Gamma + strnlen(h.Gamma, sizeof h.Gamma);
+  const char* first = h.Gamma.data();
+  const char* const last = h.Gamma.data() + h.Gamma.size();
   while (first < last && (*first == ' ' || (*first >= '\t' && *first <= '\r'))) ++first;
   if (first < last && *first == '+') ++first;
   float value = 0;
@@ -92,37 +86,27 @@ bool TRLAGraphic::ReadImageProperties(TStream& stream, uint32_t imageIndex) {
   p.Width = width > 0 ? static_cast<uint32_t>(width) : 0;
   p.Height = static_cast<uint32_t>(std::abs(int32_t{h.ActiveWindow[2]} - h.ActiveWindow[3]) + 1);
   p.BottomUp = h.ActiveWindow[2] < h.ActiveWindow[3];
-  return chan != "xyz";
+  // Only "rgb" channels have a layout here; "xyz" and any other type are refused when loading.
+  return true;
 }
 
-void TRLAGraphic::LoadFromStream(TStream& stream) {
-  ReleaseImage();
-  BasePosition = stream.Position();
-  if (!ReadImageProperties(stream, 0)) return;
+void TRLAGraphic::LoadImage(TStream& stream) {
   TImageProperties& p = ImageProperties;
-  InitProgress(p.Width);
-  TProgressScope finish([this] { EndProgress(); });
-  StartProgress(gesTransfering);
+  stream.Seek(RLAHeaderSize, TSeekOrigin::soCurrent);
 
   // Three colour channels, and for RGBA one matte channel, of 1 to 16 bits: anything else would
   // hand the row converter fewer samples than it reads.
   const bool rgb = p.ColorScheme == csRGB && p.SamplesPerPixel == 3;
   const bool rgba = p.ColorScheme == csRGBA && p.SamplesPerPixel == 4;
-  if (!rgb && !rgba) throw EInvalidGraphic(Format(gesUnsupportedFeature, gesRLAPixelFormat, kLabel));
-  if (p.BitsPerSample == 0 || p.BitsPerSample > 16) throw EInvalidGraphic(Format(gesInvalidImage, kLabel));
+  if (!rgb && !rgba) throw EInvalidGraphic(Format(gesUnsupportedFeature, gesRLAPixelFormat, lblRLA));
+  if (p.BitsPerSample == 0 || p.BitsPerSample > 16) throw EInvalidGraphic(Format(gesInvalidImage, lblRLA));
 
-  TColorManager& cm = ColorManager();
-  cm.SetSourceSamplesPerPixel(p.SamplesPerPixel);
-  cm.SetTargetSamplesPerPixel(p.SamplesPerPixel);
   // Channels are brought to 8 bits below before conversion.
-  cm.SetSourceBitsPerSample(8);
-  cm.SetTargetBitsPerSample(8);
-  cm.SetSourceColorScheme(p.ColorScheme);
-  cm.SetTargetColorScheme(rgba ? csBGRA : csBGR);
-  SetPixelFormat(cm.GetPixelFormat(1));
+  const uint8_t channels = rgba ? 4 : 3;
+  SetupColors({p.ColorScheme, 8, channels, rgba ? csBGRA : csBGR, 8, channels, {}});
   if (p.FileGamma != 1.0f) {
-    cm.SetGamma(p.FileGamma, 2.2f);
-    cm.TargetOptions.Include(coApplyGamma);
+    ColorManager().SetGamma(p.FileGamma, 2.2f);
+    ColorManager().TargetOptions.Include(coApplyGamma);
     p.Options.Include(ioUseGamma);
   }
   SizeFromProperties();
@@ -133,39 +117,33 @@ void TRLAGraphic::LoadFromStream(TStream& stream) {
   TRLADecoder decoder;
   const uint32_t width = p.Width;
   const uint32_t sampleBytes = p.BitsPerSample > 8 ? 2 : 1;
-  const uint32_t maxValue = (1u << p.BitsPerSample) - 1;
   std::vector<uint8_t> decoded(size_t{width} * sampleBytes);
-  std::vector<uint8_t> channels(size_t{width} * 4);
-  uint8_t* plane[4] = {channels.data(), channels.data() + width, channels.data() + 2 * width,
-                       channels.data() + 3 * width};
-  const int channelCount = rgba ? 4 : 3;
+  TPlaneRows planes(4, width);
   for (uint32_t r = 0; r < p.Height; ++r) {
     stream.SetPosition(BasePosition + offsets[r]);
-    for (int c = 0; c < channelCount; ++c) {
+    for (uint8_t c = 0; c < channels; ++c) {
       const uint16_t length = ReadBE16(stream);
       const std::vector<uint8_t> packed = ReadBytes(stream, length);
       std::fill(decoded.begin(), decoded.end(), 0);
       const uint8_t* source = packed.data();
       uint8_t* dest = decoded.data();
-      decoder.Decode(source, dest, length, static_cast<int32_t>(decoded.size()));
-      if (p.BitsPerSample == 8) {
-        std::copy(decoded.begin(), decoded.end(), plane[c]);
-      } else {
-        // Samples of other depths (big-endian words above 8 bits) are scaled to 0..255.
+      decoder.Decode(source, dest, packed.size(), decoded.size());
+      // Samples of other depths are scaled to 0..255; above 8 bits a channel row holds a plane of
+      // the words' high bytes, then a plane of their low bytes.
+      if (p.BitsPerSample > 8) {
+        const uint32_t maxValue = (1u << p.BitsPerSample) - 1;
         for (uint32_t x = 0; x < width; ++x) {
-          const uint32_t v = sampleBytes == 2 ? (uint32_t{decoded[2 * x]} << 8) | decoded[2 * x + 1] : decoded[x];
-          plane[c][x] = static_cast<uint8_t>(std::min(v, maxValue) * 255 / maxValue);
+          const uint32_t v = (uint32_t{decoded[x]} << 8) | decoded[width + x];
+          planes[c][x] = static_cast<uint8_t>(std::min(v, maxValue) * 255 / maxValue);
         }
+      } else {
+        ReduceSamplesTo8(decoded.data(), p.BitsPerSample, planes[c], width);
       }
     }
     uint8_t* target = RowData(static_cast<int>(p.BottomUp ? p.Height - 1 - r : r));
-    if (rgba)
-      cm.ConvertRow({plane[0], plane[1], plane[2], plane[3]}, target, width, 0xFF);
-    else
-      cm.ConvertRow({plane[0], plane[1], plane[2]}, target, width, 0xFF);
+    ColorManager().ConvertRow(planes.Pointers(channels), target, width, 0xFF);
     RowProgress(r + 1, p.Height);
   }
-  Modified();
 }
 
 }  // namespace muralo

@@ -2,13 +2,10 @@
 // Silicon Graphics image files: grey, RGB and RGBA, verbatim or run-length encoded, one or two
 // bytes per sample, each channel stored as its own plane of rows, bottom row first.
 #include <cstdint>
-#include <memory>
 
 #include "imaging/GraphicFramework.h"
 
 namespace muralo {
-
-class TSGIRLEDecoder;
 
 // The 512-byte header (Paul Haeberli, "The SGI Image File Format", version 1.00).
 struct TSGIHeader {
@@ -23,30 +20,24 @@ inline constexpr int64_t SGIHeaderSize = 512;
 inline constexpr uint16_t SGIMagic = 474;
 
 TSGIHeader ParseSGIHeader(const uint8_t (&bytes)[SGIHeaderSize]);
+// The load validator: the magic number, samples of one or two bytes and one to four channels (one
+// grey, two grey and alpha read as grey, three RGB, four RGBA); anything else has no layout.
+bool IsLoadableSGIHeader(const TSGIHeader& header);
+// The content test: a loadable header whose dimension (1 to 3) is valid too; loading does not need
+// the dimension.
 bool IsValidSGIHeader(const TSGIHeader& header);
 
 class TSGIGraphic : public TFrameworkGraphic {
   MURALO_GRAPHIC_CLASS(TSGIGraphic)
-public:
-  TSGIGraphic();
-  ~TSGIGraphic() override;
+ public:
   using TFrameworkGraphic::CanLoad;
   static bool CanLoad(TStream& stream);
   bool ReadImageProperties(TStream& stream, uint32_t imageIndex) override;
-  void LoadFromStream(TStream& stream) override;
 
-protected:
-  // Fills each given target with row `row` of its channel (red or grey, green, blue, alpha);
-  // each target holds width × bytesPerSample bytes.
-  void ReadAndDecode(uint8_t* red, uint8_t* green, uint8_t* blue, uint8_t* alpha, uint32_t row,
-                     uint32_t bytesPerSample);
-
-private:
-  void ReadChannelRow(uint8_t* target, uint32_t row, uint32_t channel, uint32_t bytesPerSample);
-
-  TCardinalArray RowOffsets;
-  TCardinalArray RowLengths;
-  std::unique_ptr<TSGIRLEDecoder> RowDecoder;
+ protected:
+  const char* RefusedHeaderLabel() const override;
+  bool HasPreparingStage() const override { return true; }
+  void LoadImage(TStream& stream) override;
 };
 
 }  // namespace muralo

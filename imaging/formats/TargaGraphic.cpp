@@ -1,6 +1,7 @@
 #include "imaging/formats/TargaGraphic.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "classlib/ByteOrder.h"
@@ -9,16 +10,13 @@
 #include "classlib/Streams.h"
 #include "imaging/Graphicstrings.h"
 #include "imaging/color/GraphicColor.h"
-#include "imaging/compression/GraphicCompression.h"
+#include "imaging/compression/RunLengthDecoders.h"
 
 namespace muralo {
 
 MURALO_DEFINE_GRAPHIC_CLASS(TTargaGraphic, TFrameworkGraphic, &TTargaGraphic::CanLoad)
 
 namespace {
-
-constexpr const char* kLabel = "TGA";
-
 
 bool IsKnownDepth(uint8_t bits) { return bits == 8 || bits == 15 || bits == 16 || bits == 24 || bits == 32; }
 // Colour map entries are 15, 16, 24 or 32 bits (TGA 2.0, field 4.3); 8-bit entries do not exist.
@@ -30,21 +28,56 @@ uint32_t BytesOfDepth(uint8_t bits) { return (bits + 7u) / 8u; }
 bool IsRLEType(uint8_t type) { return type == 9 || type == 10 || type == 11; }
 bool IsGreyType(uint8_t type) { return type == 3 || type == 11; }
 
-// Bytes of run-length data that the next `pixels` pixels take, or -1 when the `available` bytes
-// end first. TGA 2.0: a packet header's bit 7 marks a run packet, the low seven bits hold the
-// pixel count minus one.
-int64_t PacketBytesForRow(const uint8_t* data, int64_t available, uint32_t pixels, uint32_t pixelBytes) {
-  int64_t at = 0;
-  int64_t left = pixels;
-  while (left > 0) {
-    if (at >= available) return -1;
-    const uint8_t h = data[at];
-    const int64_t n = (h & 0x7F) + 1;
-    at += 1 + ((h & 0x80) ? pixelBytes : n * pixelBytes);
-    left -= n;
+// Run-length pixels (TGA 2.0: a packet header's bit 7 marks a run packet, the low seven bits hold
+// the pixel count minus one). A packet may carry its pixels past the end of a row into the next
+// one, as older writers store them, so the packet in progress is kept from row to row.
+class TTargaPackets {
+ public:
+  TTargaPackets(const uint8_t* data, size_t size, uint32_t pixelBytes)
+      : Data(data), Size(size), PixelBytes(pixelBytes) {}
+
+  // Decodes `pixels` pixels to `dest`; data that ends first is a truncated file.
+  void Row(uint8_t* dest, uint32_t pixels) {
+    while (pixels > 0) {
+      if (Left == 0) {
+        if (At >= Size) throw EReadError();
+        const uint8_t h = Data[At++];
+        Left = (h & 0x7Fu) + 1;
+        Run = (h & 0x80) != 0;
+        if (Run) {
+          if (Size - At < PixelBytes) throw EReadError();
+          RunPixel = Data + At;
+          At += PixelBytes;
+        }
+      }
+      const uint32_t n = std::min(Left, pixels);
+      const size_t bytes = size_t{n} * PixelBytes;
+      if (Run) {
+        if (PixelBytes == 1) {
+          std::memset(dest, *RunPixel, n);
+        } else {
+          for (uint32_t i = 0; i < n; ++i) std::memcpy(dest + size_t{i} * PixelBytes, RunPixel, PixelBytes);
+        }
+      } else {
+        if (Size - At < bytes) throw EReadError();
+        std::memcpy(dest, Data + At, bytes);
+        At += bytes;
+      }
+      dest += bytes;
+      Left -= n;
+      pixels -= n;
+    }
   }
-  return at <= available ? at : -1;
-}
+
+ private:
+  const uint8_t* Data;
+  size_t Size;
+  uint32_t PixelBytes;
+  size_t At = 0;
+  uint32_t Left = 0;
+  bool Run = false;
+  const uint8_t* RunPixel = nullptr;
+};
 
 // A 5-5-5 colour word as the bitmap palette wants it.
 TPaletteEntry Entry555(uint16_t w) {
@@ -86,9 +119,11 @@ void SerializeTargaHeader(const TTargaHeader& h, uint8_t (&b)[TargaHeaderSize]) 
   b[17] = h.ImageDescriptor;
 }
 
+bool IsLoadableTargaHeader(const TTargaHeader& h) { return IsKnownDepth(h.PixelSize); }
+
 bool IsValidTargaHeader(const TTargaHeader& h) {
   const bool knownType = h.ImageType <= 3 || IsRLEType(h.ImageType);
-  return knownType && h.ColorMapType <= 1 && IsKnownEntrySize(h.ColorMapEntrySize) && IsKnownDepth(h.PixelSize);
+  return IsLoadableTargaHeader(h) && knownType && h.ColorMapType <= 1 && IsKnownEntrySize(h.ColorMapEntrySize);
 }
 
 bool TTargaGraphic::CanLoad(TStream& stream) {
@@ -135,88 +170,64 @@ bool TTargaGraphic::ReadImageProperties(TStream& stream, uint32_t imageIndex) {
 
 void TTargaGraphic::ReadColorMap(TStream& stream, const TTargaHeader& h) {
   const uint32_t entryBytes = BytesOfDepth(h.ColorMapEntrySize);
-  // The whole colour map is consumed so that the pixels are read from the right place; the
-  // palette keeps its first 256 entries.
+  // The whole colour map is consumed so that the pixels are read from the right place.
   const std::vector<uint8_t> map = ReadBytes(stream, int64_t{h.ColorMapLength} * entryBytes);
   if (IsGreyType(h.ImageType) || !IsKnownEntrySize(h.ColorMapEntrySize)) return;
-  const uint32_t count = std::min<uint32_t>(h.ColorMapLength, 256);
-  if (count == 0) return;
+  // A pixel value v shows entry v - first (TGA 2.0 field 4.1); the palette keeps the values up to
+  // 255, and values without an entry are black.
+  const uint32_t first = h.ColorMapStart;
+  if (h.ColorMapLength == 0 || first >= 256) return;
+  const uint32_t count = std::min<uint32_t>(uint32_t{h.ColorMapLength} + first, 256);
   if (h.ColorMapEntrySize == 24 || h.ColorMapEntrySize == 32) {
+    std::vector<uint8_t> entries(size_t{count} * entryBytes, 0);
+    std::copy_n(map.begin(), size_t{count - first} * entryBytes, entries.begin() + ptrdiff_t(first * entryBytes));
     SetPalette(ColorManager().CreateColorPalette(
-        map.data(), h.ColorMapEntrySize == 24 ? pfInterlaced8Triple : pfInterlaced8Quad, count, true));
+        entries.data(), h.ColorMapEntrySize == 24 ? pfInterlaced8Triple : pfInterlaced8Quad, count, true));
     return;
   }
-  std::vector<TPaletteEntry> entries(count);
-  for (uint32_t i = 0; i < count; ++i) entries[i] = Entry555(GetLE16(map.data() + 2 * i));
+  std::vector<TPaletteEntry> entries(count, TPaletteEntry{0, 0, 0, 0});
+  for (uint32_t i = first; i < count; ++i) entries[i] = Entry555(GetLE16(map.data() + 2 * (i - first)));
   SetPalette(CreatePalette(entries));
 }
 
 void TTargaGraphic::ReadRows(TStream& stream, const TTargaHeader& h) {
   const bool topDown = (h.ImageDescriptor & 0x20) != 0;
   const uint32_t pixelBytes = BytesOfDepth(h.PixelSize);
-  const uint32_t rowSize = uint32_t{h.Width} * pixelBytes;
+  const size_t rowSize = size_t{h.Width} * pixelBytes;
   const uint32_t height = h.Height;
   const bool raw = h.ImageType >= 1 && h.ImageType <= 3;
   const bool rle = IsRLEType(h.ImageType);
-  std::vector<uint8_t> packed;
-  std::unique_ptr<TTargaRLEDecoder> decoder;
-  if (rle) {
-    packed.resize(size_t{2} * rowSize);
-    decoder = std::make_unique<TTargaRLEDecoder>(h.PixelSize);
-  }
+  // Run-length data is read at once: rows do not end on packet boundaries.
+  const std::vector<uint8_t> packed = rle ? ReadBytes(stream, stream.Remaining()) : std::vector<uint8_t>();
+  TTargaPackets packets(packed.data(), packed.size(), pixelBytes);
   for (uint32_t r = 0; r < height; ++r) {
     uint8_t* target = RowData(static_cast<int>(topDown ? r : height - 1 - r));
-    if (raw) {
-      stream.ReadBuffer(target, rowSize);
-    } else if (rle) {
-      const int64_t got = stream.Read(packed.data(), static_cast<int64_t>(packed.size()));
-      // A row whose packets end before its last pixel is a truncated file, not a short row.
-      const int64_t used = PacketBytesForRow(packed.data(), got, h.Width, pixelBytes);
-      if (used < 0) throw EReadError();
-      const uint8_t* source = packed.data();
-      uint8_t* dest = target;
-      decoder->Decode(source, dest, static_cast<int32_t>(got), h.Width);
-      stream.Seek(used - got, TSeekOrigin::soCurrent);
-    }
+    if (raw)
+      stream.ReadBuffer(target, static_cast<int64_t>(rowSize));
+    else if (rle)
+      packets.Row(target, h.Width);
     RowProgress(r + 1, height);
   }
 }
 
-void TTargaGraphic::LoadFromStream(TStream& stream) {
-  ReleaseImage();
-  BasePosition = stream.Position();
-  ReadImageProperties(stream, 0);
-  stream.SetPosition(BasePosition);
-
-  InitProgress(ImageProperties.Width);
-  TProgressScope finish([this] { EndProgress(); });
-  StartProgress(gesPreparing);
-
+void TTargaGraphic::LoadImage(TStream& stream) {
   uint8_t bytes[TargaHeaderSize];
   stream.ReadBuffer(bytes, TargaHeaderSize);
   const TTargaHeader h = ParseTargaHeader(bytes);
   // Pixel sizes other than 8, 15, 16, 24 and 32 have no layout in the format and are refused.
-  if (!IsKnownDepth(h.PixelSize)) throw EInvalidGraphic(Format(gesInvalidImage, kLabel));
+  if (!IsLoadableTargaHeader(h)) throw EInvalidGraphic(Format(gesInvalidImage, lblTarga));
   stream.Seek(h.IDLength, TSeekOrigin::soCurrent);
 
-  TColorManager& cm = ColorManager();
-  cm.SetSourceSamplesPerPixel(ImageProperties.SamplesPerPixel);
-  cm.SetTargetSamplesPerPixel(ImageProperties.SamplesPerPixel);
-  cm.SetSourceColorScheme(ImageProperties.ColorScheme);
-  cm.SourceOptions = {};
-  cm.SetTargetColorScheme(csBGR);
-  cm.SetSourceBitsPerSample(ImageProperties.BitsPerSample);
-  cm.SetTargetBitsPerSample(ImageProperties.BitsPerSample);
-  SetPixelFormat(cm.GetPixelFormat(1));
-
-  if (IsGreyType(h.ImageType)) SetPalette(cm.CreateGrayscalePalette(false));
+  const TImageProperties& p = ImageProperties;
+  SetupColors({p.ColorScheme, p.BitsPerSample, p.SamplesPerPixel, csBGR, p.BitsPerSample, p.SamplesPerPixel, {}});
+  if (IsGreyType(h.ImageType)) SetPalette(ColorManager().CreateGrayscalePalette(false));
   if (h.ColorMapType == 1) ReadColorMap(stream, h);
 
-  SizeFromProperties();
-  Progress(TProgressStage::psEnding, 100, false, ProgressRect, "");
-  StartProgress(gesTransfering);
+  // Raw rows take their full size; run-length data at least one byte per 128 pixels.
+  const uint64_t pixels = uint64_t{h.Width} * h.Height;
+  SizeFromProperties(stream, IsRLEType(h.ImageType) ? (pixels + 127) / 128 : pixels * BytesOfDepth(h.PixelSize));
+  BeginRows();
   ReadRows(stream, h);
-  Modified();
 }
 
 void TTargaGraphic::SaveToStream(TStream& stream) { SaveToStream(stream, true); }
@@ -242,7 +253,7 @@ void TTargaGraphic::SaveToStream(TStream& stream, bool Compressed) {
   h.PixelSize = static_cast<uint8_t>(pixelBytes * 8);
   // Rows go out top row first, so the descriptor says so (TGA 2.0: bit 5 = upper-left origin).
   h.ImageDescriptor = 0x20;
-  if (Width() > 0xFFFF || Height() > 0xFFFF) throw EInvalidGraphic(Format(gesInvalidImage, kLabel));
+  if (Width() > 0xFFFF || Height() > 0xFFFF) throw EInvalidGraphic(Format(gesInvalidImage, lblTarga));
   uint8_t bytes[TargaHeaderSize];
   SerializeTargaHeader(h, bytes);
   stream.WriteBuffer(bytes, TargaHeaderSize);
@@ -261,8 +272,7 @@ void TTargaGraphic::SaveToStream(TStream& stream, bool Compressed) {
   }
 
   const uint32_t rowSize = static_cast<uint32_t>(Width()) * pixelBytes;
-  Progress(TProgressStage::psEnding, 100, false, ProgressRect, "");
-  StartProgress(gesTransfering);
+  BeginRows();
 
   TTargaRLEDecoder encoder(h.PixelSize);
   std::vector<uint8_t> packed(Compressed ? std::max<size_t>(size_t{2} * rowSize, encoder.MaxEncodedSize(h.Width)) : 0);
@@ -278,9 +288,9 @@ void TTargaGraphic::SaveToStream(TStream& stream, bool Compressed) {
       }
     }
     if (Compressed) {
-      uint32_t stored = 0;
+      size_t stored = 0;
       encoder.Encode(row.data(), packed.data(), h.Width, stored);
-      stream.WriteBuffer(packed.data(), stored);
+      stream.WriteBuffer(packed.data(), static_cast<int64_t>(stored));
     } else {
       stream.WriteBuffer(row.data(), rowSize);
     }

@@ -26,21 +26,28 @@ inline constexpr int64_t TargaHeaderSize = 18;
 
 TTargaHeader ParseTargaHeader(const uint8_t (&bytes)[TargaHeaderSize]);
 void SerializeTargaHeader(const TTargaHeader& header, uint8_t (&bytes)[TargaHeaderSize]);
-// The content test: image type, colour map type, colour map entry size and pixel size known.
+// The load validator: a pixel size that has a layout (8, 15, 16, 24 or 32 bits).
+bool IsLoadableTargaHeader(const TTargaHeader& header);
+// The content test: a loadable header whose image type, colour map type and colour map entry size
+// are known too. It is stricter than loading, because Targa has no signature: files with a colour
+// map entry size of 0 (as some encoders write for true-colour images) load by extension only.
 bool IsValidTargaHeader(const TTargaHeader& header);
 
 class TTargaGraphic : public TFrameworkGraphic {
   MURALO_GRAPHIC_CLASS(TTargaGraphic)
-public:
+ public:
   using TFrameworkGraphic::CanLoad;
   static bool CanLoad(TStream& stream);
   bool ReadImageProperties(TStream& stream, uint32_t imageIndex) override;
-  void LoadFromStream(TStream& stream) override;
   // Writes a run-length encoded Targa file.
   void SaveToStream(TStream& stream) override;
   void SaveToStream(TStream& stream, bool Compressed);
 
-private:
+ protected:
+  bool HasPreparingStage() const override { return true; }
+  void LoadImage(TStream& stream) override;
+
+ private:
   void ReadColorMap(TStream& stream, const TTargaHeader& header);
   void ReadRows(TStream& stream, const TTargaHeader& header);
 };

@@ -1,7 +1,8 @@
 # The help file: the French pages of this folder compiled into muralo.chm with chmcmd (Free Pascal's
-# CHM compiler, Debian package fp-utils) when it is there; otherwise the pages themselves are copied
-# into the folder "aide". muralo_help(OUTPUT_DIR dir) adds the target muralo_help (built by default)
-# and sets the global property MURALO_HELP_FILE to the file it makes.
+# CHM compiler, Debian package fp-utils) when it is there; the pages themselves are always copied
+# into the folder "aide" too, for desktops without a CHM viewer. muralo_help(OUTPUT_DIR dir) adds the
+# target muralo_help (built by default) and sets the global properties MURALO_HELP_FILE (the CHM, or
+# the pages' index without a compiler) and MURALO_HELP_PAGES (the pages' index).
 
 set(_MURALO_HELP_SOURCE ${CMAKE_CURRENT_LIST_DIR})
 
@@ -16,6 +17,19 @@ function(muralo_help)
   foreach(f IN LISTS pages project_files)
     list(APPEND inputs ${src}/${f})
   endforeach()
+
+  set(pages_index ${ARG_OUTPUT_DIR}/aide/index.html)
+  set(page_inputs "")
+  foreach(f IN LISTS pages)
+    list(APPEND page_inputs ${src}/${f})
+  endforeach()
+  add_custom_command(
+    OUTPUT ${pages_index}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${ARG_OUTPUT_DIR}/aide
+    COMMAND ${CMAKE_COMMAND} -E copy ${page_inputs} ${ARG_OUTPUT_DIR}/aide
+    DEPENDS ${page_inputs}
+    COMMENT "Installing the help pages"
+    VERBATIM)
 
   find_program(MURALO_CHMCMD chmcmd)
   if(MURALO_CHMCMD)
@@ -32,16 +46,10 @@ function(muralo_help)
       COMMENT "Compiling the help file muralo.chm"
       VERBATIM)
   else()
-    message(STATUS "chmcmd not found: the help is installed as HTML pages")
-    set(output ${ARG_OUTPUT_DIR}/aide/index.html)
-    add_custom_command(
-      OUTPUT ${output}
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${ARG_OUTPUT_DIR}/aide
-      COMMAND ${CMAKE_COMMAND} -E copy ${inputs} ${ARG_OUTPUT_DIR}/aide
-      DEPENDS ${inputs}
-      COMMENT "Installing the help pages"
-      VERBATIM)
+    message(STATUS "chmcmd not found: the help is installed as HTML pages only")
+    set(output ${pages_index})
   endif()
-  add_custom_target(muralo_help ALL DEPENDS ${output})
+  add_custom_target(muralo_help ALL DEPENDS ${output} ${pages_index})
   set_property(GLOBAL PROPERTY MURALO_HELP_FILE ${output})
+  set_property(GLOBAL PROPERTY MURALO_HELP_PAGES ${pages_index})
 endfunction()

@@ -5,6 +5,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFontDatabase>
+#include <QFontDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
@@ -15,6 +18,7 @@
 #include <QTest>
 #include <QUrl>
 
+#include "app/Help.h"
 #include "app/OpenPictureDialog.h"
 #include "app/QtBridge.h"
 #include "app/Splash.h"
@@ -22,6 +26,7 @@
 #include "app/Unit1.h"
 #include "classlib/Bitmap.h"
 #include "classlib/Exception.h"
+#include "classlib/Format.h"
 #include "classlib/Icon.h"
 #include "imaging/PictureLoader.h"
 #include "platform/Registry.h"
@@ -46,6 +51,7 @@ class QtEnvironment : public ::testing::Environment {
     static char* argv[] = {name, nullptr};
     App = new QApplication(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    Translated = InstallFrenchTranslations();
     InstallFontSubstitutions();
     SetTextRenderer(&Renderer);
   }
@@ -55,8 +61,10 @@ class QtEnvironment : public ::testing::Environment {
   }
   QApplication* App = nullptr;
   TQtTextRenderer Renderer;
+  bool Translated = false;
 };
-[[maybe_unused]] auto* const Env = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+QtEnvironment* const Env = new QtEnvironment;
+[[maybe_unused]] auto* const Registered = ::testing::AddGlobalTestEnvironment(Env);
 
 std::string SourceDir() {
   const char* dir = std::getenv("MURALO_SOURCE_DIR");
@@ -143,6 +151,44 @@ struct ControlRow {
   const char* Text;
   const char* Hint;
 };
+
+// The count label grows with its number (to the left: it is right-aligned) instead of cutting it.
+TEST_F(FormTest, TheCountLabelSizesItselfToItsText) {
+  TEntryList many(10000, "/p/x.png");
+  StoreListSettings(many, false);
+  TForm1& f = Form();
+  QLabel* label = f.ui()->Label2;
+  EXPECT_EQ(label->text(), "10000");
+  EXPECT_GE(label->contentsRect().width(), label->fontMetrics().horizontalAdvance("10000"));
+  EXPECT_EQ(label->x() + label->width(), 73 + 24);  // the right edge stays
+  f.SetEntries({"/a"});
+  f.ui()->EnleverBN->click();  // nothing selected: the count is shown again
+  EXPECT_EQ(label->geometry(), QRect(73, 0, 24, 13));
+}
+
+TEST_F(FormTest, Windows1252EntriesShowAsTextAndKeepTheirBytes) {
+  const std::string utf8Name = MakePicture("été.bmp", "-size 200x30 xc:white");
+  const std::string cp1252Name = Dir / "\xE9t\xE9.bmp";
+  std::filesystem::copy_file(utf8Name, cp1252Name);
+  StoreListSettings({cp1252Name}, false);
+  TForm1& f = Form();
+  ASSERT_EQ(f.ui()->Liste->count(), 1);
+  EXPECT_EQ(f.ui()->Liste->item(0)->text(), QString::fromStdString(utf8Name));
+  // The caption on the wallpaper is the same text as for the UTF-8 name.
+  f.ui()->CheckBox1->setChecked(true);
+  f.SetEntryIndex(0);
+  f.ui()->Changer1->trigger();
+  const std::string withCp1252 = ReadFileBytes(Dir / "data/muralo.bmp");
+  f.SetEntries({utf8Name});
+  f.SetEntryIndex(0);
+  f.ui()->Changer1->trigger();
+  EXPECT_EQ(ReadFileBytes(Dir / "data/muralo.bmp"), withCp1252);
+  EXPECT_TRUE(Errors.isEmpty());
+  // The list file keeps the bytes.
+  f.SetEntries({cp1252Name});
+  f.ui()->FermerBN->click();
+  EXPECT_EQ(ReadFileBytes(Dir / "l.que"), cp1252Name + "\r\n");
+}
 
 TEST_F(FormTest, LayoutCaptionsAndHints) {
   TForm1& f = Form();
@@ -343,7 +389,9 @@ TEST_F(FormTest, AnotherLoadErrorKeepsTheThumbnailStopsTheChangeAndIsReported) {
   f.SetEntryIndex(1);
   f.ui()->Changer1->trigger();  // preview, then change
   ASSERT_EQ(Errors.size(), 1);
-  EXPECT_EQ(Errors[0], QString::fromUtf8(EReadError().what()));
+  // The stream's text first, then the file and why.
+  EXPECT_EQ(Errors[0], QString::fromStdString(Format(SStreamErrorDetail, SReadError, Dir / "damaged.bmp",
+                                                     "fichier tronqué ou endommagé")));
   ASSERT_NE(f.Picture(), nullptr);
   EXPECT_EQ(f.Picture()->Width(), 10);
   EXPECT_TRUE(Desktop->WallpaperCalls.empty());
@@ -552,6 +600,21 @@ TEST_F(FormTest, OneShotChangesOnceWithoutWindowTrayOrSave) {
   EXPECT_EQ(DecodeWithImageMagick(Dir / "data/muralo.bmp").Width, 12);
   FormPtr.reset();
   EXPECT_EQ(ReadFileBytes(Dir / "registry.reg"), hiveBefore);
+}
+
+TEST_F(FormTest, OneShotPrintsTheSwallowedStartUpFailureOnOneLine) {
+  StoreListSettings({Dir / "x.bmp", Dir / "damaged.bmp"}, true);
+  TForm1Services s = Services();
+  s.OneShot = true;
+  s.LoadPicture = [](TPicture&, const std::string&) { throw EReadError(); };
+  ::testing::internal::CaptureStderr();
+  Form(std::move(s));
+  const std::string printed = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(
+      printed,
+      "muralo : " + Format(SStreamErrorDetail, SReadError, Dir / "damaged.bmp", "fichier tronqué ou endommagé") + "\n");
+  EXPECT_TRUE(Errors.isEmpty());
+  EXPECT_TRUE(Desktop->WallpaperCalls.empty());
 }
 
 TEST_F(FormTest, StartUpChangeOffMakesNoWallpaper) {
@@ -788,6 +851,21 @@ TEST_F(FormTest, AFailedSaveStopsTheCloseAndKeepsTheProgramRunning) {
   EXPECT_TRUE(check.ReadBool("Titre"));
 }
 
+TEST_F(FormTest, UnwritableSettingsAreReportedOnceAndTheCloseGoesOn) {
+  // A settings folder nobody can write to (its parent is a plain file: root cannot either).
+  WriteFileBytes(Dir / "plain", "x");
+  Hive = std::make_unique<TRegistry>(Dir / "plain/registry.reg");
+  TForm1& f = Form();
+  f.SetEntries({"/k/1.png"});
+  f.SetCurrentListFile(Dir / "l.que");
+  f.show();
+  f.ui()->FermerBN->click();
+  EXPECT_EQ(Errors.size(), 1);
+  EXPECT_FALSE(f.isVisible());
+  EXPECT_EQ(f.TrayIcon(), nullptr);
+  EXPECT_EQ(ReadListFile(Dir / "l.que"), (TEntryList{"/k/1.png"}));  // the list was still saved
+}
+
 TEST_F(FormTest, TrayAndMainMenuQuitCloseAfterSaving) {
   for (const char* item : {"Quitter2", "Quitter1"}) {
     SCOPED_TRACE(item);
@@ -812,6 +890,19 @@ TEST_F(FormTest, EndOfSessionKeepsAnUnnamedListWithoutAskingForAName) {
   EXPECT_EQ(check.ReadString("Liste courante"), Dir / "data/liste-sans-nom.que");
 }
 
+TEST_F(FormTest, EndOfSessionWithAnEmptyUnnamedListWritesTheSettingsWithoutAskingForAName) {
+  TForm1& f = Form();  // a first run: no list file, no entries
+  f.ui()->CheckBox1->setChecked(true);
+  f.WMEndSession(true);
+  EXPECT_TRUE(SaveAsPresets.isEmpty());
+  EXPECT_TRUE(f.CurrentListFile().empty());
+  EXPECT_EQ(f.TrayIcon(), nullptr);
+  EXPECT_FALSE(std::filesystem::exists(Dir / "data/liste-sans-nom.que"));
+  TRegistry check(Dir / "registry.reg");
+  check.OpenKey(SettingsKey, false);
+  EXPECT_TRUE(check.ReadBool("Titre"));
+}
+
 TEST_F(FormTest, EndOfSessionSavesOnlyWhenItReallyEnds) {
   TForm1& f = Form();
   f.SetCurrentListFile(Dir / "e.que");
@@ -827,16 +918,28 @@ TEST_F(FormTest, FontAndHelpCommands) {
   TForm1Services services = Services();
   std::vector<std::string> helpCalls;
   services.ProgramDir = "/opt/muralo/";
-  services.OpenHelp = [&](const std::string& dir) { helpCalls.push_back(dir + "muralo.chm"); };
+  bool helpFound = true;
+  services.OpenHelp = [&](const std::string& dir) {
+    helpCalls.push_back(dir + "muralo.chm");
+    return helpFound;
+  };
   services.OpenHelpOnHelp = [&] { helpCalls.push_back("help on help"); };
   int about = 0;
   services.ShowAbout = [&] { ++about; };
-  services.ChooseFont = [](const QFont& current) -> std::optional<QFont> {
-    EXPECT_EQ(current.pointSize(), 16);
+  const bool timesInstalled = QFontDatabase::families().contains("Times New Roman", Qt::CaseInsensitive);
+  std::vector<QFont> fontsOffered;
+  services.ChooseFont = [&](const QFont& current) -> std::optional<QFont> {
+    fontsOffered.push_back(current);
     QFont f("Liberation Sans");
     f.setPointSize(30);
     f.setItalic(true);
     return f;
+  };
+  std::vector<QColor> colorsOffered;
+  std::optional<QColor> colorChosen = QColor(0, 0, 255);
+  services.ChooseColor = [&](const QColor& current) {
+    colorsOffered.push_back(current);
+    return colorChosen;
   };
   TForm1& f = Form(std::move(services));
   EXPECT_EQ(f.CaptionFont.Name, "Times new Roman");
@@ -844,12 +947,57 @@ TEST_F(FormTest, FontAndHelpCommands) {
   f.ui()->Police1->trigger();
   EXPECT_EQ(f.CaptionFont.Size, 30);
   EXPECT_EQ(f.CaptionFont.Name, "Liberation Sans");
-  EXPECT_EQ(f.CaptionFont.Color, 0x004040FFu);
+  EXPECT_EQ(f.CaptionFont.Color, 0x00FF0000u);  // blue, as a COLORREF
+  // The dialog opened on the caption font: its family (or the metric-compatible one), size, style.
+  ASSERT_EQ(fontsOffered.size(), 1u);
+  EXPECT_EQ(fontsOffered[0].family(), timesInstalled ? "Times new Roman" : "Liberation Serif");
+  EXPECT_EQ(fontsOffered[0].pointSize(), 16);
+  EXPECT_FALSE(fontsOffered[0].bold() || fontsOffered[0].italic());
+  ASSERT_EQ(colorsOffered.size(), 1u);
+  EXPECT_EQ(colorsOffered[0], QColor(255, 64, 64));
+  colorChosen.reset();  // a cancelled colour keeps the colour, the font still changes
+  f.ui()->Police1->trigger();
+  EXPECT_EQ(f.CaptionFont.Color, 0x00FF0000u);
+  EXPECT_TRUE(f.CaptionFont.Style & static_cast<uint8_t>(TFontStyle::fsItalic));
   f.ui()->Aide2->trigger();
   f.ui()->Aidesurlaide1->trigger();
   f.ui()->Aproposde1->trigger();
   EXPECT_EQ(helpCalls, (std::vector<std::string>{"/opt/muralo/muralo.chm", "help on help"}));
   EXPECT_EQ(about, 1);
+  EXPECT_TRUE(Errors.isEmpty());
+  helpFound = false;  // no help can be opened: the user is told so
+  f.ui()->Aide2->trigger();
+  ASSERT_EQ(Errors.size(), 1);
+  EXPECT_EQ(Errors[0], QString::fromUtf8(SNoHelp));
+}
+
+// Qt's own font dialog selects the caption font's family, size and style (with Qt's French texts
+// loaded, as in the program).
+TEST_F(FormTest, TheFontDialogOpensOnTheCaptionFont) {
+  const bool timesInstalled = QFontDatabase::families().contains("Times New Roman", Qt::CaseInsensitive);
+  TFont font;
+  font.Name = "Times new Roman";
+  font.Size = 16;
+  for (uint8_t style : {0, 1, 2, 3}) {
+    SCOPED_TRACE(style);
+    font.Style = style;
+    QFontDialog dialog(ToDialogFont(font));
+    EXPECT_EQ(dialog.currentFont().family().toLower(), timesInstalled ? "times new roman" : "liberation serif");
+    EXPECT_EQ(dialog.currentFont().pointSize(), 16);
+    EXPECT_EQ(dialog.currentFont().bold(), (style & 1) != 0);
+    EXPECT_EQ(dialog.currentFont().italic(), (style & 2) != 0);
+  }
+}
+
+// Qt's standard dialogs speak French, as the rest of the program (the environment loaded them as
+// the program does at start-up).
+TEST_F(FormTest, QtsOwnDialogTextsAreFrench) {
+  ASSERT_TRUE(Env->Translated) << "Qt's French translations (qt6-translations-l10n) are needed";
+  EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Look in:"), QString::fromUtf8("Voir dans :"));
+  QDialogButtonBox buttons(QDialogButtonBox::Open | QDialogButtonBox::Cancel | QDialogButtonBox::Save);
+  EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text().remove('&'), "Annuler");
+  EXPECT_EQ(buttons.button(QDialogButtonBox::Save)->text().remove('&'), "Enregistrer");
+  EXPECT_EQ(buttons.button(QDialogButtonBox::Open)->text().remove('&'), "Ouvrir");
 }
 
 TEST_F(FormTest, OpenPictureDialogPreviewsThroughThePictureLoader) {

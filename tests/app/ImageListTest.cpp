@@ -101,4 +101,40 @@ TEST(ImageList, SortedOrderIgnoresCase) {
   EXPECT_EQ(SortedInsertPosition(sorted, "/"), 0u);
 }
 
+// Entries that are not UTF-8 are shown as Windows-1252; Python's cp1252 codec is the oracle for the
+// 251 bytes it defines, the five others stand for the C1 controls of the same number.
+TEST(EntryDisplayText, NonUtf8BytesReadAsWindows1252) {
+  TTempDir dir;
+  std::string bytes = "/images/";
+  for (int b = 0x20; b <= 0xFF; ++b)
+    if (b != 0x7F && b != 0x81 && b != 0x8D && b != 0x8F && b != 0x90 && b != 0x9D) bytes += static_cast<char>(b);
+  WriteFileBytes(dir / "cp1252", bytes);
+  const std::string decoded = dir / "utf8";
+  muralo::testing::RunOracle(
+      "/usr/bin/python3 -c \"import sys; open(sys.argv[2], 'w', encoding='utf-8', newline='')"
+      ".write(open(sys.argv[1], 'rb').read().decode('cp1252'))\" '" +
+      (dir / "cp1252") + "' '" + decoded + "'");
+  EXPECT_EQ(EntryDisplayText(bytes), ReadFileBytes(decoded));
+  EXPECT_EQ(EntryDisplayText("/x/\x81\x8D\x8F\x90\x9D"), "/x/\u0081\u008D\u008F\u0090\u009D");
+}
+
+TEST(EntryDisplayText, ValidUtf8IsShownAsItIs) {
+  const struct {
+    const char* Name;
+    std::string Bytes, Shown;
+  } cases[] = {
+      {"ASCII", "/a/b.png", "/a/b.png"},
+      {"UTF-8 accents", "/été/ñ.png", "/été/ñ.png"},
+      {"UTF-8 four-byte", "/\xF0\x9F\x98\x80.png", "/\xF0\x9F\x98\x80.png"},
+      {"Windows-1252 été", "/\xE9t\xE9.png", "/été.png"},
+      {"overlong slash is not UTF-8", "/\xC0\xAF", "/À¯"},
+      {"surrogate is not UTF-8", "\xED\xA0\x80", "í\u00A0€"},
+      {"cut sequence is not UTF-8", "/\xC3", "/Ã"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_EQ(EntryDisplayText(c.Bytes), c.Shown);
+  }
+}
+
 }  // namespace

@@ -1,6 +1,11 @@
 // The settings table against the real settings hive (a temporary hive file).
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <cstring>
+
 #include "app/Settings.h"
 #include "platform/Registry.h"
 #include "tests/app/TestSupport.h"
@@ -166,6 +171,65 @@ TEST(Settings, AnUnwritableHiveRaisesOnSave) {
   muralo::testing::WriteFileBytes(dir / "plain", "x");
   TRegistry hive(dir / "plain/registry.reg");
   EXPECT_THROW(SaveSettings(hive, TSettings()), ERegistryException);
+}
+
+// Saving the settings is one transaction of the hive: the file is replaced once (one rename), not
+// once per value. The kernel's own record of the folder (inotify) counts the replacements.
+TEST(Settings, SavingReplacesTheHiveFileOnce) {
+  TTempDir dir;
+  {
+    TRegistry hive(dir / "registry.reg");
+    SaveSettings(hive, TSettings());  // the key exists from now on
+  }
+  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, dir.Path.c_str(), IN_MOVED_TO | IN_CREATE), 0);
+  TSettings changed;
+  changed.Titre = true;
+  changed.ListeCourante = "/l.que";
+  TRegistry hive(dir / "registry.reg");
+  SaveSettings(hive, changed);
+  int renames = 0, created = 0;
+  alignas(inotify_event) char buffer[16384];
+  for (ssize_t n; (n = read(watch, buffer, sizeof buffer)) > 0;)
+    for (char* p = buffer; p < buffer + n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(p);
+      const std::string name = event->len ? event->name : "";
+      if ((event->mask & IN_MOVED_TO) && name == "registry.reg") ++renames;
+      if ((event->mask & IN_CREATE) && name.find(".tmp-") != std::string::npos) ++created;
+      p += sizeof(inotify_event) + event->len;
+    }
+  close(watch);
+  EXPECT_EQ(renames, 1);
+  EXPECT_EQ(created, 1);
+  TSettings restored;
+  TRegistry check(dir / "registry.reg");
+  RestoreSettings(check, restored);
+  EXPECT_EQ(restored, changed);
+}
+
+// A hive that cannot be replaced reports the first value, the hive file and the reason in French.
+TEST(Settings, AFailedTransactionNamesTheFirstValueAndTheHiveFile) {
+  TTempDir dir;
+  const std::string file = dir / "registry.reg";
+  {
+    TRegistry hive(file);
+    SaveSettings(hive, TSettings());
+  }
+  const std::string before = muralo::testing::ReadFileBytes(file);
+  // The temporary file's name is taken by a folder that cannot be removed (it is not empty), which
+  // stops the write whoever runs the test, root included.
+  std::filesystem::create_directories(dir.Path / ("registry.reg.tmp-" + std::to_string(getpid())) / "x");
+  TRegistry hive(file);
+  TSettings changed;
+  changed.Titre = true;
+  try {
+    SaveSettings(hive, changed);
+    ADD_FAILURE() << "the save did not fail";
+  } catch (const ERegistryException& e) {
+    EXPECT_EQ(e.message(), "Impossible d'écrire la valeur 'Apercu' : " + file + " (c'est un dossier)");
+  }
+  EXPECT_EQ(muralo::testing::ReadFileBytes(file), before);
 }
 
 }  // namespace

@@ -1,9 +1,15 @@
 // The change without a window: size arithmetic, next entry, rendering and the written file.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <csignal>
+
 #include "app/Wallpaper.h"
 #include "classlib/Bitmap.h"
 #include "classlib/Exception.h"
+#include "classlib/Format.h"
 #include "tests/app/TestSupport.h"
 
 using namespace muralo;
@@ -168,7 +174,47 @@ TEST(ApplyWallpaper, AnUnwritableDirectoryRaisesAndMakesNoWallpaperCall) {
   EXPECT_TRUE(desktop.WallpaperCalls.empty());
 }
 
-TEST(ApplyWallpaper, TheFileIsRewrittenInPlaceAtEveryChange) {
+// A data folder that fills up. The file size limit stands in for the full disk: every write past
+// 64 KiB fails, as on a disk with 64 KiB left.
+class TFileSizeLimit {
+ public:
+  explicit TFileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &Saved);
+    OldHandler = std::signal(SIGXFSZ, SIG_IGN);  // the write then fails with EFBIG
+    rlimit limit = Saved;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~TFileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &Saved);
+    std::signal(SIGXFSZ, OldHandler);
+  }
+
+ private:
+  rlimit Saved{};
+  void (*OldHandler)(int) = nullptr;
+};
+
+TEST(ApplyWallpaper, AFullDiskLeavesThePreviousFileWholeAndTheDesktopAlone) {
+  TTempDir dir;
+  TRecordingDesktop desktop(dir.Path.string(), {800, 600});
+  auto picture = SamplePicture();
+  ASSERT_TRUE(ApplyWallpaper(desktop, picture.get(), {}, std::nullopt, TFont()));
+  const std::string previous = muralo::testing::ReadFileBytes(dir / "muralo.bmp");
+  try {
+    TFileSizeLimit full(64 * 1024);
+    ApplyWallpaper(desktop, picture.get(), {true, false, false}, std::nullopt, TFont());
+    ADD_FAILURE() << "the write did not fail";
+  } catch (const EWriteError& e) {
+    // The message names the wallpaper file and the reason, in French, after the stream's own text.
+    EXPECT_EQ(e.message(), Format(SStreamErrorDetail, SWriteError, dir / "muralo.bmp", SystemErrorText(EFBIG)));
+  }
+  EXPECT_EQ(muralo::testing::ReadFileBytes(dir / "muralo.bmp"), previous);
+  EXPECT_EQ(desktop.WallpaperCalls.size(), 1u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path), {}), 1) << "a temporary file was left";
+}
+
+TEST(ApplyWallpaper, TheFileIsReplacedAtEveryChange) {
   TTempDir dir;
   TRecordingDesktop desktop(dir.Path.string(), {20, 10});
   auto picture = SamplePicture();

@@ -10,10 +10,18 @@
 #include "classlib/Exception.h"
 #include "classlib/Icon.h"
 #include "classlib/JPEGImage.h"
+#include "classlib/Metafile.h"
 #include "classlib/Streams.h"
 
 namespace muralo {
 namespace {
+
+// Font caches of metafile text are released at the end, so that the leak checker sees only real leaks.
+class ReleaseFontCaches : public testing::Environment {
+public:
+  void TearDown() override { ReleaseMetafileCaches(); }
+};
+const auto* const kReleaseFontCaches = testing::AddGlobalTestEnvironment(new ReleaseFontCaches);
 
 namespace fs = std::filesystem;
 
@@ -31,6 +39,8 @@ const Family kFamilies[] = {
     {"bmp", [] { return std::unique_ptr<TGraphic>(new TBitmap); }},
     {"ico", [] { return std::unique_ptr<TGraphic>(new TIcon); }},
     {"jpeg", [] { return std::unique_ptr<TGraphic>(new TJPEGImage); }},
+    {"wmf", [] { return std::unique_ptr<TGraphic>(new TMetafile); }},
+    {"emf", [] { return std::unique_ptr<TGraphic>(new TMetafile); }},
 };
 
 TEST(Hostile, CorporaAndFindsEndInFrameworkErrorsOnly) {

@@ -60,7 +60,7 @@ const JpegCase kCases[] = {
 };
 
 class Jpeg : public ::testing::TestWithParam<JpegCase> {
-protected:
+ protected:
   void TearDown() override { SetScreenBitsPerPixel(24); }
 };
 
@@ -108,7 +108,66 @@ TEST_P(Jpeg, EightBitDisplayQuantisesTo236Colours) {
   EXPECT_TRUE(SameImage(Djpeg(dir, jpg, "-colors 236"), BitmapRgb(b)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cjpeg, Jpeg, ::testing::ValuesIn(kCases), [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cjpeg, Jpeg, ::testing::ValuesIn(kCases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// EXIF orientation and CMYK/YCCK inks: files written by Pillow (orientation tag in IFD0, Adobe
+// inverted CMYK) and by ImageMagick, shown as ImageMagick shows them with -auto-orient.
+struct OrientedCase {
+  const char* name;
+  const char* pillowMode;  // "RGB" or "CMYK"
+  int orientation;         // 0: no EXIF segment
+  bool bigEndianExif;
+  int tolerance;  // CMYK inks are turned into RGB by each program's own rounding
+};
+
+const OrientedCase kOrientedCases[] = {
+    {"no_exif", "RGB", 0, false, 0},     {"orientation1", "RGB", 1, false, 0},     {"mirrored", "RGB", 2, false, 0},
+    {"turned180", "RGB", 3, true, 0},    {"flipped", "RGB", 4, false, 0},          {"transposed", "RGB", 5, true, 0},
+    {"turned90cw", "RGB", 6, false, 0},  {"transversed", "RGB", 7, false, 0},      {"turned90ccw", "RGB", 8, true, 0},
+    {"cmyk_adobe", "CMYK", 0, false, 1}, {"cmyk_turned90cw", "CMYK", 6, false, 1},
+};
+
+TEST(JpegImage, ExifOrientationAndCmykShownAsImageMagickShowsThem) {
+  for (const OrientedCase& c : kOrientedCases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string jpg = dir / "o.jpg";
+    // A 13 x 7 picture with a distinct colour in every quarter, so that each turn or mirror differs.
+    const std::string script =
+        "import sys\n"
+        "from PIL import Image, ImageDraw\n"
+        "im = Image.new('RGB', (13, 7), (250, 250, 250))\n"
+        "d = ImageDraw.Draw(im)\n"
+        "d.rectangle([0, 0, 5, 2], fill=(200, 30, 30)); d.rectangle([7, 0, 12, 2], fill=(30, 180, 40))\n"
+        "d.rectangle([0, 4, 5, 6], fill=(20, 40, 210)); d.point((12, 6), fill=(0, 0, 0))\n"
+        "im = im.convert(sys.argv[2])\n"
+        "kw = {'quality': 95, 'subsampling': 0}\n"
+        "o = int(sys.argv[3])\n"
+        "if o:\n"
+        "    e = Image.Exif(); e[0x0112] = o\n"
+        "    b = e.tobytes()\n"
+        "    if sys.argv[4] == '1':\n"
+        "        b = b'MM\\x00\\x2a\\x00\\x00\\x00\\x08\\x00\\x01\\x01\\x12\\x00\\x03\\x00\\x00\\x00\\x01' + bytes([0, "
+        "o, 0, 0]) + b'\\x00\\x00\\x00\\x00'\n"
+        "        b = b'Exif\\x00\\x00' + b\n"
+        "    kw['exif'] = b\n"
+        "im.save(sys.argv[1], 'JPEG', **kw)\n";
+    const std::string py = dir / "make.py";
+    test::WriteFile(py, std::vector<uint8_t>(script.begin(), script.end()));
+    test::RunOracle("/usr/bin/python3", Quote(py) + " " + Quote(jpg) + " " + c.pillowMode + " " +
+                                            std::to_string(c.orientation) + " " + (c.bigEndianExif ? "1" : "0"));
+    const std::string ref = dir / "ref.ppm";
+    test::RunOracle(test::kMagick, Quote(jpg) + " -auto-orient -colorspace sRGB -depth 8 " + Quote("ppm:" + ref));
+
+    auto j = LoadBytes(test::FileBytes(jpg));
+    const bool sideways = c.orientation >= 5;
+    EXPECT_EQ(j->Width(), sideways ? 7 : 13);
+    EXPECT_EQ(j->Height(), sideways ? 13 : 7);
+    EXPECT_EQ(j->Orientation(), c.orientation == 0 ? 1 : c.orientation);
+    EXPECT_TRUE(SameImage(test::ReadPnm(ref), BitmapRgb(j->Bitmap()), c.tolerance));
+  }
+}
 
 TEST(JpegImage, AssignedBitmapIsCompressedAtQuality90LikeCjpeg) {
   TempDir dir;

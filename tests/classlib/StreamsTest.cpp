@@ -2,9 +2,15 @@
 // seeks from header fields can neither go before the start nor wrap around.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 
+#include "SharedTestTools.h"
 #include "classlib/Exception.h"
+#include "classlib/Format.h"
 #include "classlib/Streams.h"
 
 namespace muralo {
@@ -41,6 +47,74 @@ TEST(Streams, SeeksAreChecked) {
     uint8_t b;
     EXPECT_THROW(s->ReadBuffer(&b, 1), EReadError);
   }
+}
+
+// A failing read or write on a file says which file and why, in French, after the stream's own text.
+TEST(Streams, FileErrorsNameTheFileAndTheReasonInFrench) {
+  {
+    TFileStream full("/dev/full", TFileMode::fmCreate);  // every write fails with ENOSPC
+    try {
+      full.WriteBuffer("x", 1);
+      ADD_FAILURE() << "no write error";
+    } catch (const EWriteError& e) {
+      EXPECT_EQ(e.message(), Format(SStreamErrorDetail, SWriteError, "/dev/full", "plus de place sur le disque"));
+    }
+  }
+  test::TempDir dir;
+  const std::string one = dir / "one";
+  std::ofstream(one) << 'x';
+  TFileStream s(one, TFileMode::fmOpenRead);
+  uint8_t b[2];
+  try {
+    s.ReadBuffer(b, 2);
+    ADD_FAILURE() << "no read error";
+  } catch (const EReadError& e) {
+    EXPECT_EQ(e.message(), Format(SStreamErrorDetail, SReadError, one, SEndOfFile));
+  }
+  try {
+    TFileStream missing(dir / "missing", TFileMode::fmOpenRead);
+    ADD_FAILURE() << "no open error";
+  } catch (const EFOpenError& e) {
+    EXPECT_EQ(e.message(), Format(SFOpenError, dir / "missing", "fichier ou dossier introuvable"));
+  }
+}
+
+TEST(Streams, SystemReasonsAreOurOwnFrenchTexts) {
+  const struct {
+    int Error;
+    const char* Text;
+  } cases[] = {
+      {ENOSPC, "plus de place sur le disque"},
+      {EROFS, "système de fichiers en lecture seule"},
+      {EACCES, "accès refusé"},
+      {ENOENT, "fichier ou dossier introuvable"},
+      {EFBIG, "fichier trop volumineux"},
+      {EDQUOT, "quota de disque dépassé"},
+      {EIO, "erreur d'entrée-sortie"},
+      {4242, "erreur système 4242"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Text);
+    EXPECT_EQ(SystemErrorText(c.Error), c.Text);
+  }
+}
+
+// The replaced file is whole or not touched at all; no temporary file stays behind.
+TEST(Streams, ReplaceFileContentRenamesAWholeFileOverThePreviousOne) {
+  test::TempDir dir;
+  const std::string name = dir / "f.bin";
+  ReplaceFileContent(name, "old", 3);
+  ReplaceFileContent(name, "newer", 5);
+  std::ifstream in(name, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "newer");
+  EXPECT_EQ(std::filesystem::status(name).permissions() & std::filesystem::perms::all, std::filesystem::perms(0644));
+  try {
+    ReplaceFileContent(dir / "no/f.bin", "x", 1);
+    ADD_FAILURE() << "no create error";
+  } catch (const EFCreateError& e) {
+    EXPECT_EQ(e.message(), Format(SFCreateError, dir / "no/f.bin", "fichier ou dossier introuvable"));
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path), {}), 1);
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 // The program from the outside: a private Xvfb (-noreset, own display number), its own XDG
 // directories, a settings hive and a list prepared for the run, the X11 root window as the desktop.
 // The expected desktops are drawn by ImageMagick; the root window is captured by ImageMagick.
-#include <gtest/gtest.h>
+#include "E2ESupport.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,227 +21,10 @@
 #include <vector>
 
 namespace fs = std::filesystem;
+// Xlib last: its macros must not reach the other headers.
+#include <X11/Xlib.h>
 
 namespace {
-
-constexpr int ScreenW = 320, ScreenH = 240;
-
-std::string SourceDir() {
-  const char* dir = std::getenv("MURALO_SOURCE_DIR");
-  return dir ? dir : "../..";
-}
-
-std::string ReadAll(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
-
-struct TImage {
-  int W = 0, H = 0;
-  std::vector<uint8_t> Rgb;
-  bool operator==(const TImage&) const = default;
-};
-
-class E2E : public ::testing::Test {
- protected:
-  void SetUp() override {
-    for (const char* tool : {"Xvfb", "xdpyinfo", "convert-im6.q16", "import-im6.q16", "xdotool"})
-      ASSERT_EQ(std::system((std::string("command -v ") + tool + " >/dev/null").c_str()), 0)
-          << "the end-to-end tests need " << tool;
-    std::string pattern = (fs::temp_directory_path() / "muralo-e2e-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    Dir = pattern;
-    for (const char* d : {"config/muralo", "data", "run"}) fs::create_directories(Dir / d);
-    fs::permissions(Dir / "run", fs::perms::owner_all);
-    // Xvfb picks a free display number itself and tells it through -displayfd.
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    const std::string log = (Dir / "xvfb.log").string();
-    const std::string screen = std::to_string(ScreenW) + "x" + std::to_string(ScreenH) + "x24";
-    Xvfb = ::fork();
-    if (Xvfb == 0) {
-      ::close(fds[0]);
-      if (FILE* out = std::fopen(log.c_str(), "a")) {
-        ::dup2(fileno(out), 1);
-        ::dup2(fileno(out), 2);
-      }
-      const std::string fd = std::to_string(fds[1]);
-      ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-noreset", "-nolisten", "tcp",
-               static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ::close(fds[1]);
-    std::string number;
-    char c;
-    while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    ::close(fds[0]);
-    if (!number.empty()) Display = ":" + number;
-    ASSERT_FALSE(Display.empty()) << "no Xvfb could be started";
-  }
-
-  void TearDown() override {
-    for (pid_t p : Children) {
-      ::kill(p, SIGKILL);
-      ::waitpid(p, nullptr, 0);
-    }
-    if (Xvfb > 0) {
-      ::kill(Xvfb, SIGTERM);
-      ::waitpid(Xvfb, nullptr, 0);
-    }
-    std::error_code ec;
-    fs::remove_all(Dir, ec);
-  }
-
-  std::vector<std::string> Environment() const {
-    return {"DISPLAY=" + Display, "XDG_CONFIG_HOME=" + (Dir / "config").string(),
-            "XDG_DATA_HOME=" + (Dir / "data").string(), "XDG_RUNTIME_DIR=" + (Dir / "run").string(),
-            "HOME=" + Dir.string(), "MURALO_DESKTOP=x11", "QT_QPA_PLATFORM=xcb",
-            // No session bus: nothing may start a bus daemon that outlives the test.
-            "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/bus"};
-  }
-
-  // Starts a program with the run's environment; output goes to log.
-  pid_t Spawn(const std::vector<std::string>& argv, const std::string& log, bool withEnvironment = true) {
-    std::vector<std::string> env;
-    if (withEnvironment) env = Environment();
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
-      FILE* out = std::fopen(log.c_str(), "a");
-      if (out) {
-        ::dup2(fileno(out), 1);
-        ::dup2(fileno(out), 2);
-      }
-      std::vector<char*> args;
-      for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-      args.push_back(nullptr);
-      ::execvp(args[0], args.data());
-      ::_exit(127);
-    }
-    if (withEnvironment) Children.push_back(pid);
-    return pid;
-  }
-
-  // Waits for a child; its exit status, or -1 after the timeout.
-  int Wait(pid_t pid, int seconds) {
-    for (int i = 0; i < seconds * 20; ++i) {
-      int status = 0;
-      if (::waitpid(pid, &status, WNOHANG) == pid) {
-        std::erase(Children, pid);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return -1;
-  }
-
-  int Shell(const std::string& command) {
-    std::string prefix;
-    for (const std::string& e : Environment()) prefix += e + " ";
-    return std::system((prefix + command).c_str());
-  }
-
-  std::string ShellOutput(const std::string& command) {
-    const std::string out = (Dir / "shell.out").string();
-    Shell(command + " >" + Quote(out) + " 2>/dev/null");
-    return ReadAll(out);
-  }
-
-  // The settings of the run, written as the hive file the program reads.
-  void WriteSettings(bool tiled, bool stretch, bool proportions, const std::string& list, bool startupChange = true) {
-    auto dword = [](bool b) { return std::string(b ? "dword:00000001" : "dword:00000000"); };
-    std::ofstream hive(Dir / "config/muralo/registry.reg", std::ios::binary);
-    hive << "REGEDIT4\n\n[Control Panel\\Desktop]\n\"TileWallpaper\"=\"" << (tiled ? "1" : "0") << "\"\n\n"
-         << "[Software\\Brenwick\\Muralo\\3]\n"
-         << "\"Apercu\"=" << dword(false) << "\n\"Mosaïque\"=" << dword(tiled) << "\n\"Centré\"=" << dword(!tiled)
-         << "\n\"Retaillé\"=" << dword(stretch) << "\n\"Titre\"=" << dword(false) << "\n\"Timer\"=" << dword(false)
-         << "\n\"Ordonné\"=" << dword(true) << "\n\"Aléatoire\"=" << dword(false) << "\n\"Liste courante\"=\"" << list
-         << "\"\n\"Image courante\"=dword:ffffffff\n\"Duree Timer\"=" << dword(false)
-         << "\n\"Proportions\"=" << dword(proportions) << "\n\"Debut\"=" << dword(startupChange) << "\n";
-  }
-
-  std::string WriteList(const std::vector<std::string>& entries) {
-    const std::string name = (Dir / "list.que").string();
-    std::ofstream out(name, std::ios::binary);
-    for (const std::string& e : entries) out << e << "\r\n";
-    return name;
-  }
-
-  std::string MakePicture(const std::string& name, const std::string& recipe) {
-    const std::string path = (Dir / name).string();
-    EXPECT_EQ(std::system(("convert-im6.q16 " + recipe + " -type TrueColor " + Quote("BMP3:" + path)).c_str()), 0);
-    return path;
-  }
-
-  TImage Decode(const std::string& file) {
-    const std::string ppm = file + ".ppm";
-    EXPECT_EQ(std::system(("convert-im6.q16 " + Quote(file) + " -depth 8 " + Quote("ppm:" + ppm)).c_str()), 0);
-    std::string bytes = ReadAll(ppm);
-    std::istringstream in(bytes);
-    std::string magic;
-    int maxval;
-    TImage img;
-    in >> magic >> img.W >> img.H >> maxval;
-    in.get();
-    img.Rgb.assign(bytes.begin() + static_cast<std::ptrdiff_t>(in.tellg()), bytes.end());
-    return img;
-  }
-
-  TImage CaptureRoot() {
-    const std::string png = (Dir / "root.png").string();
-    EXPECT_EQ(Shell("import-im6.q16 -window root " + Quote(png)), 0);
-    return Decode(png);
-  }
-
-  // The expected desktop, drawn by ImageMagick from a convert command that writes to its last argument.
-  TImage Expected(const std::string& recipe) {
-    const std::string png = (Dir / "expected.png").string();
-    EXPECT_EQ(std::system(("convert-im6.q16 " + recipe + " " + Quote(png)).c_str()), 0);
-    return Decode(png);
-  }
-
-  int RunOnce() {
-    pid_t pid = Spawn({MURALO_PROGRAM, "once"}, (Dir / "muralo.log").string());
-    return Wait(pid, 60);
-  }
-
-  bool WaitFor(const std::function<bool()>& condition, int seconds) {
-    for (int i = 0; i < seconds * 10; ++i) {
-      if (condition()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
-  }
-
-  // trayer as the notification area (Qt's tray icon embeds itself there through XEmbed).
-  void StartTrayHost() {
-    ASSERT_EQ(std::system("command -v trayer >/dev/null"), 0) << "the tray tests need trayer";
-    Spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "64", "--height", "32"},
-          (Dir / "trayer.log").string());
-    ASSERT_TRUE(WaitFor([&] { return !ShellOutput("xdotool search --class trayer").empty(); }, 20));
-  }
-
-  std::string Log() { return ReadAll((Dir / "muralo.log").string()); }
-
-  fs::path Dir;
-  std::string Display;
-  pid_t Xvfb = -1;
-  std::vector<pid_t> Children;
-};
-
-// A picture with a distinct colour in each quadrant, so placement and scaling show.
-const char* Quadrants(int w, int h) {
-  static std::string recipe;
-  recipe = "-size " + std::to_string(w) + "x" + std::to_string(h) +
-         " xc:'#2040C0' -fill '#E02020' -draw 'rectangle 0,0 " + std::to_string(w / 2 - 1) + "," +
-         std::to_string(h / 2 - 1) + "' -fill '#20E020' -draw 'rectangle " + std::to_string(w / 2) + "," +
-         std::to_string(h / 2) + " " + std::to_string(w - 1) + "," + std::to_string(h - 1) + "'";
-  return recipe.c_str();
-}
 
 struct RenderCase {
   const char* Name;
@@ -305,6 +90,48 @@ TEST_F(E2E, OneShotWithoutStartUpChangeLeavesTheDesktopAndSavesNothing) {
   EXPECT_EQ(ReadAll((Dir / "config/muralo/registry.reg").string()), hive);
 }
 
+// The wallpaper's size is the screen's real pixel size, also where Qt scales by a fraction.
+TEST_F(E2E, FractionalScalingKeepsTheRealScreenSize) {
+  Overrides = {"QT_SCALE_FACTOR=1.25"};
+  WriteSettings(false, true, false, WriteList({MakePicture("p.bmp", Quadrants(40, 30))}));
+  ASSERT_EQ(RunOnce(), 0) << Log();
+  const TImage written = Decode((Dir / "data/muralo/muralo.bmp").string());
+  EXPECT_EQ(written.W, ScreenW);
+  EXPECT_EQ(written.H, ScreenH);
+}
+
+// Without any display the program says so and ends with status 1 (a signal would give -1 here).
+TEST_F(E2E, NoDisplayIsAClearMessageAndStatusOne) {
+  Overrides = {"-DISPLAY", "-QT_QPA_PLATFORM"};
+  WriteSettings(false, false, false, WriteList({MakePicture("p.bmp", Quadrants(40, 30))}));
+  for (const bool oneShot : {true, false}) {
+    SCOPED_TRACE(oneShot ? "one-shot" : "tray");
+    std::vector<std::string> argv = {MURALO_PROGRAM};
+    if (oneShot) argv.push_back("once");
+    ASSERT_EQ(Wait(Spawn(argv, (Dir / "muralo.log").string()), 60), 1) << Log();
+    EXPECT_NE(Log().find("muralo: aucun bureau connu"), std::string::npos) << Log();
+  }
+}
+
+// With no session bus, a program that asks for one makes libdbus autolaunch a bus daemon through
+// dbus-launch, which owns a selection on the display and outlives the program.
+TEST_F(E2E, OneShotStartsNoSessionBus) {
+  Overrides = {"-DBUS_SESSION_BUS_ADDRESS"};
+  WriteSettings(false, false, false, WriteList({MakePicture("p.bmp", Quadrants(40, 30))}));
+  ASSERT_EQ(RunOnce(), 0) << Log();
+  const std::string machine = ReadAll("/etc/machine-id").substr(0, 32);
+  ASSERT_EQ(machine.size(), 32u);
+  const char* user = std::getenv("USER");
+  std::string name = user ? user : "";
+  if (name.empty()) name = ShellOutput("id -un").substr(0, ShellOutput("id -un").find('\n'));
+  ::Display* display = XOpenDisplay(Display.c_str());
+  ASSERT_NE(display, nullptr);
+  const Atom selection = XInternAtom(display, ("_DBUS_SESSION_BUS_SELECTION_" + name + "_" + machine).c_str(), False);
+  EXPECT_EQ(XGetSelectionOwner(display, selection), static_cast<Window>(0));
+  XCloseDisplay(display);
+  EXPECT_TRUE(fs::exists(Dir / "data/muralo/muralo.bmp"));
+}
+
 TEST_F(E2E, ACorruptedHiveStartsAsAFirstRun) {
   const std::string picture = MakePicture("p.bmp", Quadrants(40, 30));
   WriteSettings(false, false, false, WriteList({picture}));
@@ -334,6 +161,38 @@ TEST_F(E2E, ASecondStartShowsTheFirstWindowAndEnds) {
   EXPECT_EQ(Wait(first, 30), 0) << Log();
   const std::string hive = ReadAll((Dir / "config/muralo/registry.reg").string());
   EXPECT_NE(hive.find("\"Image courante\""), std::string::npos);
+}
+
+// A second start while the first is still in its start-up change (here: waiting on a listed file
+// that is a pipe nobody writes yet) is answered once that change ends.
+TEST_F(E2E, ASecondStartDuringTheStartUpChangeIsNotLost) {
+  StartTrayHost();
+  const std::string fifo = (Dir / "slow.bmp").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  WriteSettings(false, false, false, WriteList({fifo, fifo}), true);
+  pid_t first = Spawn({MURALO_PROGRAM}, (Dir / "muralo.log").string());
+  ASSERT_TRUE(WaitFor([&] { return fs::exists(Dir / "run/Muralo.sock"); }, 30)) << Log();
+  pid_t second = Spawn({MURALO_PROGRAM}, (Dir / "second.log").string());
+  EXPECT_EQ(Wait(second, 30), 0);
+  EXPECT_EQ(ShellOutput("xdotool search --onlyvisible --name '^Muralo$'"), "");
+  // Let the start-up change go on: the pipe gets a writer that writes nothing.
+  int writer = -1;
+  ASSERT_TRUE(WaitFor([&] { return (writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK)) >= 0; }, 30));
+  ::close(writer);
+  EXPECT_TRUE(WaitFor([&] { return !ShellOutput("xdotool search --onlyvisible --name '^Muralo$'").empty(); }, 20))
+      << Log();
+  EXPECT_EQ(::kill(first, SIGTERM), 0);
+  EXPECT_EQ(Wait(first, 30), 0) << Log();
+}
+
+// The end of the session on a first run (no settings, an unnamed empty list) ends the program.
+TEST_F(E2E, EndOfSessionOnAFirstRunEnds) {
+  StartTrayHost();
+  pid_t first = Spawn({MURALO_PROGRAM}, (Dir / "muralo.log").string());
+  ASSERT_TRUE(WaitFor([&] { return fs::exists(Dir / "run/Muralo.sock"); }, 30)) << Log();
+  EXPECT_EQ(::kill(first, SIGTERM), 0);
+  EXPECT_EQ(Wait(first, 30), 0) << Log();
+  EXPECT_NE(ReadAll((Dir / "config/muralo/registry.reg").string()).find("\"Image courante\""), std::string::npos);
 }
 
 TEST_F(E2E, TrayIconChangesOnClickAndOpensItsMenu) {
@@ -384,3 +243,37 @@ TEST_F(E2E, TrayIconChangesOnClickAndOpensItsMenu) {
 }
 
 }  // namespace
+
+// The program carries the version resource the build wrote, and "A propos de..." opens the About
+// dialog from it.
+TEST_F(E2E, AboutBoxFromTheProgramsVersionResource) {
+  // UTF-16LE text as it stands in a VS_VERSIONINFO block.
+  const auto utf16 = [](const std::string& s) {
+    std::string out;
+    for (char c : s) out += c, out += '\0';
+    return out;
+  };
+  const std::string program = ReadAll(MURALO_PROGRAM);
+  for (const auto& [name, value] : {std::pair<std::string, std::string>{"ProductName", "Muralo"},
+                                    {"FileVersion", std::string(MURALO_PROJECT_VERSION) + ".0"}}) {
+    const size_t at = program.find(utf16(name) + std::string(2, '\0'));
+    ASSERT_NE(at, std::string::npos) << name;
+    EXPECT_NE(program.find(utf16(value) + std::string(2, '\0'), at), std::string::npos) << name;
+  }
+  EXPECT_NE(program.find(utf16("040c04e4")), std::string::npos);
+
+  StartTrayHost();
+  WriteSettings(false, false, false, WriteList({}), false);
+  Spawn({MURALO_PROGRAM}, (Dir / "muralo.log").string());
+  ASSERT_TRUE(WaitFor([&] { return fs::exists(Dir / "run/Muralo.sock"); }, 30)) << Log();
+  Spawn({MURALO_PROGRAM}, (Dir / "second.log").string());  // shows the first one's window
+  std::string window;
+  ASSERT_TRUE(WaitFor([&] { return !(window = ShellOutput("xdotool search --onlyvisible --name '^Muralo$'")).empty(); }, 20));
+  window = window.substr(0, window.find('\n'));
+  // "&Aide" > "A propos de..." (the third item).
+  Shell("xdotool windowfocus --sync " + window + " key --clearmodifiers alt+a");
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  Shell("xdotool key Down Down Return");
+  EXPECT_TRUE(WaitFor([&] { return !ShellOutput("xdotool search --onlyvisible --name '^A propos$'").empty(); }, 20))
+      << Log();
+}

@@ -10,6 +10,7 @@
 #include "classlib/Format.h"
 #include "classlib/Icon.h"
 #include "classlib/JPEGImage.h"
+#include "classlib/Metafile.h"
 #include "classlib/TestTools.h"
 #include "imaging/PictureLoader.h"
 
@@ -52,12 +53,14 @@ std::string MakeBmp(const TempDir& dir, const std::string& name, const std::stri
 
 TEST_F(PictureLoader, StartsWithTheClassLibrarysFormats) {
   const std::vector<TPictureFormat> formats = PictureFormats();
-  ASSERT_GE(formats.size(), 4u);
-  const TPictureFormat expected[4] = {{"ico", "Icônes", TIcon::StaticClass()},
+  ASSERT_GE(formats.size(), 6u);
+  const TPictureFormat expected[6] = {{"wmf", "MétaFichiers", TMetafile::StaticClass()},
+                                      {"emf", "MétaFichiers évolués", TMetafile::StaticClass()},
+                                      {"ico", "Icônes", TIcon::StaticClass()},
                                       {"bmp", "Bitmaps", TBitmap::StaticClass()},
                                       {"jpeg", "Fichier image JPEG", TJPEGImage::StaticClass()},
                                       {"jpg", "Fichier image JPEG", TJPEGImage::StaticClass()}};
-  for (size_t i = 0; i < 4; ++i) {
+  for (size_t i = 0; i < std::size(expected); ++i) {
     SCOPED_TRACE(expected[i].Extension);
     EXPECT_EQ(formats[i].Extension, expected[i].Extension);
     EXPECT_EQ(formats[i].Description, expected[i].Description);
@@ -85,7 +88,8 @@ TEST_F(PictureLoader, RemoveClassRemovesDerivedClassesToo) {
   EXPECT_EQ(ClassForExtension("tga"), nullptr);
   EXPECT_EQ(ClassForExtension("bmp"), nullptr);
   EXPECT_EQ(ClassForExtension("ico"), TIcon::StaticClass());
-  EXPECT_EQ(PictureFormats().size(), 3u);
+  EXPECT_EQ(ClassForExtension("emf"), TMetafile::StaticClass());
+  EXPECT_EQ(PictureFormats().size(), 5u);
 }
 
 TEST_F(PictureLoader, ExtensionIsAfterTheLastDotOfTheName) {
@@ -193,12 +197,13 @@ TEST_F(PictureLoader, FilterListsNewestFirstAfterTheTouPair) {
   AddFormat("png", "Images Portable network graphic", TTestBitmap::StaticClass());
   AddFormat("", "Sans extension", TTestBitmap::StaticClass());
   AddFormat("jpg", "Images JPG", TTestBitmap::StaticClass());
-  const std::string patterns = "*.jpg;*.png;*.jpg;*.jpeg;*.bmp;*.ico";
+  const std::string patterns = "*.jpg;*.png;*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf";
   EXPECT_EQ(FilterFor(TGraphic::StaticClass()),
             "Tout (" + patterns + ")|" + patterns +
                 "|Images JPG (*.jpg)|*.jpg|Images Portable network graphic (*.png)|*.png"
                 "|Fichier image JPEG (*.jpg)|*.jpg|Fichier image JPEG (*.jpeg)|*.jpeg"
-                "|Bitmaps (*.bmp)|*.bmp|Icônes (*.ico)|*.ico");
+                "|Bitmaps (*.bmp)|*.bmp|Icônes (*.ico)|*.ico"
+                "|MétaFichiers évolués (*.emf)|*.emf|MétaFichiers (*.wmf)|*.wmf");
   // only classes derived from the base; one entry alone has no "Tout" pair
   EXPECT_EQ(FilterFor(TIcon::StaticClass()), "Icônes (*.ico)|*.ico");
   EXPECT_EQ(FilterFor(TTestBitmap::StaticClass()),

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "PlatformTestTools.h"
+#include "classlib/Bitmap.h"
 #include "platform/Desktop.h"
 #include "platform/Registry.h"
 #include "platform/System.h"
@@ -26,18 +27,23 @@ TEST(DesktopDetection, FollowsTheSessionAndTheOverride) {
       {"GNOME on Wayland", {"", "GNOME", "gnome", "", "wayland-0", ":0"}, TDesktopKind::dkGnome},
       {"Ubuntu's list", {"", "ubuntu:GNOME", "", "", "", ":0"}, TDesktopKind::dkGnome},
       {"GNOME Flashback", {"", "GNOME-Flashback:GNOME", "", "", "", ":0"}, TDesktopKind::dkGnome},
-      {"Budgie", {"", "Budgie:GNOME", "", "", "", ":0"}, TDesktopKind::dkGnome},
+      {"Budgie", {"", "Budgie:GNOME", "", "", "", ":0"}, TDesktopKind::dkBudgie},
       {"Unity", {"", "Unity", "", "", "", ":0"}, TDesktopKind::dkGnome},
       {"Cinnamon", {"", "X-Cinnamon", "", "", "", ":0"}, TDesktopKind::dkCinnamon},
       {"MATE", {"", "MATE", "", "", "", ":0"}, TDesktopKind::dkMate},
       {"Plasma", {"", "KDE", "plasma", "", "wayland-0", ""}, TDesktopKind::dkKde},
       {"Xfce", {"", "XFCE", "xfce", "", "", ":0.0"}, TDesktopKind::dkXfce},
-      {"sway", {"", "sway", "", "/run/user/1000/sway-ipc.sock", "wayland-1", ""}, TDesktopKind::dkWlroots},
-      {"Hyprland", {"", "Hyprland", "", "", "wayland-1", ""}, TDesktopKind::dkWlroots},
-      {"sway without XDG_CURRENT_DESKTOP", {"", "", "", "/run/user/1000/sway.sock", "wayland-1", ":1"},
-       TDesktopKind::dkWlroots},
+      {"sway", {"", "sway", "", "/run/user/1000/sway-ipc.sock", "wayland-1", ""}, TDesktopKind::dkSway},
+      {"Hyprland", {"", "Hyprland", "", "", "wayland-1", ""}, TDesktopKind::dkHyprland},
+      {"Hyprland by its instance", {"", "", "", "", "wayland-1", "", "abc_123"}, TDesktopKind::dkHyprland},
+      {"Wayfire", {"", "Wayfire", "", "", "wayland-1", ""}, TDesktopKind::dkWayfire},
+      {"river", {"", "river", "", "", "wayland-1", ""}, TDesktopKind::dkWlroots},
+      {"sway without XDG_CURRENT_DESKTOP",
+       {"", "", "", "/run/user/1000/sway.sock", "wayland-1", ":1"},
+       TDesktopKind::dkSway},
       {"i3", {"", "i3", "", "", "", ":0"}, TDesktopKind::dkX11},
-      {"LXDE", {"", "LXDE", "", "", "", ":0"}, TDesktopKind::dkX11},
+      {"LXDE", {"", "LXDE", "", "", "", ":0"}, TDesktopKind::dkLxde},
+      {"LXQt", {"", "LXQt", "", "", "", ":0"}, TDesktopKind::dkLxqt},
       {"bare X session", {"", "", "", "", "", ":0"}, TDesktopKind::dkX11},
       {"unknown desktop on X", {"", "Foo", "", "", "", ":0"}, TDesktopKind::dkX11},
       {"DESKTOP_SESSION only", {"", "", "mate", "", "", ":0"}, TDesktopKind::dkMate},
@@ -45,7 +51,9 @@ TEST(DesktopDetection, FollowsTheSessionAndTheOverride) {
       {"no display at all", {"", "", "", "", "", ""}, TDesktopKind::dkNone},
       {"override beats the session", {"x11", "GNOME", "", "", "wayland-0", ":0"}, TDesktopKind::dkX11},
       {"override in capitals", {"KDE", "XFCE", "", "", "", ":0"}, TDesktopKind::dkKde},
-      {"override sway", {"sway", "", "", "", "", ":0"}, TDesktopKind::dkWlroots},
+      {"override sway", {"sway", "", "", "", "", ":0"}, TDesktopKind::dkSway},
+      {"override lxqt", {"LXQt", "", "", "", "", ":0"}, TDesktopKind::dkLxqt},
+      {"override hyprland", {"hyprland", "", "", "", "", ":0"}, TDesktopKind::dkHyprland},
       {"override wlroots", {"wlroots", "GNOME", "", "", "", ":0"}, TDesktopKind::dkWlroots},
       {"override cinnamon", {"cinnamon", "", "", "", "", ":0"}, TDesktopKind::dkCinnamon},
       {"override mate", {"mate", "GNOME", "", "", "", ":0"}, TDesktopKind::dkMate},
@@ -59,12 +67,15 @@ TEST(DesktopDetection, FollowsTheSessionAndTheOverride) {
 }
 
 TEST(DesktopDetection, AnUnknownOverrideIsToldAndIgnored) {
-  testing::internal::CaptureStderr();
+  muralo::test::TReportCapture capture;
   EXPECT_EQ(DetectDesktop({"amiga", "XFCE", "", "", "", ":0"}), TDesktopKind::dkXfce);
-  const std::string told = testing::internal::GetCapturedStderr();
+  const std::string told = capture.Messages;
   EXPECT_NE(told.find("MURALO_DESKTOP=amiga"), std::string::npos) << told;
   EXPECT_FALSE(DesktopKindFromName("amiga"));
-  EXPECT_EQ(DesktopKindFromName("Sway"), TDesktopKind::dkWlroots);
+  EXPECT_EQ(DesktopKindFromName("Sway"), TDesktopKind::dkSway);
+  for (TDesktopKind kind : {TDesktopKind::dkX11, TDesktopKind::dkLxde, TDesktopKind::dkBudgie, TDesktopKind::dkWayfire,
+                            TDesktopKind::dkWlroots})
+    EXPECT_EQ(DesktopKindFromName(DesktopKindName(kind)), kind);
 }
 
 TEST(FileUri, EncodesEverythingButUnreservedCharacters) {
@@ -74,10 +85,10 @@ TEST(FileUri, EncodesEverythingButUnreservedCharacters) {
 }
 
 class DesktopBackendTest : public ::testing::Test {
-protected:
+ protected:
   TXdgSandbox Sandbox;
   TFakeRunner Runner;
-  TBackendDirs Dirs{Sandbox.Data + "/muralo", Sandbox.Runtime};
+  TBackendDirs Dirs{Sandbox.Data + "/muralo", Sandbox.Runtime, Sandbox.Config, 64, 48};
   std::string Bmp = Sandbox.Data + "/muralo/muralo.bmp";
 
   void SetUp() override {
@@ -167,11 +178,11 @@ TEST_F(DesktopBackendTest, PlasmaGetsAFreshCopyPerChangeOnEveryDesktop) {
 
 TEST_F(DesktopBackendTest, XfceSetsEveryBackdropWithItsStyle) {
   Runner.Answers["xfconf-query -c xfce4-desktop -l"] = {0,
-                                                         "/backdrop/screen0/monitor0/workspace0/color-style\n"
-                                                         "/backdrop/screen0/monitor0/workspace0/last-image\n"
-                                                         "/backdrop/screen0/monitorHDMI-1/workspace1/last-image\n"
-                                                         "/backdrop/single-workspace-mode\n"
-                                                         "/desktop-icons/style\n"};
+                                                        "/backdrop/screen0/monitor0/workspace0/color-style\n"
+                                                        "/backdrop/screen0/monitor0/workspace0/last-image\n"
+                                                        "/backdrop/screen0/monitorHDMI-1/workspace1/last-image\n"
+                                                        "/backdrop/single-workspace-mode\n"
+                                                        "/desktop-icons/style\n"};
   Apply(TDesktopKind::dkXfce, TWallpaperStyle::wsTiled);
   const std::vector<std::string> copies = Copies("muralo-xfce-");
   ASSERT_EQ(copies.size(), 1u);
@@ -211,8 +222,8 @@ TEST_F(DesktopBackendTest, SwaybgStartsTheNewOneBeforeEndingTheOld) {
   later.NextPid = 5000;
   CreateDesktopBackend(TDesktopKind::dkWlroots, later, Dirs)->Apply(Bmp, TWallpaperStyle::wsCentred);
   EXPECT_EQ(later.Spawns, (Lines{{"swaybg", "-i", Bmp, "-m", "center", "-c", "#000000"}}));
-  ASSERT_EQ(later.Sleeps.size(), 1u);
-  EXPECT_GT(later.Sleeps[0], 0);
+  ASSERT_EQ(later.Sleeps.size(), 2u);  // the new one's start, then the overlap
+  EXPECT_GT(later.Sleeps[1], 0);
   EXPECT_EQ(later.Terminated, (std::vector<std::pair<long, std::string>>{{4000, "swaybg"}}));
   EXPECT_EQ(ReadFile(Sandbox.Runtime + "/muralo-swaybg.pid"), "5000\n");
 
@@ -221,6 +232,166 @@ TEST_F(DesktopBackendTest, SwaybgStartsTheNewOneBeforeEndingTheOld) {
   EXPECT_THROW(CreateDesktopBackend(TDesktopKind::dkWlroots, broken, Dirs)->Apply(Bmp, TWallpaperStyle::wsTiled),
                EDesktopError);
   EXPECT_TRUE(broken.Terminated.empty());  // the running one stays when its successor cannot start
+}
+
+TEST_F(DesktopBackendTest, ASwaybgThatEndsAtOnceIsAFailureAndKeepsThePreviousOne) {
+  Apply(TDesktopKind::dkWlroots, TWallpaperStyle::wsTiled);  // 4000 runs and is recorded
+  Runner.Dead.insert(4001);
+  EXPECT_THROW(Apply(TDesktopKind::dkWlroots, TWallpaperStyle::wsTiled), EDesktopError);
+  EXPECT_TRUE(Runner.Terminated.empty());
+  EXPECT_EQ(ReadFile(Sandbox.Runtime + "/muralo-swaybg.pid"), "4000\n");
+}
+
+TEST_F(DesktopBackendTest, DesktopsWithTheirOwnCommand) {
+  struct Case {
+    const char* Name;
+    TDesktopKind Kind;
+    TWallpaperStyle Style;
+    Lines Expected;
+  };
+  const Case cases[] = {
+      {"LXDE centred",
+       TDesktopKind::dkLxde,
+       TWallpaperStyle::wsCentred,
+       {{"pcmanfm", "--set-wallpaper=" + Bmp, "--wallpaper-mode=center"}}},
+      {"LXDE tiled",
+       TDesktopKind::dkLxde,
+       TWallpaperStyle::wsTiled,
+       {{"pcmanfm", "--set-wallpaper=" + Bmp, "--wallpaper-mode=tile"}}},
+      {"LXQt",
+       TDesktopKind::dkLxqt,
+       TWallpaperStyle::wsTiled,
+       {{"pcmanfm-qt", "--set-wallpaper", Bmp, "--wallpaper-mode", "tile"}}},
+      {"sway",
+       TDesktopKind::dkSway,
+       TWallpaperStyle::wsCentred,
+       {{"swaymsg", "output", "*", "bg", Bmp, "center", "#000000"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Runner.Runs.clear();
+    Apply(c.Kind, c.Style);
+    EXPECT_EQ(Runner.Runs, c.Expected);
+    EXPECT_TRUE(Runner.Spawns.empty());
+  }
+  Runner.Answers["pcmanfm"] = {1, ""};
+  EXPECT_THROW(Apply(TDesktopKind::dkLxde, TWallpaperStyle::wsTiled), EDesktopError);
+}
+
+TEST_F(DesktopBackendTest, SwayTakesOverFromOurOwnSwaybg) {
+  Apply(TDesktopKind::dkWlroots, TWallpaperStyle::wsTiled);
+  Apply(TDesktopKind::dkSway, TWallpaperStyle::wsTiled);
+  EXPECT_EQ(Runner.Terminated, (std::vector<std::pair<long, std::string>>{{4000, "swaybg"}}));
+  EXPECT_FALSE(std::filesystem::exists(Sandbox.Runtime + "/muralo-swaybg.pid"));
+}
+
+// A 3 × 2 picture of distinct colours, saved as a real BMP.
+void WritePicture(const std::string& name) {
+  TBitmap picture;
+  picture.SetPixelFormat(TPixelFormat::pf24bit);
+  picture.SetSize(3, 2);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x) {
+      uint8_t* p = picture.RowData(y) + x * 3;
+      p[0] = static_cast<uint8_t>(10 + x), p[1] = static_cast<uint8_t>(20 + y), p[2] = 200;
+    }
+  picture.SaveToFile(name);
+}
+
+// The composed screen: the picture's pixel (sx, sy) in B, G, R, or black.
+TColor ComposedPixel(int sx, int sy) { return sx < 0 ? TColor(0) : TColor(200 | (20 + sy) << 8 | (10 + sx) << 16); }
+
+TEST_F(DesktopBackendTest, DesktopsThatOnlyStretchGetTheScreenSizedPicture) {
+  WritePicture(Bmp);
+  WriteFile(Sandbox.Config + "/wf-shell.ini",
+            "[panel]\nimage = keep\n\n[background]\nimage = /old.png\ncycle_timeout = 150\n[dock]\nx = 1\n");
+  struct Case {
+    const char* Name;
+    TDesktopKind Kind;
+    TWallpaperStyle Style;
+    const char* Prefix;
+  };
+  const Case cases[] = {
+      {"Budgie", TDesktopKind::dkBudgie, TWallpaperStyle::wsCentred, "muralo-budgie-"},
+      {"Hyprland", TDesktopKind::dkHyprland, TWallpaperStyle::wsTiled, "muralo-hypr-"},
+      {"Wayfire", TDesktopKind::dkWayfire, TWallpaperStyle::wsCentred, "muralo-wayfire-"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Runner.Runs.clear();
+    Apply(c.Kind, c.Style);
+    const std::vector<std::string> copies = Copies(c.Prefix);
+    ASSERT_EQ(copies.size(), 1u);
+    const std::string copy = copies[0];
+    TBitmap shown;
+    shown.LoadFromFile(copy);
+    ASSERT_EQ(shown.Width(), 64);
+    ASSERT_EQ(shown.Height(), 48);
+    const bool tiled = c.Style == TWallpaperStyle::wsTiled;
+    for (int y = 0; y < 48; ++y)
+      for (int x = 0; x < 64; ++x) {
+        const int sx = tiled ? x % 3 : (x >= 30 && x < 33 ? x - 30 : -1);
+        const int sy = tiled ? y % 2 : (y >= 23 && y < 25 ? y - 23 : -1);
+        ASSERT_EQ(shown.Pixel(x, y), ComposedPixel(sx < 0 || sy < 0 ? -1 : sx, sy)) << x << "," << y;
+      }
+    switch (c.Kind) {
+      case TDesktopKind::dkBudgie:
+        ASSERT_GE(Runner.Runs.size(), 2u);
+        EXPECT_EQ(Runner.Runs[0],
+                  (TCommandLine{"gsettings", "set", "org.gnome.desktop.background", "picture-options", "stretched"}));
+        EXPECT_EQ(Runner.Runs[1].back(), FileUri(copy));
+        break;
+      case TDesktopKind::dkHyprland:
+        EXPECT_EQ(Runner.Runs, (Lines{{"hyprctl", "hyprpaper", "preload", copy},
+                                      {"hyprctl", "hyprpaper", "wallpaper", "," + copy},
+                                      {"hyprctl", "hyprpaper", "unload", "unused"}}));
+        break;
+      default:
+        EXPECT_EQ(ReadFile(Sandbox.Config + "/wf-shell.ini"),
+                  "[panel]\nimage = keep\n\n[background]\nimage = " + copy +
+                      "\ncycle_timeout = 150\nfill_mode = stretch\n[dock]\nx = 1\n");
+        break;
+    }
+  }
+}
+
+TEST_F(DesktopBackendTest, EachMonitorShowsThePictureInItsOwnPlace) {
+  WritePicture(Bmp);
+  TBitmap picture;
+  picture.LoadFromFile(Bmp);
+  // Two monitors side by side, the second one shorter and lower (20 × 6 screen).
+  const std::vector<TMonitorArea> monitors = {{0, 0, 10, 6}, {10, 2, 9, 4}};
+  for (TWallpaperStyle style : {TWallpaperStyle::wsCentred, TWallpaperStyle::wsTiled}) {
+    const bool tiled = style == TWallpaperStyle::wsTiled;
+    SCOPED_TRACE(tiled ? "tiled" : "centred");
+    TBitmap screen;
+    ComposeScreenPicture(picture, style, 20, 6, screen, monitors);
+    for (int y = 0; y < 6; ++y)
+      for (int x = 0; x < 20; ++x) {
+        int sx = -1, sy = -1;
+        for (const TMonitorArea& m : monitors) {
+          if (x < m.X || y < m.Y || x >= m.X + m.Width || y >= m.Y + m.Height) continue;
+          const int ox = (m.Width - 3) / 2, oy = (m.Height - 2) / 2;
+          sx = tiled ? (x - m.X) % 3 : x - m.X - ox;
+          sy = tiled ? (y - m.Y) % 2 : y - m.Y - oy;
+        }
+        const bool inside = sx >= 0 && sx < 3 && sy >= 0 && sy < 2;
+        ASSERT_EQ(screen.Pixel(x, y), ComposedPixel(inside ? sx : -1, sy)) << x << "," << y;
+      }
+  }
+}
+
+TEST_F(DesktopBackendTest, AnUnrecognisedDesktopFallsBackToTheRootWindowAndSaysSoOnce) {
+  const std::string hive = Sandbox.Config + "/muralo/registry.reg";
+  test::TReportCapture capture;
+  // No X server answers on this display: the fallback is told, then its failure.
+  SetDesktopWallpaper(Bmp, hive, {"", "Enlightenment", "", "", "", ":987654"}, Runner, Dirs);
+  SetDesktopWallpaper(Bmp, hive, {"", "Enlightenment", "", "", "", ":987654"}, Runner, Dirs);
+  const std::string notice = "bureau « Enlightenment » non reconnu : fond d'écran posé par la fenêtre racine X11";
+  const size_t first = capture.Messages.find(notice);
+  ASSERT_NE(first, std::string::npos) << capture.Messages;
+  EXPECT_EQ(capture.Messages.find(notice, first + 1), std::string::npos) << capture.Messages;
+  EXPECT_TRUE(Runner.Runs.empty());
 }
 
 TEST_F(DesktopBackendTest, TheWallpaperCallFollowsTileWallpaper) {
@@ -255,10 +426,10 @@ TEST_F(DesktopBackendTest, TheWallpaperCallFollowsTileWallpaper) {
 TEST_F(DesktopBackendTest, TheWallpaperCallReportsFailuresOnStderrOnly) {
   const std::string hive = Sandbox.Config + "/muralo/registry.reg";
   Runner.Answers["gsettings"] = {1, ""};
-  testing::internal::CaptureStderr();
+  muralo::test::TReportCapture capture;
   SetDesktopWallpaper(Bmp, hive, {"mate", "", "", "", "", ""}, Runner, Dirs);
   SetDesktopWallpaper(Bmp, hive, {"", "", "", "", "", ""}, Runner, Dirs);
-  const std::string told = testing::internal::GetCapturedStderr();
+  const std::string told = capture.Messages;
   EXPECT_NE(told.find("fond d'écran non appliqué (mate)"), std::string::npos) << told;
   EXPECT_NE(told.find("aucun bureau"), std::string::npos) << told;
 }
@@ -278,8 +449,10 @@ TEST_F(DesktopBackendTest, SystemParametersInfoRecordsTheWallpaperAndApplies) {
   EXPECT_TRUE(SystemParametersInfo(SPI_SETDESKWALLPAPER, 0, Bmp, SPIF_UPDATEINIFILE));
   setenv("PATH", savedPath.c_str(), 1);
   unsetenv("MURALO_DESKTOP");
-  EXPECT_EQ(ReadFile(log), "set org.mate.background picture-options centered\n"
-                           "set org.mate.background picture-filename " + Bmp + "\n");
+  EXPECT_EQ(ReadFile(log),
+            "set org.mate.background picture-options centered\n"
+            "set org.mate.background picture-filename " +
+                Bmp + "\n");
   TRegistry registry;
   ASSERT_TRUE(registry.OpenKey("\\Control Panel\\Desktop", false));
   EXPECT_EQ(registry.ReadString("Wallpaper"), Bmp);

@@ -12,12 +12,14 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "platform/Process.h"
+#include "platform/Report.h"
 
 namespace muralo::test {
 
@@ -37,7 +39,7 @@ inline void WriteFile(const std::string& name, const std::string& text) {
 // A temporary folder with the user's XDG directories inside, set in the environment for the
 // test's lifetime, so nothing touches the real user's configuration.
 class TXdgSandbox {
-public:
+ public:
   TXdgSandbox() {
     std::string pattern = (std::filesystem::temp_directory_path() / "muralo-platform-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
@@ -73,13 +75,13 @@ public:
 
   std::string Root, Config, Data, Runtime;
 
-private:
+ private:
   std::vector<std::pair<std::string, std::optional<std::string>>> Saved;
 };
 
 // Records every command; answers from a table keyed by the joined command line's prefix.
 class TFakeRunner final : public TCommandRunner {
-public:
+ public:
   struct TAnswer {
     int Status = 0;
     std::string Output;
@@ -91,6 +93,7 @@ public:
   std::vector<int> Sleeps;
   std::map<std::string, TAnswer> Answers;  // prefix of "arg0 arg1 ..." -> answer (longest wins)
   long NextPid = 4000;
+  std::set<long> Dead;  // spawned processes that have already ended
   bool SpawnFails = false;
 
   static std::string Joined(const TCommandLine& argv) {
@@ -120,8 +123,23 @@ public:
     Terminated.emplace_back(pid, programName);
     return true;
   }
+  bool IsRunning(long pid, const std::string&) override { return !Dead.count(pid); }
   void Sleep(int milliseconds) override { Sleeps.push_back(milliseconds); }
   bool HasProgram(const std::string&) override { return true; }
+};
+
+// Collects what the platform layer reports while it lives.
+class TReportCapture {
+ public:
+  TReportCapture() : FPrevious(SetPlatformReporter([this](const std::string& m) { Messages += m + "\n"; })) {}
+  ~TReportCapture() { SetPlatformReporter(FPrevious); }
+  TReportCapture(const TReportCapture&) = delete;
+  TReportCapture& operator=(const TReportCapture&) = delete;
+
+  std::string Messages;
+
+ private:
+  TPlatformReporter FPrevious;
 };
 
 }  // namespace muralo::test

@@ -54,14 +54,16 @@ TEST(CommandRunner, SpawnsDetachedAndEndsOnlyWhatItNames) {
   EXPECT_NE(getppid(), pid);
   // The shell has written its mark; wait until it has become "sleep".
   const std::string comm = "/proc/" + std::to_string(pid) + "/comm";
-  for (int i = 0; i < 500 && ReadFile(comm) != "sleep\n"; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (int i = 0; i < 500 && ReadFile(comm) != "sleep\n"; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ASSERT_EQ(ReadFile(comm), "sleep\n");
   EXPECT_FALSE(runner.Terminate(pid, "swaybg"));  // not the program named: left alone
   EXPECT_EQ(kill(static_cast<pid_t>(pid), 0), 0);
   EXPECT_TRUE(runner.Terminate(pid, "sleep"));
   bool gone = false;
   for (int i = 0; i < 200 && !gone; ++i) {
-    gone = kill(static_cast<pid_t>(pid), 0) != 0 || ReadFile("/proc/" + std::to_string(pid) + "/stat").find(") Z") != std::string::npos;
+    gone = kill(static_cast<pid_t>(pid), 0) != 0 ||
+           ReadFile("/proc/" + std::to_string(pid) + "/stat").find(") Z") != std::string::npos;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_TRUE(gone);

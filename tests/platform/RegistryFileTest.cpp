@@ -54,8 +54,8 @@ TEST(HiveParser, AcceptsWhatRegeditAndEditorsProduce) {
     std::string Key, Value, Expected;
   };
   const Case cases[] = {
-      {"byte-order mark and version 5 header",
-       "\xEF\xBB\xBFWindows Registry Editor Version 5.00\n\n[A]\n\"v\"=\"x\"\n", "A", "v", "x"},
+      {"byte-order mark and version 5 header", "\xEF\xBB\xBFWindows Registry Editor Version 5.00\n\n[A]\n\"v\"=\"x\"\n",
+       "A", "v", "x"},
       {"blanks around the line", "REGEDIT4\n  [A]  \n\t\"v\" = \"x\"  \n", "A", "v", "x"},
       {"HKCU abbreviation", "REGEDIT4\n[HKCU\\A\\B]\n\"v\"=\"x\"\n", "A\\B", "v", "x"},
       {"trailing separator in the key", "REGEDIT4\n[A\\B\\]\n\"v\"=\"x\"\n", "A\\B", "v", "x"},

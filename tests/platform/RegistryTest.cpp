@@ -42,7 +42,7 @@ std::string RegistryErrorOf(F&& call) {
 }
 
 class RegistryTest : public ::testing::Test {
-protected:
+ protected:
   TXdgSandbox Sandbox;
   std::string Hive() const { return Sandbox.Config + "/muralo/registry.reg"; }
 };
@@ -119,8 +119,7 @@ TEST_F(RegistryTest, OpeningWithoutCreatingLeavesNoTrace) {
   EXPECT_FALSE(registry.OpenKey("\\Software\\Nobody", false));
   EXPECT_FALSE(registry.HasCurrentKey());
   EXPECT_FALSE(std::filesystem::exists(Hive()));
-  EXPECT_EQ(RegistryErrorOf([&] { registry.WriteBool("Apercu", true); }),
-            "Aucune clé ouverte pour la valeur 'Apercu'");
+  EXPECT_EQ(RegistryErrorOf([&] { registry.WriteBool("Apercu", true); }), "Aucune clé ouverte pour la valeur 'Apercu'");
   EXPECT_EQ(RegistryErrorOf([&] { registry.ReadBool("Apercu"); }), "Valeur 'Apercu' absente");
 }
 
@@ -205,13 +204,13 @@ TEST_F(RegistryTest, ADamagedHiveIsSetAsideAndReadingStartsEmpty) {
   std::filesystem::create_directories(dir);
   const std::string damaged = "REGEDIT4\n[Software\\Brenwick\\Muralo\\3]\n\"Apercu\"=dword:000000\n\"Liste cou";
   WriteFile(Hive(), damaged);
-  testing::internal::CaptureStderr();
+  muralo::test::TReportCapture capture;
   TRegistry registry;
   EXPECT_FALSE(registry.OpenKey(kSettingsKey, false));
   EXPECT_TRUE(registry.OpenKey(kSettingsKey, true));
   EXPECT_EQ(RegistryErrorOf([&] { registry.ReadBool("Apercu"); }), "Valeur 'Apercu' absente");
   registry.WriteBool("Apercu", false);
-  const std::string told = testing::internal::GetCapturedStderr();
+  const std::string told = capture.Messages;
 
   const std::vector<std::string> files = FilesIn(dir);
   std::vector<std::string> aside;

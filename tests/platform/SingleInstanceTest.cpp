@@ -136,9 +136,9 @@ TEST(InstanceWindow, ALiveListenerKeepsItsName) {
   TXdgSandbox sandbox;
   TInstanceWindow first, second;
   ASSERT_TRUE(first.Listen());
-  testing::internal::CaptureStderr();
+  muralo::test::TReportCapture capture;
   EXPECT_FALSE(second.Listen());
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("autre instance"), std::string::npos);
+  EXPECT_NE(capture.Messages.find("autre instance"), std::string::npos);
   ASSERT_TRUE(SendInstanceMessage("Muralo", {WM_SHOWMAIN, 0, 0}));
   EXPECT_EQ(first.ReadPendingMessages().size(), 1u);
 }
@@ -156,8 +156,8 @@ TEST(InstanceWindow, PartialAndForeignBytesAreHandled) {
     return fd;
   };
   // A message in two pieces, with a read of pending messages in between.
-  const uint8_t message[24] = {0x4D, 0x52, 0x4C, 0x4F, 0xE8, 0x07, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0,
-                               0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  const uint8_t message[24] = {0x4D, 0x52, 0x4C, 0x4F, 0xE8, 0x07, 0,    0,    5,    0,    0,    0,
+                               0,    0,    0,    0,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   int slow = connectRaw();
   ASSERT_EQ(write(slow, message, 10), 10);
   EXPECT_TRUE(window.ReadPendingMessages().empty());

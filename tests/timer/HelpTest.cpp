@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/Help.h"
+#include "platform/Shell.h"
 
 namespace muralo {
 namespace {
@@ -41,24 +42,84 @@ std::vector<uint8_t> ReadAll(const fs::path& p) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-TEST(HelpCommands, OpenTheChmThenThePagesThenTheChmPath) {
+// The CHM where a viewer is registered for it, else the HTML pages, else nothing (the caller says so).
+TEST(HelpCommands, OpenTheChmWithAViewerElseThePagesElseNothing) {
   TempDir dir;
   std::vector<std::string> opened;
   const THelpOpener record = [&](const std::string& target) { opened.push_back(target); };
+  bool viewer = true;
+  const TChmViewerQuery query = [&] { return viewer; };
   const std::string programDir = dir.Path.string() + "/";
 
-  OpenHelp(programDir, record);  // nothing installed: the chm path, which the opener fails on
-  Touch(dir.Path / "aide" / "index.html");
-  OpenHelp(programDir, record);
+  EXPECT_FALSE(OpenHelp(programDir, record, query));  // nothing installed
   Touch(dir.Path / "muralo.chm");
-  OpenHelp(dir.Path.string(), record);  // no trailing separator
+  viewer = false;
+  EXPECT_FALSE(OpenHelp(programDir, record, query));  // a CHM nobody can show
+  Touch(dir.Path / "aide" / "index.html");
+  EXPECT_TRUE(OpenHelp(programDir, record, query));
+  viewer = true;
+  EXPECT_TRUE(OpenHelp(dir.Path.string(), record, query));  // no trailing separator
   OpenHelpOnHelp(record);
 
-  ASSERT_EQ(opened.size(), 4u);
-  EXPECT_EQ(fs::path(opened[0]), dir.Path / "muralo.chm");
-  EXPECT_EQ(fs::path(opened[1]), dir.Path / "aide" / "index.html");
-  EXPECT_EQ(fs::path(opened[2]), dir.Path / "muralo.chm");
-  EXPECT_EQ(opened[3], HelpOnHelpTarget);
+  ASSERT_EQ(opened.size(), 3u);
+  EXPECT_EQ(fs::path(opened[0]), dir.Path / "aide" / "index.html");
+  EXPECT_EQ(fs::path(opened[1]), dir.Path / "muralo.chm");
+  EXPECT_EQ(opened[2], HelpOnHelpTarget);
+}
+
+// The desktop's associations decide: xdg-mime is asked for each CHM type in turn.
+TEST(HelpCommands, AViewerIsOneTheDesktopNamesForTheChmType) {
+  class TFakeRunner final : public TCommandRunner {
+   public:
+    int Run(const TCommandLine& argv, std::string* output) override {
+      Calls.push_back(argv);
+      if (output && argv.back() == Registered) *output = "xchm.desktop\n";
+      return 0;
+    }
+    long Spawn(const TCommandLine&) override { return -1; }
+    bool Terminate(long, const std::string&) override { return false; }
+    bool IsRunning(long, const std::string&) override { return false; }
+    void Sleep(int) override {}
+    bool HasProgram(const std::string&) override { return true; }
+    std::string Registered;
+    std::vector<TCommandLine> Calls;
+  } runner;
+  EXPECT_FALSE(HasOpenerFor(ChmMimeTypes, runner));
+  ASSERT_EQ(runner.Calls.size(), 2u);
+  EXPECT_EQ(runner.Calls[0], (TCommandLine{"xdg-mime", "query", "default", "application/vnd.ms-htmlhelp"}));
+  runner.Registered = "application/x-chm";
+  EXPECT_TRUE(HasOpenerFor(ChmMimeTypes, runner));
+}
+
+// The HTML pages are built beside the program whether or not a CHM is compiled.
+TEST(HelpFile, ThePagesAreBuiltBesideTheProgram) {
+  const fs::path index(MURALO_HELP_PAGES);
+  const fs::path pages = fs::path(std::getenv("MURALO_SOURCE_DIR")) / "resources" / "help";
+  int compared = 0;
+  for (const auto& entry : fs::directory_iterator(pages)) {
+    const std::string ext = entry.path().extension().string();
+    if (ext != ".html" && ext != ".css") continue;
+    SCOPED_TRACE(entry.path().filename().string());
+    EXPECT_EQ(ReadAll(index.parent_path() / entry.path().filename()), ReadAll(entry.path()));
+    ++compared;
+  }
+  EXPECT_GE(compared, 6);
+  EXPECT_EQ(index.filename(), "index.html");
+  EXPECT_EQ(index.parent_path().filename(), "aide");
+}
+
+// An installed program (<prefix>/bin/muralo) finds the help in <prefix>/share/muralo; a help beside
+// the program still comes first (here with a CHM viewer registered).
+TEST(HelpCommands, AnInstalledProgramFindsTheSharedHelp) {
+  TempDir prefix;
+  const std::string bin = (prefix.Path / "bin").string() + "/";
+  fs::create_directories(prefix.Path / "bin");
+  Touch(prefix.Path / "share" / "muralo" / "aide" / "index.html");
+  EXPECT_EQ(fs::path(HelpFile(bin, true)), prefix.Path / "share" / "muralo" / "aide" / "index.html");
+  Touch(prefix.Path / "share" / "muralo" / "muralo.chm");
+  EXPECT_EQ(fs::path(HelpFile(bin, true)), prefix.Path / "share" / "muralo" / "muralo.chm");
+  Touch(prefix.Path / "bin" / "aide" / "index.html");
+  EXPECT_EQ(fs::path(HelpFile(bin, true)), prefix.Path / "bin" / "aide" / "index.html");
 }
 
 // The build's help: a CHM from chmcmd (ITSF header, version 3, every page in its directory), or the

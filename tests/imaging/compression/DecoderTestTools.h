@@ -3,8 +3,8 @@
 // temporary folder, the oracle tools, and a small TIFF reader that takes the raw strips out of
 // files written by independent encoders (libtiff's tools, Pillow).
 
-#include "SharedTestTools.h"
 #include <gtest/gtest.h>
+#include "SharedTestTools.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -30,7 +30,7 @@ inline constexpr size_t kGuardSize = 16;
 struct DecodeResult {
   Bytes Output;            // the UnpackedSize-byte area
   size_t SourceMoved = 0;  // how far Source was moved
-  bool DestMoved = false;
+  size_t DestMoved = 0;    // how far Dest was moved
   bool GuardIntact = true;
 };
 
@@ -38,7 +38,7 @@ struct DecodeResult {
 // the address sanitizer) into an area of room bytes followed by guard bytes. Units is the
 // UnpackedSize handed to the decoder (pixels for Targa, else bytes); fill is the area's initial
 // value.
-inline DecodeResult RunDecoder(TDecoder& decoder, const Bytes& input, size_t room, int32_t units = -1,
+inline DecodeResult RunDecoder(TDecoder& decoder, const Bytes& input, size_t room, int64_t units = -1,
                                uint8_t fill = 0xEE) {
   std::unique_ptr<uint8_t[]> in(new uint8_t[input.empty() ? 1 : input.size()]);
   std::copy(input.begin(), input.end(), in.get());
@@ -46,10 +46,10 @@ inline DecodeResult RunDecoder(TDecoder& decoder, const Bytes& input, size_t roo
   std::fill(out.begin() + static_cast<std::ptrdiff_t>(room), out.end(), kGuard);
   const uint8_t* source = in.get();
   uint8_t* dest = out.data();
-  decoder.Decode(source, dest, static_cast<int32_t>(input.size()), units < 0 ? static_cast<int32_t>(room) : units);
+  decoder.Decode(source, dest, input.size(), units < 0 ? room : static_cast<size_t>(units));
   DecodeResult r;
   r.SourceMoved = static_cast<size_t>(source - in.get());
-  r.DestMoved = dest != out.data();
+  r.DestMoved = static_cast<size_t>(dest - out.data());
   for (size_t i = room; i < out.size(); ++i) r.GuardIntact = r.GuardIntact && out[i] == kGuard;
   out.resize(room);
   r.Output = std::move(out);

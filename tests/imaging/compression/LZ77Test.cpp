@@ -54,7 +54,7 @@ TEST(LZ77Decoder, WholeStreamInOneCall) {
     Bytes out(data.size());
     const uint8_t* source = packed.data();
     uint8_t* dest = out.data();
-    decoder.Decode(source, dest, static_cast<int32_t>(packed.size()), static_cast<int32_t>(out.size()));
+    decoder.Decode(source, dest, static_cast<size_t>(packed.size()), static_cast<size_t>(out.size()));
     EXPECT_EQ(decoder.ZLibResult, Z_STREAM_END);
     EXPECT_EQ(out, data);
     EXPECT_EQ(source, packed.data() + packed.size());
@@ -79,15 +79,15 @@ TEST(LZ77Decoder, InputSplitAtEveryPosition) {
     Bytes out(data.size() + kGuardSize, kGuard);
     uint8_t* dest = out.data();
     const uint8_t* source = first.data();
-    decoder.Decode(source, dest, static_cast<int32_t>(first.size()), static_cast<int32_t>(data.size()));
+    decoder.Decode(source, dest, static_cast<size_t>(first.size()), static_cast<size_t>(data.size()));
     if (cut < packed.size()) {
       ASSERT_EQ(decoder.ZLibResult, Z_OK);
       ASSERT_EQ(source, first.data() + first.size());
       ASSERT_EQ(decoder.GetAvailableInput(), 0u);
     }
-    const auto produced = static_cast<int32_t>(dest - out.data());
+    const auto produced = static_cast<size_t>(dest - out.data());
     source = second.data();
-    decoder.Decode(source, dest, static_cast<int32_t>(second.size()), static_cast<int32_t>(data.size()) - produced);
+    decoder.Decode(source, dest, static_cast<size_t>(second.size()), static_cast<size_t>(data.size()) - produced);
     ASSERT_EQ(decoder.ZLibResult, Z_STREAM_END);
     ASSERT_EQ(dest, out.data() + data.size());
     ASSERT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(data.size())), data);
@@ -109,7 +109,7 @@ TEST(LZ77Decoder, OutputHandedOutRowByRow) {
   for (size_t y = 0; y < rows; ++y) {
     SCOPED_TRACE(y);
     uint8_t* dest = out.data() + y * rowBytes;
-    decoder.Decode(source, dest, static_cast<int32_t>(end - source), static_cast<int32_t>(rowBytes));
+    decoder.Decode(source, dest, static_cast<size_t>(end - source), static_cast<size_t>(rowBytes));
     ASSERT_EQ(dest, out.data() + (y + 1) * rowBytes);
     ASSERT_EQ(decoder.GetAvailableOutput(), 0u);
     ASSERT_EQ(static_cast<size_t>(end - source), decoder.GetAvailableInput());
@@ -132,7 +132,7 @@ TEST(LZ77Decoder, AutoResetStartsEachStripAfresh) {
       Bytes out(plain.size());
       const uint8_t* source = packed.data();
       uint8_t* dest = out.data();
-      decoder.Decode(source, dest, static_cast<int32_t>(packed.size()), static_cast<int32_t>(out.size()));
+      decoder.Decode(source, dest, static_cast<size_t>(packed.size()), static_cast<size_t>(out.size()));
       EXPECT_EQ(decoder.ZLibResult, Z_STREAM_END);
       EXPECT_EQ(out, plain);
     }
@@ -145,7 +145,7 @@ TEST(LZ77Decoder, AutoResetStartsEachStripAfresh) {
   for (int i = 0; i < 2; ++i) {
     const uint8_t* source = pa.data();
     uint8_t* dest = out.data();
-    noReset.Decode(source, dest, static_cast<int32_t>(pa.size()), static_cast<int32_t>(out.size()));
+    noReset.Decode(source, dest, static_cast<size_t>(pa.size()), static_cast<size_t>(out.size()));
   }
   EXPECT_EQ(noReset.ZLibResult, Z_STREAM_END);  // nothing more happens once the stream has ended
   EXPECT_EQ(noReset.GetAvailableInput(), pa.size());
@@ -162,7 +162,7 @@ TEST(LZ77Decoder, DataAfterTheStreamEndIsLeft) {
   Bytes out(data.size() + 10);
   const uint8_t* source = packed.data();
   uint8_t* dest = out.data();
-  decoder.Decode(source, dest, static_cast<int32_t>(packed.size()), static_cast<int32_t>(out.size()));
+  decoder.Decode(source, dest, static_cast<size_t>(packed.size()), static_cast<size_t>(out.size()));
   EXPECT_EQ(decoder.ZLibResult, Z_STREAM_END);
   EXPECT_EQ(decoder.GetAvailableInput(), 5u);
   EXPECT_EQ(decoder.GetAvailableOutput(), 10u);
@@ -184,7 +184,7 @@ TEST(LZ77Decoder, DataErrorsAndFullFlushRecovery) {
     Bytes out(data.size(), 0);
     const uint8_t* source = packed.data();
     uint8_t* dest = out.data();
-    decoder.Decode(source, dest, static_cast<int32_t>(packed.size()), static_cast<int32_t>(out.size()));
+    decoder.Decode(source, dest, static_cast<size_t>(packed.size()), static_cast<size_t>(out.size()));
     // The part after the flush point is recovered at the start of the output.
     const Bytes tail(data.begin() + static_cast<std::ptrdiff_t>(flushAt), data.end());
     EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(tail.size())), tail);
@@ -198,7 +198,7 @@ TEST(LZ77Decoder, DataErrorsAndFullFlushRecovery) {
     Bytes out(data.size(), 0);
     const uint8_t* source = noFlush.data();
     uint8_t* dest = out.data();
-    decoder.Decode(source, dest, static_cast<int32_t>(noFlush.size()), static_cast<int32_t>(out.size()));
+    decoder.Decode(source, dest, static_cast<size_t>(noFlush.size()), static_cast<size_t>(out.size()));
     EXPECT_EQ(decoder.ZLibResult, Z_DATA_ERROR);
     EXPECT_EQ(source, noFlush.data());
     EXPECT_EQ(dest, out.data());
@@ -213,9 +213,9 @@ TEST(LZ77Decoder, StartAndEnd) {
   const uint8_t* source = packed.data();
   uint8_t* dest = out.data();
   // Decoding before DecodeInit is refused rather than run on an unset stream.
-  EXPECT_THROW(decoder.Decode(source, dest, static_cast<int32_t>(packed.size()), 3), EGraphicCompression);
+  EXPECT_THROW(decoder.Decode(source, dest, static_cast<size_t>(packed.size()), 3), EGraphicCompression);
   decoder.DecodeInit();
-  decoder.Decode(source, dest, static_cast<int32_t>(packed.size()), 3);
+  decoder.Decode(source, dest, static_cast<size_t>(packed.size()), 3);
   EXPECT_EQ(out, (Bytes{1, 2, 3}));
   decoder.DecodeEnd();
   EXPECT_NO_THROW(decoder.DecodeEnd());  // a second end does nothing
@@ -224,7 +224,7 @@ TEST(LZ77Decoder, StartAndEnd) {
   source = packed.data();
   dest = out.data();
   out.assign(3, 0);
-  decoder.Decode(source, dest, static_cast<int32_t>(packed.size()), 3);
+  decoder.Decode(source, dest, static_cast<size_t>(packed.size()), 3);
   EXPECT_EQ(out, (Bytes{1, 2, 3}));
   // The destructor ends a stream that was not ended (checked by the leak sanitizer).
 }
@@ -307,8 +307,8 @@ TEST(LZ77Decoder, PngImageDataOfImageMagick) {
         ASSERT_LT(++chunk, chunks.size());
         source = chunks[chunk].data();
       }
-      const auto left = static_cast<int32_t>(chunks[chunk].data() + chunks[chunk].size() - source);
-      decoder.Decode(source, dest, left, static_cast<int32_t>(row.data() + rowBytes - dest));
+      const auto left = static_cast<size_t>(chunks[chunk].data() + chunks[chunk].size() - source);
+      decoder.Decode(source, dest, left, static_cast<size_t>(row.data() + rowBytes - dest));
       ASSERT_GE(decoder.ZLibResult, 0);
     }
     Unfilter(row, previous, 3);

@@ -89,7 +89,7 @@ TEST(RunLengthOracles, TargaFileOfImageMagick) {
   const Bytes packed(f.begin() + static_cast<std::ptrdiff_t>(start), f.end());
   TTargaRLEDecoder decoder(24);
   // The whole picture in one call: the decoder must cope with packets that cross rows.
-  const DecodeResult r = RunDecoder(decoder, packed, size_t(width) * height * 3, static_cast<int32_t>(width * height));
+  const DecodeResult r = RunDecoder(decoder, packed, size_t(width) * height * 3, static_cast<size_t>(width * height));
   EXPECT_TRUE(r.GuardIntact);
   EXPECT_LE(r.SourceMoved, packed.size());
   for (uint32_t y = 0; y < height; ++y)

@@ -11,7 +11,7 @@ namespace {
 Bytes Encode(uint32_t pixelBits, const Bytes& pixels, uint32_t count) {
   TTargaRLEDecoder encoder(pixelBits);
   Bytes out(encoder.MaxEncodedSize(count) + kGuardSize, kGuard);
-  uint32_t stored = 0xDEADBEEF;
+  size_t stored = 0xDEADBEEF;
   encoder.Encode(pixels.data(), out.data(), count, stored);
   EXPECT_LE(stored, encoder.MaxEncodedSize(count));
   for (size_t i = stored; i < out.size(); ++i) EXPECT_EQ(out[i], kGuard) << "byte " << i;
@@ -84,7 +84,7 @@ TEST(TargaEncode, WorstCaseFitsTheBound) {
 TEST(TargaEncode, ZeroPixelsStoreNothing) {
   TTargaRLEDecoder encoder(24);
   uint8_t out[4] = {kGuard, kGuard, kGuard, kGuard};
-  uint32_t stored = 99;
+  size_t stored = 99;
   encoder.Encode(nullptr, out, 0, stored);
   EXPECT_EQ(stored, 0u);
   EXPECT_EQ(out[0], kGuard);
@@ -111,7 +111,7 @@ TEST(TargaEncode, RoundTripsRandomRows) {
         const Bytes encoded = Encode(pixelBits, row, width);
         EXPECT_LE(encoded.size(), 2u * width * pixelSize);
         TTargaRLEDecoder decoder(pixelBits);
-        const DecodeResult r = RunDecoder(decoder, encoded, row.size(), static_cast<int32_t>(width));
+        const DecodeResult r = RunDecoder(decoder, encoded, row.size(), static_cast<size_t>(width));
         EXPECT_EQ(r.Output, row);
         EXPECT_EQ(r.SourceMoved, encoded.size());
         EXPECT_TRUE(r.GuardIntact);

@@ -75,6 +75,22 @@ TOracleImage OracleDecode(const std::string& file, bool alpha) {
   return ParseOracleOutput(file, out, alpha);
 }
 
+TOracleImage PillowDecode(const std::string& file, bool alpha) {
+  const std::string out = file + (alpha ? ".pillow.pam" : ".pillow.ppm");
+  // Pillow writes no PAM, so the script writes the header the parser reads.
+  const std::string script =
+      "import sys\n"
+      "from PIL import Image\n"
+      "a = sys.argv[3] == '1'\n"
+      "im = Image.open(sys.argv[1]).convert('RGBA' if a else 'RGB')\n"
+      "w, h = im.size\n"
+      "pam = 'P7\\nWIDTH %d\\nHEIGHT %d\\nDEPTH 4\\nMAXVAL 255\\nENDHDR\\n'\n"
+      "head = (pam if a else 'P6\\n%d %d\\n255\\n') % (w, h)\n"
+      "open(sys.argv[2], 'wb').write(head.encode() + im.tobytes())\n";
+  RunTool("/usr/bin/python3 -c " + Quote(script) + " " + Quote(file) + " " + Quote(out) + (alpha ? " 1" : " 0"));
+  return ParseOracleOutput(file, out, alpha);
+}
+
 TOracleImage NetpbmDecode(const std::string& converter, const std::string& file) {
   const std::string out = file + ".netpbm.ppm";
   // A converter may write another maximum sample value; pamdepth brings it to 255.

@@ -22,6 +22,8 @@ struct TOracleImage {
 };
 // The oracle's decode of a file (ImageMagick), with alpha when asked.
 TOracleImage OracleDecode(const std::string& file, bool alpha = false);
+// Pillow's decode of a file (the system Python, which has python3-pil), with alpha when asked.
+TOracleImage PillowDecode(const std::string& file, bool alpha = false);
 // The decode of a netpbm converter that writes a PPM of the file to its standard output
 // (for example "pcxtoppm").
 TOracleImage NetpbmDecode(const std::string& converter, const std::string& file);

@@ -25,6 +25,9 @@ const OracleCase kOracleCases[] = {
      TPixelFormat::pf8bit},
     {"sixteen_colour_four_planes", "convert-im6.q16 in.ppm -colors 16 ppm:- | ppmtopcx > out.pcx", 4, 1,
      TPixelFormat::pf4bit},
+    // 8-colour EGA files: three one-bit planes form a 3-bit index into the header palette.
+    {"eight_colour_three_planes", "convert-im6.q16 in.ppm -colors 8 ppm:- | ppmtopcx -planes 3 > out.pcx", 3, 1,
+     TPixelFormat::pf4bit},
     {"sixteen_colour_packed", "convert-im6.q16 in.ppm -colors 16 ppm:- | ppmtopcx -packed > out.pcx", 1, 4,
      TPixelFormat::pf4bit},
     {"four_colour_packed", "convert-im6.q16 in.ppm -colors 4 ppm:- | ppmtopcx -packed > out.pcx", 1, 2,
@@ -149,7 +152,7 @@ TEST(PCXReader, EightBitPaletteFromTrailerOrGrey) {
 
 TEST(PCXReader, PlaneRowPaddingIsSkipped) {
   // 24-bit 2 × 2 raw with 3 bytes per plane line (one byte of padding each).
-  const std::vector<uint8_t> rows = {1, 2, 99, 3, 4, 99, 5, 6, 99,  // row 0: R, G, B planes
+  const std::vector<uint8_t> rows = {1, 2, 99, 3, 4,  99, 5,  6,  99,  // row 0: R, G, B planes
                                      7, 8, 99, 9, 10, 99, 11, 12, 99};
   auto pcx = test::LoadBytes<TPCXGraphic>(PCX(10, 5, 0, 8, 2, 2, 3, 3, 1, rows));
   EXPECT_EQ(pcx->PixelFormat(), TPixelFormat::pf24bit);

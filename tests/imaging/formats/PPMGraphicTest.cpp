@@ -144,8 +144,11 @@ TEST(PPMReader, ContentTest) {
     const char* Text;
     bool Expected;
   };
-  const Case cases[] = {{"P6\n1 1\n255\nabc", true}, {"P1\n1 1\n1\n\n\n", true}, {"P7\n1 1\n255\nabc", false},
-                        {"P0\n1 1\n255\nabc", false}, {"P6\n1 1\n25", false}};
+  const Case cases[] = {{"P6\n1 1\n255\nabc", true},
+                        {"P1\n1 1\n1\n\n\n", true},
+                        {"P7\n1 1\n255\nabc", false},
+                        {"P0\n1 1\n255\nabc", false},
+                        {"P6\n1 1\n25", false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Text);
     TMemoryStream s(Bytes(c.Text));
@@ -166,6 +169,19 @@ TEST(PPMReader, ZeroWidthIsAnEmptyImageWhateverTheHeight) {
   auto ppm = test::LoadBytes<TPPMGraphic>(Bytes(text));
   EXPECT_TRUE(ppm->Empty());
   EXPECT_EQ(ppm->ImageProperties.Height, 4000000000u);
+}
+
+// With the memory limit raised far up, a side past the bitmap's int range is still refused
+// before anything is allocated.
+TEST(PPMReader, SidesPastTheBitmapRangeAreRefused) {
+  const uint64_t saved = MemoryLimit();
+  SetMemoryLimit(uint64_t(1) << 42);
+  const std::string text = "P5\n3000000000 1\n255\nab";
+  TPPMGraphic ppm;
+  TMemoryStream s(std::vector<uint8_t>(text.begin(), text.end()));
+  EXPECT_THROW(ppm.LoadFromStream(s), EInvalidGraphic);
+  EXPECT_TRUE(ppm.Bits().empty());
+  SetMemoryLimit(saved);
 }
 
 }  // namespace

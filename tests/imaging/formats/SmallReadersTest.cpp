@@ -147,6 +147,12 @@ struct RLAOptions {
   const char* Gamma = "";
 };
 
+// The stored word of a sample above 8 bits: the 8-bit sample in the top bits, a pattern below.
+uint16_t RLAWord(uint8_t v, int bits) {
+  if (bits <= 8) return v;
+  return uint16_t(v << (bits - 8) | ((v ^ 0x5A5A) & ((1 << (bits - 8)) - 1)));
+}
+
 // Channel data as literal packets (RLA: a negative count byte -n copies n bytes).
 std::vector<uint8_t> RLAChannel(const std::vector<uint8_t>& bytes) {
   std::vector<uint8_t> out;
@@ -180,11 +186,14 @@ std::vector<uint8_t> RLAFile(const RLAOptions& o) {
   for (int r = 0; r < height; ++r) {
     offsets.push_back(dataStart + uint32_t(rows.size()));
     for (int c = 0; c < channels; ++c) {
-      std::vector<uint8_t> samples;
+      // Channels of more than 8 bits: a plane of the words' high bytes, then one of their low bytes.
+      std::vector<uint8_t> samples(size_t(o.Width) * sampleBytes);
       for (int x = 0; x < o.Width; ++x) {
-        const uint8_t v = Sample(x, r, c);
-        if (sampleBytes == 2) samples.insert(samples.end(), {v, uint8_t(v ^ 0x5A)});
-        else samples.push_back(v);
+        const uint16_t v = RLAWord(Sample(x, r, c), o.Bits);
+        if (sampleBytes == 2)
+          samples[size_t(x)] = uint8_t(v >> 8), samples[size_t(o.Width + x)] = uint8_t(v);
+        else
+          samples[size_t(x)] = uint8_t(v);
       }
       const std::vector<uint8_t> packed = RLAChannel(samples);
       test::PutBE16(rows, uint16_t(packed.size()));
@@ -284,32 +293,40 @@ TEST(RLAReader, GammaTextIsReadWhateverTheLocale) {
     value = rla->ImageProperties.FileGamma;
   }
   std::setlocale(LC_NUMERIC, savedNumeric.c_str());
-  if (oldLocPath) setenv("LOCPATH", savedLocPath.c_str(), 1);
-  else unsetenv("LOCPATH");
+  if (oldLocPath)
+    setenv("LOCPATH", savedLocPath.c_str(), 1);
+  else
+    unsetenv("LOCPATH");
   ASSERT_TRUE(french) << "the French locale built by localedef could not be set";
   EXPECT_FLOAT_EQ(value, 2.5f);
 }
 
-TEST(RLAReader, SixteenBitChannelsAreReducedToEightBits) {
-  RLAOptions o;
-  o.Bits = 16;
-  auto rla = test::LoadBytes<TRLAGraphic>(RLAFile(o));
-  const auto scaled = [](uint8_t hi) { return uint8_t((uint32_t(hi) << 8 | uint8_t(hi ^ 0x5A)) * 255 / 65535); };
-  EXPECT_EQ(rla->Pixel(4, 6), RGB(scaled(Sample(4, 0, 0)), scaled(Sample(4, 0, 1)), scaled(Sample(4, 0, 2))));
+TEST(RLAReader, DeepChannelsAreReducedToEightBits) {
+  for (int16_t bits : {10, 12, 16}) {
+    SCOPED_TRACE(bits);
+    RLAOptions o;
+    o.Bits = bits;
+    auto rla = test::LoadBytes<TRLAGraphic>(RLAFile(o));
+    const uint32_t max = (1u << bits) - 1;
+    const auto scaled = [&](int x, int r, int c) { return uint8_t(RLAWord(Sample(x, r, c), bits) * 255 / max); };
+    for (int r = 0; r < 7; ++r)
+      for (int x = 0; x < 13; ++x)
+        ASSERT_EQ(rla->Pixel(x, 6 - r), RGB(scaled(x, r, 0), scaled(x, r, 1), scaled(x, r, 2))) << x << "," << r;
+  }
 }
 
-TEST(RLAReader, XYZIsEmptyAndOtherChannelTypesAreRefused) {
+TEST(RLAReader, ChannelTypesOtherThanRGBAreRefused) {
   RLAOptions xyz;
   xyz.Chan = "xyz";
-  auto empty = test::LoadBytes<TRLAGraphic>(RLAFile(xyz));
-  EXPECT_TRUE(empty->Empty());
   RLAOptions grey;
   grey.Channels = 1;
-  try {
-    test::LoadBytes<TRLAGraphic>(RLAFile(grey));
-    FAIL() << "one colour channel loaded";
-  } catch (const EInvalidGraphic& e) {
-    EXPECT_EQ(e.message(), Format(gesUnsupportedFeature, gesRLAPixelFormat, "RLA"));
+  for (const RLAOptions& o : {xyz, grey}) {
+    try {
+      test::LoadBytes<TRLAGraphic>(RLAFile(o));
+      FAIL() << "a picture of channel type " << o.Chan << " and " << o.Channels << " channels loaded";
+    } catch (const EInvalidGraphic& e) {
+      EXPECT_EQ(e.message(), Format(gesUnsupportedFeature, gesRLAPixelFormat, "RLA"));
+    }
   }
   RLAOptions other;
   other.Chan = "cmy";

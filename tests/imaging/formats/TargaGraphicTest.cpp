@@ -135,8 +135,7 @@ TEST(TargaReader, BottomUpAndTopDownRowOrder) {
 TEST(TargaReader, GreyRunLengthGetsGreyPalette) {
   // Type 11, 3 × 2: row 0 a run of three 0x40, row 1 a raw packet 1, 2, 3; the colour map
   // announced in the header is skipped (not read as a palette).
-  auto tga = test::LoadBytes<TTargaGraphic>(
-      Targa(1, 11, 1, 24, 3, 2, 8, 0x20, {9, 9, 9, 0x82, 0x40, 0x02, 1, 2, 3}));
+  auto tga = test::LoadBytes<TTargaGraphic>(Targa(1, 11, 1, 24, 3, 2, 8, 0x20, {9, 9, 9, 0x82, 0x40, 0x02, 1, 2, 3}));
   EXPECT_EQ(tga->PixelFormat(), TPixelFormat::pf8bit);
   ASSERT_TRUE(tga->Palette());
   EXPECT_EQ((*tga->Palette())[200], (TPaletteEntry{200, 200, 200, 0}));
@@ -173,6 +172,35 @@ TEST(TargaReader, RunLengthRowsStartWhereThePreviousEnded) {
   EXPECT_EQ(tga->Pixel(1, 2), RGB(0x33, 0x33, 0x33));
 }
 
+// Files of older writers, decoded by ImageMagick for comparison: run-length packets that carry
+// their pixels past the end of a row, and colour maps whose first entry index is not 0 (pixel
+// values count from that entry, TGA 2.0 field 4.1).
+TEST(TargaReader, CrossingPacketsAndColourMapOriginLikeImageMagick) {
+  std::vector<uint8_t> startsAtTwo =
+      Targa(1, 1, 3, 24, 3, 2, 8, 0x20, {255, 0, 0, 0, 255, 0, 0, 0, 255, 2, 3, 4, 4, 3, 2});
+  startsAtTwo[3] = 2;
+  std::vector<uint8_t> mappedRunsStartAt250 =
+      Targa(1, 9, 2, 24, 3, 2, 8, 0, {9, 8, 7, 1, 2, 3, 0x83, 251, 0x01, 250, 251});
+  mappedRunsStartAt250[3] = 250;
+  const std::pair<const char*, std::vector<uint8_t>> cases[] = {
+      {"run crossing rows", Targa(0, 10, 0, 24, 3, 2, 24, 0x20, {0x83, 0, 0, 255, 0x01, 0, 255, 0, 255, 0, 0})},
+      {"raw packet crossing rows",
+       Targa(0, 10, 0, 24, 2, 3, 24, 0, {0x02, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x82, 30, 40, 50})},
+      {"grey packet over three rows", Targa(0, 11, 0, 24, 2, 3, 8, 0x20, {0x85, 77})},
+      {"colour map from entry 2", startsAtTwo},
+      {"run-length map from entry 250", mappedRunsStartAt250},
+  };
+  for (const auto& [name, bytes] : cases) {
+    SCOPED_TRACE(name);
+    TempDir dir;
+    const std::string file = dir.File("image.tga");
+    test::WriteBytes(file, bytes);
+    std::unique_ptr<TTargaGraphic> tga;
+    ASSERT_NO_THROW(tga = test::LoadBytes<TTargaGraphic>(bytes));
+    test::ExpectSamePixels(*tga, OracleDecode(file));
+  }
+}
+
 TEST(TargaReader, TruncatedRunLengthRowIsAReadError) {
   EXPECT_THROW(test::LoadBytes<TTargaGraphic>(Targa(0, 10, 0, 24, 4, 1, 24, 0x20, {0x81, 1, 2, 3})), EReadError);
 }
@@ -187,8 +215,8 @@ TEST(TargaReader, PropertiesTable) {
     TColorScheme Scheme;
     uint8_t Bits, Samples;
   };
-  const Case cases[] = {{3, 8, csG, 8, 1},  {11, 8, csG, 8, 1},   {1, 8, csIndexed, 8, 1}, {2, 15, csRGB, 5, 3},
-                        {2, 16, csRGB, 5, 3}, {2, 24, csRGB, 8, 3}, {10, 32, csRGBA, 8, 4}, {2, 12, csUnknown, 8, 0}};
+  const Case cases[] = {{3, 8, csG, 8, 1},    {11, 8, csG, 8, 1},   {1, 8, csIndexed, 8, 1}, {2, 15, csRGB, 5, 3},
+                        {2, 16, csRGB, 5, 3}, {2, 24, csRGB, 8, 3}, {10, 32, csRGBA, 8, 4},  {2, 12, csUnknown, 8, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << int(c.Type) << "/" << int(c.PixelSize));
     TTargaGraphic tga;
@@ -228,10 +256,10 @@ struct WriterCase {
 };
 
 const WriterCase kWriterCases[] = {
-    {"indexed8_raw", TPixelFormat::pf8bit, false, 8},     {"indexed8_rle", TPixelFormat::pf8bit, true, 8},
-    {"bits15_raw", TPixelFormat::pf15bit, false, 16},     {"bits15_rle", TPixelFormat::pf15bit, true, 16},
-    {"bits24_raw", TPixelFormat::pf24bit, false, 24},     {"bits24_rle", TPixelFormat::pf24bit, true, 24},
-    {"bits32_raw", TPixelFormat::pf32bit, false, 32},     {"bits32_rle", TPixelFormat::pf32bit, true, 32},
+    {"indexed8_raw", TPixelFormat::pf8bit, false, 8}, {"indexed8_rle", TPixelFormat::pf8bit, true, 8},
+    {"bits15_raw", TPixelFormat::pf15bit, false, 16}, {"bits15_rle", TPixelFormat::pf15bit, true, 16},
+    {"bits24_raw", TPixelFormat::pf24bit, false, 24}, {"bits24_rle", TPixelFormat::pf24bit, true, 24},
+    {"bits32_raw", TPixelFormat::pf32bit, false, 32}, {"bits32_rle", TPixelFormat::pf32bit, true, 32},
 };
 
 class TargaWriter : public testing::TestWithParam<WriterCase> {};

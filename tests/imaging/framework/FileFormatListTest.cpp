@@ -2,20 +2,27 @@
 // unregistration rules with their effect on the picture loader, content look-ups and filters.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "classlib/Exception.h"
 #include "classlib/Format.h"
 #include "classlib/Icon.h"
 #include "classlib/JPEGImage.h"
+#include "classlib/Metafile.h"
 #include "classlib/Streams.h"
 #include "imaging/FileFormatList.h"
 #include "imaging/GraphicFramework.h"
 #include "imaging/Graphicstrings.h"
 #include "imaging/PictureLoader.h"
+#include "imaging/ReaderTable.h"
 #include "imaging/formats/AutodeskGraphic.h"
 #include "imaging/formats/CUTGraphic.h"
 #include "imaging/formats/FormatTestSupport.h"
+#include "imaging/formats/PCDGraphic.h"
 #include "imaging/formats/PCXGraphic.h"
 #include "imaging/formats/PPMGraphic.h"
+#include "imaging/formats/PSDGraphic.h"
+#include "imaging/formats/PSPGraphic.h"
 #include "imaging/formats/RLAGraphic.h"
 #include "imaging/formats/SGIGraphic.h"
 #include "imaging/formats/TargaGraphic.h"
@@ -25,7 +32,7 @@ namespace muralo {
 // Two readers of nothing, so that registry edge cases do not disturb the real formats.
 class TAlphaGraphic : public TFrameworkGraphic {
   MURALO_GRAPHIC_CLASS(TAlphaGraphic)
-public:
+ public:
   static bool CanLoad(TStream& s) {
     uint8_t b = 0;
     return PeekHeader(s, &b, 1, 1) && b == 'A';
@@ -40,37 +47,72 @@ MURALO_DEFINE_GRAPHIC_CLASS(TBetaGraphic, TFrameworkGraphic, nullptr)
 namespace {
 
 class FrameworkStarted : public testing::Test {
-protected:
+ protected:
   void SetUp() override { InitializeFramework(); }
   void TearDown() override { FinalizeFramework(); }
   TFileFormatList& List() { return *FileFormatList; }
 };
 
+// The framework's full registration: 39 extensions in order and the class entries they make
+// (description, extension count, first extension). Classes not built yet are absent from the reader
+// table; everything the table holds must appear here in this order with these texts and counts.
+const char* const kAllExtensions[] = {"bmp", "ico", "wmf", "emf", "jfif", "jpg",  "jpe", "jpeg", "rle", "dib",
+                                      "win", "vst", "vda", "tga", "icb",  "tiff", "tif", "fax",  "eps", "pcx",
+                                      "pcc", "scr", "rpf", "rla", "sgi",  "rgba", "rgb", "bw",   "psd", "pdd",
+                                      "ppm", "pgm", "pbm", "cel", "pic",  "pcd",  "cut", "psp",  "png"};
+struct ClassRow {
+  const char* Description;
+  uint32_t Count;
+  const char* FirstExtension;
+};
+const ClassRow kAllClasses[] = {{"Bitmaps Windows", 3, "bmp"},
+                                {"Icone Windows", 1, "ico"},
+                                {"Metafiles Windows", 2, "wmf"},
+                                {"Images JPG", 4, "jfif"},
+                                {"Images Truevision", 5, "win"},
+                                {"Images Tagged image file format", 3, "tiff"},
+                                {"Postcript encapsulé", 1, "eps"},
+                                {"Images ZSoft Paintbrush", 3, "pcx"},
+                                {"Images Alias/Wavefront", 2, "rpf"},
+                                {"Images SGI", 4, "sgi"},
+                                {"Images Photoshop", 2, "psd"},
+                                {"Images Portable map", 3, "ppm"},
+                                {"Images Autodesk", 2, "cel"},
+                                {"Images Kodak Photo-CD", 1, "pcd"},
+                                {"Images Dr. Halo", 1, "cut"},
+                                {"Images Paintshop Pro", 1, "psp"},
+                                {"Images Portable network graphic", 1, "png"}};
+
+std::vector<std::string> TableExtensions() {
+  std::vector<std::string> all;
+  for (const TReaderRow& row : ReaderTable())
+    for (const TExtensionRow& ext : row.Extensions) all.push_back(ext.Extension);
+  return all;
+}
+
+bool InTable(const std::string& extension) {
+  const std::vector<std::string> all = TableExtensions();
+  return std::find(all.begin(), all.end(), extension) != all.end();
+}
+
 TEST_F(FrameworkStarted, TableIsRegisteredInOrder) {
   std::vector<std::string> extensions;
   List().GetExtensionList(extensions);
-  const std::vector<std::string> expected = {"bmp", "ico", "jfif", "jpg", "jpe", "jpeg", "rle", "dib", "win", "vst",
-                                             "vda", "tga", "icb", "pcx", "pcc", "scr", "rpf", "rla", "sgi", "rgba",
-                                             "rgb", "bw",  "ppm", "pgm", "pbm", "cel", "pic", "cut"};
+  std::vector<std::string> expected;
+  for (const char* e : kAllExtensions)
+    if (InTable(e)) expected.push_back(e);
   EXPECT_EQ(extensions, expected);
-  struct ClassRow {
-    TGraphicClass Class;
-    const char* Description;
-    uint32_t Count;
-  };
-  const ClassRow classes[] = {
-      {TBitmap::StaticClass(), "Bitmaps Windows", 3},          {TIcon::StaticClass(), "Icone Windows", 1},
-      {TJPEGImage::StaticClass(), "Images JPG", 4},            {TTargaGraphic::StaticClass(), "Images Truevision", 5},
-      {TPCXGraphic::StaticClass(), "Images ZSoft Paintbrush", 3}, {TRLAGraphic::StaticClass(), "Images Alias/Wavefront", 2},
-      {TSGIGraphic::StaticClass(), "Images SGI", 4},           {TPPMGraphic::StaticClass(), "Images Portable map", 3},
-      {TAutodeskGraphic::StaticClass(), "Images Autodesk", 2}, {TCUTGraphic::StaticClass(), "Images Dr. Halo", 1},
-  };
-  ASSERT_EQ(List().ClassList().size(), std::size(classes));
-  for (size_t i = 0; i < std::size(classes); ++i) {
-    SCOPED_TRACE(classes[i].Description);
-    EXPECT_EQ(List().ClassList()[i]->GraphicClass, classes[i].Class);
-    EXPECT_EQ(List().ClassList()[i]->Description, classes[i].Description);
-    EXPECT_EQ(List().ClassList()[i]->Count, classes[i].Count);
+  EXPECT_EQ(TableExtensions(), expected) << "the table lists every extension once, in registration order";
+
+  std::vector<const ClassRow*> classes;
+  for (const ClassRow& c : kAllClasses)
+    if (InTable(c.FirstExtension)) classes.push_back(&c);
+  ASSERT_EQ(List().ClassList().size(), classes.size());
+  for (size_t i = 0; i < classes.size(); ++i) {
+    SCOPED_TRACE(classes[i]->Description);
+    EXPECT_EQ(List().ClassList()[i]->GraphicClass, List().GraphicFromExtension(classes[i]->FirstExtension));
+    EXPECT_EQ(List().ClassList()[i]->Description, classes[i]->Description);
+    EXPECT_EQ(List().ClassList()[i]->Count, classes[i]->Count);
   }
 }
 
@@ -86,6 +128,8 @@ TEST_F(FrameworkStarted, EveryRegistrationReachesThePictureLoader) {
                       {"pgm", TPPMGraphic::StaticClass(), "Images Portable gray map"},
                       {"cut", TCUTGraphic::StaticClass(), "Images Dr. Halo"},
                       {"jpe", TJPEGImage::StaticClass(), "Images JPE"},
+                      {"wmf", TMetafile::StaticClass(), "Metafiles Windows"},
+                      {"emf", TMetafile::StaticClass(), "Metafiles Windows améliorés"},
                       {"dib", TBitmap::StaticClass(), "Bitmaps Windows (Device independant)"}};
   const std::vector<TPictureFormat> formats = PictureFormats();
   for (const Row& r : rows) {
@@ -105,7 +149,8 @@ TEST_F(FrameworkStarted, EveryRegistrationReachesThePictureLoader) {
 
 TEST_F(FrameworkStarted, LookUps) {
   EXPECT_EQ(List().FindExtension(""), -1);
-  EXPECT_EQ(List().FindExtension("PCX"), 13);
+  const std::vector<std::string> all = TableExtensions();
+  EXPECT_EQ(List().FindExtension("PCX"), std::find(all.begin(), all.end(), "pcx") - all.begin());
   EXPECT_EQ(List().FindExtension("gif"), -1);
   EXPECT_EQ(List().FindGraphicClass(TFrameworkGraphic::StaticClass()), -1) << "no inheritance";
   EXPECT_EQ(List().GetDescription(TSGIGraphic::StaticClass()), "Images SGI");
@@ -167,26 +212,51 @@ TEST_F(FrameworkStarted, Filters) {
   };
   const std::string sgi = "*.sgi; *.rgba; *.rgb; *.bw";
   const Case cases[] = {
-      {"compact class with extensions", {}, fstNone, {foCompact, foIncludeExtension}, TSGIGraphic::StaticClass(),
+      {"compact class with extensions",
+       {},
+       fstNone,
+       {foCompact, foIncludeExtension},
+       TSGIGraphic::StaticClass(),
        "Images SGI (" + sgi + ")|" + sgi},
       {"compact class without extensions", {}, fstNone, {foCompact}, TSGIGraphic::StaticClass(), "Images SGI|" + sgi},
-      {"compact class sorted by extension", {}, fstExtension, {foCompact}, TSGIGraphic::StaticClass(),
+      {"compact class sorted by extension",
+       {},
+       fstExtension,
+       {foCompact},
+       TSGIGraphic::StaticClass(),
        "Images SGI|*.bw; *.rgb; *.rgba; *.sgi"},
-      {"one entry per extension", {}, fstNone, {}, TSGIGraphic::StaticClass(),
+      {"one entry per extension",
+       {},
+       fstNone,
+       {},
+       TSGIGraphic::StaticClass(),
        "Images SGI true color|*.sgi|Images SGI true color avec canal alpha|*.rgba|Images SGI true color|*.rgb|"
        "Images SGI noir/blanc|*.bw"},
-      {"sorted descriptions drop repeats", {}, fstDescription, {}, TTargaGraphic::StaticClass(),
+      {"sorted descriptions drop repeats",
+       {},
+       fstDescription,
+       {},
+       TTargaGraphic::StaticClass(),
        "Images Truevision|*.win"},
-      {"with all images", {ftRaster}, fstNone, {foCompact, foIncludeAll}, TCUTGraphic::StaticClass(),
+      {"with all images",
+       {ftRaster},
+       fstNone,
+       {foCompact, foIncludeAll},
+       TCUTGraphic::StaticClass(),
        "Toutes les images|*.cut|Images Dr. Halo|*.cut"},
-      {"no vector formats", {ftVector}, fstNone, {foCompact, foIncludeAll}, nullptr, ""},
+      {"vector formats: the metafiles and Paint Shop Pro",
+       {ftVector},
+       fstNone,
+       {foCompact, foIncludeAll},
+       nullptr,
+       "Toutes les images|*.wmf; *.emf; *.psp|Metafiles Windows|*.wmf; *.emf|Images Paintshop Pro|*.psp"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
     EXPECT_EQ(List().GetGraphicFilter(c.Formats, c.Sort, c.Options, c.Class), c.Expected);
   }
   const std::string all = List().GetGraphicFilter({}, fstBoth, {foCompact, foIncludeAll, foIncludeExtension}, nullptr);
-  EXPECT_EQ(all.rfind("Toutes les images|*.bmp; *.bw; *.cel; *.cut; *.dib; *.icb; *.ico; *.jfif; ", 0), 0u) << all;
+  EXPECT_EQ(all.rfind("Toutes les images|*.bmp; *.bw; *.cel; *.cut; *.dib; *.emf; *.eps; *.fax; *.icb; *.ico; *.jfif; ", 0), 0u) << all;
   EXPECT_NE(all.find("|Bitmaps Windows (*.bmp; *.dib; *.rle)|*.bmp; *.dib; *.rle|"), std::string::npos) << all;
   EXPECT_NE(all.back(), '|');
 }

@@ -1,0 +1,77 @@
+#pragma once
+// The run-length decoders (Targa, PackBits, PCX, SGI, Dr. Halo, Paint Shop Pro, RLA) and the Targa
+// run-length encoder.
+#include <cstddef>
+#include <cstdint>
+
+#include "imaging/compression/Decoder.h"
+
+namespace muralo {
+
+// Run-length decoders. Pure functions of their input: no state between calls, no allocation.
+
+// Truevision Targa RLE: header bit 7 set = run, clear = raw; (header & 0x7F) + 1 pixels.
+// UnpackedSize counts pixels.
+class TTargaRLEDecoder : public TDecoder {
+ public:
+  explicit TTargaRLEDecoder(uint32_t APixelBits) : PixelBits(APixelBits) {}
+
+  void Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t UnpackedSize) override;
+  // Dest must hold MaxEncodedSize(Count) bytes; twice the row size always suffices. (8-bit
+  // rows such as A B B C D D ... take 4 bytes per 3 pixels, more than the row plus one header per
+  // 128 pixels.)
+  void Encode(const uint8_t* Source, uint8_t* Dest, size_t Count, size_t& BytesStored) override;
+  size_t MaxEncodedSize(size_t Count) const;
+
+  uint32_t PixelBits;  // 8, 15, 16, 24 or 32; any other depth decodes nothing
+};
+
+// PackBits (Apple, TIFF compression 32773, Photoshop): signed n 0..127 literal of n + 1 bytes,
+// -127..-1 run of 1 - n bytes, -128 no operation.
+class TPackbitsRLEDecoder : public TDecoder {
+ public:
+  void Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t UnpackedSize) override;
+};
+
+// ZSoft PCX: a byte with both top bits set is a run of (byte & 0x3F) copies of the next byte,
+// any other byte stands for itself. A run longer than the room left is cut to it.
+class TPCXRLEDecoder : public TDecoder {
+ public:
+  void Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t UnpackedSize) override;
+};
+
+// Silicon Graphics RLE, one channel row ending with a 0-length header: bit 7 set = literal,
+// clear = run; count = header & 0x7F. SampleBits 8 selects byte units, any other value 16-bit
+// big-endian units (copied in their stored byte order).
+class TSGIRLEDecoder : public TDecoder {
+ public:
+  explicit TSGIRLEDecoder(uint8_t ASampleBits) : SampleBits(ASampleBits) {}
+
+  void Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t UnpackedSize) override;
+
+  uint8_t SampleBits;
+};
+
+// Dr. Halo CUT, one row: a 2-byte count (skipped), then packets until a 0 byte; bit 7 set = run,
+// clear = literal; count = header & 0x7F. Source is moved just past the row's 0 byte (pixels past
+// the room are passed over).
+class TCUTRLEDecoder : public TDecoder {
+ public:
+  void Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t UnpackedSize) override;
+};
+
+// Paint Shop Pro RLE: header below 128 = literal of that many bytes, 128 and above = run of
+// (header - 128) copies of the next byte.
+class TPSPRLEDecoder : public TDecoder {
+ public:
+  void Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t UnpackedSize) override;
+};
+
+// Alias/Wavefront RLA: signed n >= 0 = run of n + 1 copies of the next byte, n < 0 = literal of
+// -n bytes.
+class TRLADecoder : public TDecoder {
+ public:
+  void Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t UnpackedSize) override;
+};
+
+}  // namespace muralo

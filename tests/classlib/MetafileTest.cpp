@@ -1,0 +1,963 @@
+// TMetafile: loading and sizes, saving the original bytes, and the record players checked per
+// record family on files built byte by byte whose raster is known exactly (GDI rules: no
+// anti-aliasing, right and bottom edges excluded), plus libwmf as an oracle for WMF.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "classlib/Bitmap.h"
+#include "classlib/Canvas.h"
+#include "classlib/Exception.h"
+#include "classlib/Metafile.h"
+#include "classlib/MetafileBuilder.h"
+#include "classlib/Streams.h"
+#include "classlib/TestTools.h"
+
+namespace muralo {
+namespace {
+
+// Font caches of metafile text are released at the end, so that the leak checker sees only real leaks.
+class ReleaseFontCaches : public testing::Environment {
+ public:
+  void TearDown() override { ReleaseMetafileCaches(); }
+};
+const auto* const kReleaseFontCaches = testing::AddGlobalTestEnvironment(new ReleaseFontCaches);
+
+using test::EmfBuilder;
+using test::WmfBuilder;
+
+constexpr TColor kRed = 0x0000FF, kBlue = 0xFF0000, kGreen = 0x00FF00, kWhite = 0xFFFFFF, kBlack = 0;
+
+std::unique_ptr<TMetafile> Load(const std::vector<uint8_t>& bytes) {
+  auto m = std::make_unique<TMetafile>();
+  TReadOnlyMemoryStream s(bytes.data(), bytes.size());
+  m->LoadFromStream(s);
+  return m;
+}
+
+// Draws the file onto a white 24-bit bitmap of w × h, into rect (the whole bitmap by default).
+std::unique_ptr<TBitmap> Render(const std::vector<uint8_t>& bytes, int w, int h, TRect rect = {}) {
+  TMetafile m;
+  TReadOnlyMemoryStream s(bytes.data(), bytes.size());
+  m.LoadFromStream(s);
+  auto b = std::make_unique<TBitmap>();
+  b->SetPixelFormat(TPixelFormat::pf24bit);
+  b->SetSize(w, h);
+  b->Canvas().Brush.Color = clWhite;
+  b->Canvas().FillRect({0, 0, w, h});
+  if (rect == TRect{}) rect = {0, 0, w, h};
+  b->Canvas().StretchDraw(rect, m);
+  return b;
+}
+
+struct Probe {
+  int x, y;
+  TColor color;
+};
+struct DrawCase {
+  const char* name;
+  std::function<std::vector<uint8_t>()> build;
+  int width, height;
+  std::vector<Probe> probes;
+};
+
+void Check(const DrawCase& c) {
+  SCOPED_TRACE(c.name);
+  const auto b = Render(c.build(), c.width, c.height);
+  for (const Probe& p : c.probes) EXPECT_EQ(b->Pixel(p.x, p.y), p.color) << "at (" << p.x << ", " << p.y << ")";
+}
+
+int CountColor(const TBitmap& b, TColor c, TRect r) {
+  int n = 0;
+  for (int y = r.Top; y < r.Bottom; ++y)
+    for (int x = r.Left; x < r.Right; ++x) n += b.Pixel(x, y) == c;
+  return n;
+}
+
+// ---------------------------------------------------------------------------------------------
+// loading
+
+TEST(Metafile, SizesAsWindowsComputesThem) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    int width, height, mmWidth, mmHeight;
+  };
+  EmfBuilder emf(0, 0);
+  std::vector<uint8_t> emf300 = EmfBuilder(30, 20).Bytes();
+  // frame 0..5080 × 0..2540 (0.01 mm) on a 1024 × 768 pixel, 320 × 240 mm device
+  for (auto [at, v] : {std::pair{24, 0}, {28, 0}, {32, 5080}, {36, 2540}, {72, 1024}, {76, 768}, {80, 320}, {84, 240}})
+    for (int k = 0; k < 4; ++k) emf300[size_t(at + k)] = uint8_t(uint32_t(v) >> (8 * k));
+  const Case cases[] = {
+      {"placeable at 96 per inch", WmfBuilder(40, 30).Bytes(), 40, 30, 1058, 794},
+      {"placeable at 1440 per inch (twips)", WmfBuilder(2880, 1440, 1440).Bytes(), 192, 96, 5080, 2540},
+      {"placeable box rounds like MulDiv", WmfBuilder(1001, 1000, 1000).Bytes(), 96, 96, 2543, 2540},
+      {"plain WMF takes its window", WmfBuilder(0, 0, 96, false).Rec(0x020C, {25, 50}).Bytes(), 50, 25, 1323, 661},
+      {"EMF frame at one pixel a millimetre", EmfBuilder(30, 20).Bytes(), 30, 20, 3000, 2000},
+      {"EMF frame at the reference device's resolution", emf300, 163, 81, 5080, 2540},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto m = Load(c.bytes);
+    EXPECT_EQ(m->Width(), c.width);
+    EXPECT_EQ(m->Height(), c.height);
+    EXPECT_EQ(m->MMWidth(), c.mmWidth);
+    EXPECT_EQ(m->MMHeight(), c.mmHeight);
+  }
+}
+
+TEST(Metafile, HeaderFields) {
+  const auto pw = Load(WmfBuilder(40, 30, 96, true, 7).Bytes());
+  const TMetafile& w = *pw;
+  EXPECT_FALSE(w.Enhanced());
+  EXPECT_TRUE(w.Header().Placeable);
+  EXPECT_EQ(w.Header().PlaceableBox, (TRect{0, 0, 40, 30}));
+  EXPECT_EQ(w.Header().Inch, 96);
+  EXPECT_EQ(w.Header().ObjectCount, 7);
+  const auto pe = Load(EmfBuilder(30, 20, 5).Rectangle(1, 1, 2, 2).Bytes());
+  const TMetafile& e = *pe;
+  EXPECT_TRUE(e.Enhanced());
+  EXPECT_EQ(e.Header().Frame, (TRect{0, 0, 3000, 2000}));
+  EXPECT_EQ(e.Header().Bounds, (TRect{0, 0, 29, 19}));
+  EXPECT_EQ(e.Header().Device, (TPoint{1000, 1000}));
+  EXPECT_EQ(e.Header().Millimeters, (TPoint{1000, 1000}));
+  EXPECT_EQ(e.Header().Records, 3u);
+  EXPECT_EQ(e.Header().Handles, 5);
+}
+
+TEST(Metafile, SavesTheBytesItWasLoadedFrom) {
+  for (const std::vector<uint8_t>& bytes :
+       {WmfBuilder(10, 10).Brush(kRed).Bytes(), EmfBuilder(8, 8).Rectangle(0, 0, 4, 4).Bytes()}) {
+    const auto pm = Load(bytes);
+    TMetafile& m = *pm;
+    TMemoryStream out;
+    m.SaveToStream(out);
+    EXPECT_EQ(out.Bytes(), bytes);
+    TMetafile copy;
+    copy.Assign(m);
+    TMemoryStream again;
+    copy.SaveToStream(again);
+    EXPECT_EQ(again.Bytes(), bytes);
+    EXPECT_EQ(copy.Width(), m.Width());
+  }
+  TMetafile empty;
+  TMemoryStream out;
+  EXPECT_THROW(empty.SaveToStream(out), EInvalidGraphic);
+}
+
+TEST(Metafile, RefusesWhatIsNoMetafile) {
+  std::vector<uint8_t> zeroInch = WmfBuilder(10, 10, 0).Bytes();
+  std::vector<uint8_t> emptyBox = WmfBuilder(0, 10).Bytes();
+  std::vector<uint8_t> badVersion = WmfBuilder(10, 10).Bytes();
+  badVersion[22 + 4] = 0x07;
+  std::vector<uint8_t> emfNoDevice = EmfBuilder(10, 10).Bytes();
+  emfNoDevice[72] = emfNoDevice[73] = 0;
+  std::vector<uint8_t> emfEmptyFrame = EmfBuilder(0, 10).Bytes();
+  std::vector<uint8_t> emfHugeHeader = EmfBuilder(10, 10).Bytes();
+  emfHugeHeader[5] = 0x7F;
+  const std::pair<const char*, std::vector<uint8_t>> cases[] = {
+      {"zero units per inch", zeroInch},
+      {"empty placeable box", emptyBox},
+      {"unknown WMF version", badVersion},
+      {"plain WMF without a window", WmfBuilder(0, 0, 96, false).Bytes()},
+      {"EMF reference device of 0 pixels", emfNoDevice},
+      {"EMF empty frame", emfEmptyFrame},
+      {"EMF header larger than the file", emfHugeHeader},
+      {"text", std::vector<uint8_t>(40, 'A')},
+  };
+  for (const auto& [name, bytes] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_THROW(Load(bytes), EInvalidGraphic);
+  }
+  EXPECT_THROW(Load(std::vector<uint8_t>(10, 0)), EReadError);
+}
+
+// ---------------------------------------------------------------------------------------------
+// EMF record families
+
+std::vector<uint8_t> Dib2x2() { return test::Dib24(2, 2, {kRed, kGreen, kBlue, kBlack}); }
+
+// EMR_STRETCHDIBITS of dib into (x, y, w, h) with rop.
+void StretchDib(EmfBuilder& e, const std::vector<uint8_t>& dib, int x, int y, int w, int h, int sw, int sh,
+                uint32_t rop = 0x00CC0020, int64_t bmiSize = 40) {
+  std::vector<uint8_t> body;
+  for (int64_t v : std::initializer_list<int64_t>{0, 0, 0, 0, x, y, 0, 0, sw, sh, 80, bmiSize, 80 + bmiSize,
+                                                  int64_t(dib.size()) - bmiSize, 0, rop, w, h})
+    test::PutLE32(body, uint32_t(v));
+  body.insert(body.end(), dib.begin(), dib.end());
+  e.RecBytes(81, body);
+}
+
+TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
+  const DrawCase cases[] = {
+      {"rectangle, null pen: right and bottom edges left out",
+       [] {
+         return EmfBuilder(10, 10).Brush(1, kRed).Select(1).Select(EmfBuilder::kNullPen).Rectangle(2, 2, 8, 6).Bytes();
+       },
+       10,
+       10,
+       {{2, 2, kRed}, {6, 4, kRed}, {7, 4, kWhite}, {6, 5, kWhite}, {1, 2, kWhite}}},
+      {"rectangle with a cosmetic pen outlines its outermost pixels",
+       [] { return EmfBuilder(10, 10).Brush(1, kBlue).Select(1).Rectangle(2, 2, 8, 6).Bytes(); },
+       10,
+       10,
+       {{2, 2, kBlack}, {7, 3, kBlack}, {4, 5, kBlack}, {4, 3, kBlue}, {8, 3, kWhite}, {4, 6, kWhite}}},
+      {"polygon",
+       [] {
+         return EmfBuilder(10, 10)
+             .Brush(1, kGreen)
+             .Select(1)
+             .Select(EmfBuilder::kNullPen)
+             .Rec(3, {0, 0, 0, 0, 4, 1, 1, 9, 1, 9, 9, 1, 9})
+             .Bytes();
+       },
+       10,
+       10,
+       {{1, 1, kGreen}, {8, 8, kGreen}, {9, 9, kWhite}, {0, 0, kWhite}}},
+      {"16-bit polygon",
+       [] {
+         return EmfBuilder(10, 10)
+             .Brush(1, kGreen)
+             .Select(1)
+             .Select(EmfBuilder::kNullPen)
+             .Rec(86, {0, 0, 0, 0, 4, 1 | (1 << 16), 9 | (1 << 16), 9 | (9 << 16), 1 | (9 << 16)})
+             .Bytes();
+       },
+       10,
+       10,
+       {{1, 1, kGreen}, {8, 8, kGreen}, {9, 9, kWhite}}},
+      {"polypolygon, alternate fill leaves the inner square empty",
+       [] {
+         return EmfBuilder(10, 10)
+             .Brush(1, kRed)
+             .Select(1)
+             .Select(EmfBuilder::kNullPen)
+             .Rec(8, {0, 0, 0, 0, 2, 8, 4, 4, 0, 0, 10, 0, 10, 10, 0, 10, 3, 3, 7, 3, 7, 7, 3, 7})
+             .Bytes();
+       },
+       10,
+       10,
+       {{1, 1, kRed}, {5, 5, kWhite}, {8, 8, kRed}}},
+      {"polypolygon, winding fill fills it",
+       [] {
+         return EmfBuilder(10, 10)
+             .Brush(1, kRed)
+             .Select(1)
+             .Select(EmfBuilder::kNullPen)
+             .Rec(19, {2})
+             .Rec(8, {0, 0, 0, 0, 2, 8, 4, 4, 0, 0, 10, 0, 10, 10, 0, 10, 3, 3, 7, 3, 7, 7, 3, 7})
+             .Bytes();
+       },
+       10,
+       10,
+       {{1, 1, kRed}, {5, 5, kRed}}},
+      {"polyline draws from the first point up to the last, excluded",
+       [] {
+         return EmfBuilder(10, 10).Pen(1, kBlue).Select(1).Rec(4, {0, 0, 0, 0, 2, 1, 4, 8, 4}).Bytes();
+       },
+       10,
+       10,
+       {{1, 4, kBlue}, {7, 4, kBlue}, {8, 4, kWhite}, {0, 4, kWhite}, {4, 3, kWhite}, {4, 5, kWhite}}},
+      {"move and line to",
+       [] {
+         return EmfBuilder(10, 10).Pen(1, kRed).Select(1).Rec(27, {5, 1}).Rec(54, {5, 9}).Bytes();
+       },
+       10,
+       10,
+       {{5, 1, kRed}, {5, 8, kRed}, {5, 9, kWhite}, {4, 5, kWhite}}},
+      {"ellipse fills its centre",
+       [] {
+         return EmfBuilder(10, 10)
+             .Brush(1, kBlue)
+             .Select(1)
+             .Select(EmfBuilder::kNullPen)
+             .Rec(42, {0, 0, 10, 10})
+             .Bytes();
+       },
+       10,
+       10,
+       {{5, 5, kBlue}, {0, 0, kWhite}, {9, 9, kWhite}, {5, 1, kBlue}}},
+      {"anisotropic mapping: window 100 onto viewport 10",
+       [] {
+         return EmfBuilder(10, 10)
+             .Rec(17, {8})
+             .Rec(9, {100, 100})
+             .Rec(11, {10, 10})
+             .Brush(1, kRed)
+             .Select(1)
+             .Select(EmfBuilder::kNullPen)
+             .Rectangle(0, 0, 50, 50)
+             .Bytes();
+       },
+       10,
+       10,
+       {{0, 0, kRed}, {3, 3, kRed}, {4, 4, kWhite}, {6, 6, kWhite}}},
+      {"window origin moves the drawing",
+       [] {
+         return EmfBuilder(10, 10)
+             .Rec(10, {-5, 0})
+             .Brush(1, kRed)
+             .Select(1)
+             .Select(EmfBuilder::kNullPen)
+             .Rectangle(0, 0, 3, 3)
+             .Bytes();
+       },
+       10,
+       10,
+       {{5, 0, kRed}, {6, 1, kRed}, {4, 0, kWhite}, {0, 0, kWhite}}},
+      {"world transform: translation by 5",
+       [] {
+         EmfBuilder e(10, 10);
+         const float m[6] = {1, 0, 0, 1, 5, 0};
+         std::vector<uint8_t> body;
+         for (float f : m) {
+           uint32_t u;
+           std::memcpy(&u, &f, 4);
+           test::PutLE32(body, u);
+         }
+         e.RecBytes(35, body);
+         return e.Brush(1, kRed).Select(1).Select(EmfBuilder::kNullPen).Rectangle(0, 0, 3, 3).Bytes();
+       },
+       10,
+       10,
+       {{5, 0, kRed}, {6, 1, kRed}, {4, 0, kWhite}, {0, 0, kWhite}}},
+      {"intersect clip rectangle",
+       [] {
+         return EmfBuilder(10, 10)
+             .Rec(30, {2, 2, 5, 5})
+             .Brush(1, kRed)
+             .Select(1)
+             .Select(EmfBuilder::kNullPen)
+             .Rectangle(0, 0, 11, 11)
+             .Bytes();
+       },
+       10,
+       10,
+       {{2, 2, kRed}, {4, 4, kRed}, {5, 5, kWhite}, {1, 1, kWhite}}},
+      {"exclude clip rectangle",
+       [] {
+         return EmfBuilder(10, 10)
+             .Rec(29, {2, 2, 5, 5})
+             .Brush(1, kRed)
+             .Select(1)
+             .Select(EmfBuilder::kNullPen)
+             .Rectangle(0, 0, 11, 11)
+             .Bytes();
+       },
+       10,
+       10,
+       {{2, 2, kWhite}, {4, 4, kWhite}, {5, 5, kRed}, {1, 1, kRed}}},
+      {"RestoreDC gives back the clip and brush of SaveDC",
+       [] {
+         return EmfBuilder(10, 10)
+             .Brush(1, kRed)
+             .Brush(2, kBlue)
+             .Select(1)
+             .Select(EmfBuilder::kNullPen)
+             .Rec(33, {})
+             .Rec(30, {0, 0, 2, 2})
+             .Select(2)
+             .Rec(34, {-1})
+             .Rectangle(0, 0, 11, 11)
+             .Bytes();
+       },
+       10,
+       10,
+       {{0, 0, kRed}, {8, 8, kRed}}},
+      {"region clip (EMR_EXTSELECTCLIPRGN) and its removal",
+       [] {
+         EmfBuilder e(10, 10);
+         std::vector<uint8_t> rgn;
+         for (int64_t v : std::initializer_list<int64_t>{32, 1, 1, 16, 0, 0, 3, 3, 0, 0, 3, 3})
+           test::PutLE32(rgn, uint32_t(v));
+         std::vector<uint8_t> body;
+         test::PutLE32(body, uint32_t(rgn.size()));
+         test::PutLE32(body, 5);
+         body.insert(body.end(), rgn.begin(), rgn.end());
+         e.RecBytes(75, body).Brush(1, kRed).Select(1).Select(EmfBuilder::kNullPen).Rectangle(0, 0, 11, 11);
+         return e.Rec(75, {0, 5}).Brush(2, kBlue).Select(2).Rectangle(5, 5, 11, 11).Bytes();
+       },
+       10,
+       10,
+       {{0, 0, kRed}, {2, 2, kRed}, {3, 3, kWhite}, {8, 8, kBlue}}},
+      {"ROP2 R2_NOT inverts, R2_XORPEN mixes",
+       [] {
+         return EmfBuilder(10, 10)
+             .Brush(1, kRed)
+             .Select(1)
+             .Select(EmfBuilder::kNullPen)
+             .Rec(20, {6})
+             .Rectangle(0, 0, 6, 11)
+             .Rec(20, {7})
+             .Rectangle(4, 0, 11, 11)
+             .Bytes();
+       },
+       10,
+       10,
+       {{1, 1, kBlack}, {4, 4, 0x0000FF}, {8, 8, 0xFFFF00}}},
+      {"path bracket filled",
+       [] {
+         return EmfBuilder(10, 10)
+             .Brush(1, kBlue)
+             .Select(1)
+             .Select(EmfBuilder::kNullPen)
+             .Rec(59, {})
+             .Rec(27, {2, 2})
+             .Rec(6, {0, 0, 0, 0, 3, 8, 2, 8, 8, 2, 8})
+             .Rec(61, {})
+             .Rec(60, {})
+             .Rec(62, {0, 0, 0, 0})
+             .Bytes();
+       },
+       10,
+       10,
+       {{3, 3, kBlue}, {7, 7, kBlue}, {1, 1, kWhite}, {8, 8, kWhite}}},
+      {"path as clip (EMR_SELECTCLIPPATH)",
+       [] {
+         return EmfBuilder(10, 10)
+             .Rec(59, {})
+             .Rectangle(0, 0, 4, 4)
+             .Rec(60, {})
+             .Rec(67, {5})
+             .Brush(1, kRed)
+             .Select(1)
+             .Select(EmfBuilder::kNullPen)
+             .Rectangle(0, 0, 11, 11)
+             .Bytes();
+       },
+       10,
+       10,
+       {{1, 1, kRed}, {6, 6, kWhite}}},
+      {"pie runs counter-clockwise from the first radial to the second",
+       [] {
+         return EmfBuilder(20, 20)
+             .Brush(1, kRed)
+             .Select(1)
+             .Select(EmfBuilder::kNullPen)
+             .Rec(47, {0, 0, 20, 20, 10, 0, 20, 10})
+             .Bytes();
+       },
+       20,
+       20,
+       {{5, 5, kRed}, {5, 15, kRed}, {15, 15, kRed}, {15, 5, kWhite}}},
+      {"pie clockwise after EMR_SETARCDIRECTION",
+       [] {
+         return EmfBuilder(20, 20)
+             .Brush(1, kRed)
+             .Select(1)
+             .Select(EmfBuilder::kNullPen)
+             .Rec(57, {2})
+             .Rec(47, {0, 0, 20, 20, 10, 0, 20, 10})
+             .Bytes();
+       },
+       20,
+       20,
+       {{15, 5, kRed}, {5, 5, kWhite}, {5, 15, kWhite}, {15, 15, kWhite}}},
+      {"StretchDIBits doubles a 2 × 2 DIB",
+       [] {
+         EmfBuilder e(8, 8);
+         StretchDib(e, Dib2x2(), 0, 0, 4, 4, 2, 2);
+         return e.Bytes();
+       },
+       8,
+       8,
+       {{0, 0, kRed}, {1, 1, kRed}, {2, 0, kGreen}, {3, 1, kGreen}, {0, 2, kBlue}, {3, 3, kBlack}, {4, 4, kWhite}}},
+      {"StretchDIBits with SRCINVERT",
+       [] {
+         EmfBuilder e(8, 8);
+         StretchDib(e, Dib2x2(), 0, 0, 2, 2, 2, 2, 0x00660046);
+         return e.Bytes();
+       },
+       8,
+       8,
+       {{0, 0, 0xFFFF00}, {1, 0, 0xFF00FF}, {0, 1, 0x00FFFF}, {1, 1, kWhite}}},
+      {"BitBlt without source: PATCOPY and DSTINVERT",
+       [] {
+         EmfBuilder e(8, 8);
+         e.Brush(1, kBlue).Select(1);
+         std::vector<uint8_t> body(92, 0);
+         auto put = [&](size_t at, uint32_t v) {
+           for (int k = 0; k < 4; ++k) body[at - 8 + size_t(k)] = uint8_t(v >> (8 * k));
+         };
+         put(24, 0), put(28, 0), put(32, 4), put(36, 8), put(40, 0x00F00021);
+         e.RecBytes(76, body);
+         put(24, 4), put(32, 4), put(40, 0x00550009);
+         e.RecBytes(76, body);
+         return e.Bytes();
+       },
+       8,
+       8,
+       {{0, 0, kBlue}, {3, 7, kBlue}, {4, 0, kBlack}, {7, 7, kBlack}}},
+      {"DIB pattern brush tiles from the output origin",
+       [] {
+         EmfBuilder e(8, 8);
+         const std::vector<uint8_t> dib = Dib2x2();
+         std::vector<uint8_t> body;
+         for (int64_t v : std::initializer_list<int64_t>{1, 0, 32, 40, 72, int64_t(dib.size()) - 40})
+           test::PutLE32(body, uint32_t(v));
+         body.insert(body.end(), dib.begin(), dib.end());
+         return e.RecBytes(94, body).Select(1).Select(EmfBuilder::kNullPen).Rectangle(0, 0, 5, 5).Bytes();
+       },
+       8,
+       8,
+       {{0, 0, kRed}, {1, 0, kGreen}, {2, 0, kRed}, {0, 1, kBlue}, {3, 3, kBlack}, {4, 4, kWhite}}},
+      {"SetDIBitsToDevice copies 1:1",
+       [] {
+         EmfBuilder e(8, 8);
+         const std::vector<uint8_t> dib = Dib2x2();
+         std::vector<uint8_t> body;
+         for (int64_t v : std::initializer_list<int64_t>{0, 0, 0, 0, 3, 4, 0, 0, 2, 2, 76, 40, 116,
+                                                         int64_t(dib.size()) - 40, 0, 0, 2})
+           test::PutLE32(body, uint32_t(v));
+         body.insert(body.end(), dib.begin(), dib.end());
+         return e.RecBytes(80, body).Bytes();
+       },
+       8,
+       8,
+       {{3, 4, kRed}, {4, 4, kGreen}, {3, 5, kBlue}, {4, 5, kBlack}, {5, 5, kWhite}, {2, 4, kWhite}}},
+      {"RLE8 bitmap",
+       [] {
+         EmfBuilder e(4, 4);
+         std::vector<uint8_t> dib;
+         for (int64_t v : std::initializer_list<int64_t>{40, 2, 2}) test::PutLE32(dib, uint32_t(v));
+         test::PutLE16(dib, 1);
+         test::PutLE16(dib, 8);
+         for (int64_t v : std::initializer_list<int64_t>{1, 8, 0, 0, 2, 0}) test::PutLE32(dib, uint32_t(v));
+         test::PutLE32(dib, 0x00FF0000);  // palette: red, blue (B, G, R, 0)
+         test::PutLE32(dib, 0x000000FF);
+         // bottom row: two pixels of index 0; top row: two of index 1; end of bitmap
+         for (uint8_t b : {2, 0, 0, 0, 2, 1, 0, 1}) dib.push_back(b);
+         StretchDib(e, dib, 0, 0, 2, 2, 2, 2, 0x00CC0020, 48);
+         return e.Bytes();
+       },
+       4,
+       4,
+       {{0, 0, kBlue}, {1, 0, kBlue}, {0, 1, kRed}, {1, 1, kRed}, {2, 2, kWhite}}},
+      {"PolyDraw moves, draws and closes its figure",
+       [] {
+         EmfBuilder e(10, 10);
+         std::vector<uint8_t> body;
+         for (int64_t v : std::initializer_list<int64_t>{0, 0, 0, 0, 3, 2, 2, 8, 2, 8, 8})
+           test::PutLE32(body, uint32_t(v));
+         for (uint8_t t : {6, 2, 2 | 1}) body.push_back(t);
+         return e.Pen(1, kRed).Select(1).RecBytes(56, body).Bytes();
+       },
+       10,
+       10,
+       {{4, 2, kRed}, {8, 5, kRed}, {5, 5, kRed}, {3, 6, kWhite}}},
+      {"EMF+ comments are skipped and unknown records too",
+       [] {
+         return EmfBuilder(10, 10)
+             .Rec(70, {8, 0x2B464D45, 0x4001})
+             .Rec(0x7777, {1, 2, 3})
+             .Brush(1, kRed)
+             .Select(1)
+             .Select(EmfBuilder::kNullPen)
+             .Rectangle(0, 0, 11, 11)
+             .Bytes();
+       },
+       10,
+       10,
+       {{5, 5, kRed}}},
+      {"a selected object that does not exist changes nothing",
+       [] {
+         return EmfBuilder(10, 10, 4)
+             .Brush(1, kRed)
+             .Brush(99, kBlue)
+             .Select(1)
+             .Select(99)
+             .Select(3)
+             .Select(0x80001234)
+             .Select(EmfBuilder::kNullPen)
+             .Rectangle(0, 0, 11, 11)
+             .Bytes();
+       },
+       10,
+       10,
+       {{5, 5, kRed}}},
+      {"stock objects: black brush",
+       [] {
+         return EmfBuilder(10, 10).Select(0x80000004).Select(EmfBuilder::kNullPen).Rectangle(0, 0, 11, 11).Bytes();
+       },
+       10,
+       10,
+       {{5, 5, kBlack}}},
+  };
+  for (const DrawCase& c : cases) Check(c);
+}
+
+TEST(MetafileEmf, StretchedOntoAnyRectangle) {
+  // the 10 × 10 picture drawn into (10, 5)-(30, 25): coordinates double, and the rectangle without
+  // a pen loses one output pixel on its right and bottom, as GDI plays it onto a device
+  const auto bytes =
+      EmfBuilder(10, 10).Brush(1, kRed).Select(1).Select(EmfBuilder::kNullPen).Rectangle(0, 0, 5, 5).Bytes();
+  const auto b = Render(bytes, 40, 30, {10, 5, 30, 25});
+  EXPECT_EQ(b->Pixel(10, 5), kRed);
+  EXPECT_EQ(b->Pixel(18, 13), kRed);
+  EXPECT_EQ(b->Pixel(19, 14), kWhite);
+  EXPECT_EQ(b->Pixel(19, 10), kWhite);
+  EXPECT_EQ(b->Pixel(9, 5), kWhite);
+  EXPECT_EQ(b->Pixel(10, 4), kWhite);
+  // drawn partly outside the bitmap: only the inside part, at the same place
+  const auto c = Render(bytes, 8, 8, {-10, -10, 10, 10});
+  EXPECT_EQ(c->Pixel(0, 0), kWhite) << "picture pixel 5 is white";
+  const auto d = Render(bytes, 8, 8, {-2, -2, 18, 18});
+  EXPECT_EQ(d->Pixel(0, 0), kRed);
+  EXPECT_EQ(d->Pixel(6, 6), kRed);
+  EXPECT_EQ(d->Pixel(7, 7), kWhite);
+}
+
+TEST(MetafileEmf, HatchAndTextDrawInTheirColours) {
+  // a horizontal hatch covers one row in eight
+  const auto h = Render(EmfBuilder(16, 16)
+                            .Brush(1, kBlue, 2, 0)
+                            .Select(1)
+                            .Select(EmfBuilder::kNullPen)
+                            .Rec(18, {1})
+                            .Rectangle(0, 0, 17, 17)
+                            .Bytes(),
+                        16, 16);
+  EXPECT_EQ(CountColor(*h, kBlue, {0, 0, 16, 16}), 32);
+  EXPECT_EQ(CountColor(*h, kWhite, {0, 0, 16, 16}), 256 - 32);
+  // ExtTextOutW: "HH" in red Liberation Sans, 20 pixels high, left and right aligned at x = 40
+  auto text = [](uint32_t align) {
+    EmfBuilder e(80, 30);
+    std::vector<uint8_t> font;
+    for (int64_t v : std::initializer_list<int64_t>{1, -20, 0, 0, 0, 400, 0, 0}) test::PutLE32(font, uint32_t(v));
+    const char16_t face[] = u"Arial";
+    for (size_t i = 0; i < 32; ++i) test::PutLE16(font, i < 5 ? face[i] : 0);
+    e.RecBytes(82, font).Select(1).Rec(24, {kRed}).Rec(18, {1}).Rec(22, {align});
+    std::vector<uint8_t> body;
+    for (int64_t v : std::initializer_list<int64_t>{0, 0, 0, 0, 1, 0, 0, 40, 5, 2, 76, 0, 0, 0, 0, 0, 0})
+      test::PutLE32(body, uint32_t(v));
+    const float one = 1;
+    std::memcpy(&body[20], &one, 4);
+    std::memcpy(&body[24], &one, 4);
+    test::PutLE16(body, 'H');
+    test::PutLE16(body, 'H');
+    return Render(e.RecBytes(84, body).Bytes(), 80, 30);
+  };
+  const auto left = text(0), right = text(2);
+  const int inLeft = CountColor(*left, kRed, {40, 0, 80, 30}), inRight = CountColor(*right, kRed, {0, 0, 40, 30});
+  EXPECT_GT(inLeft, 40) << "left-aligned text lies right of its reference point";
+  EXPECT_EQ(CountColor(*left, kRed, {0, 0, 39, 30}), 0);
+  EXPECT_GT(inRight, 40) << "right-aligned text lies left of it";
+  EXPECT_EQ(CountColor(*right, kRed, {41, 0, 80, 30}), 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// WMF record families
+
+TEST(MetafileWmf, RecordFamiliesDrawTheirExactRaster) {
+  const DrawCase cases[] = {
+      {"rectangle with a null pen",
+       [] { return WmfBuilder(10, 10).Brush(kRed).Select(0).Pen(0, 5).Select(1).Rectangle(2, 2, 8, 6).Bytes(); },
+       10,
+       10,
+       {{2, 2, kRed}, {6, 4, kRed}, {7, 4, kWhite}, {6, 5, kWhite}}},
+      {"rectangle with a cosmetic pen",
+       [] { return WmfBuilder(10, 10).Brush(kBlue).Select(0).Pen(kBlack).Select(1).Rectangle(2, 2, 8, 6).Bytes(); },
+       10,
+       10,
+       {{2, 2, kBlack}, {7, 3, kBlack}, {4, 5, kBlack}, {4, 3, kBlue}, {8, 3, kWhite}}},
+      {"polygon",
+       [] {
+         return WmfBuilder(10, 10)
+             .Brush(kGreen)
+             .Select(0)
+             .Pen(0, 5)
+             .Select(1)
+             .Rec(0x0324, {4, 1, 1, 9, 1, 9, 9, 1, 9})
+             .Bytes();
+       },
+       10,
+       10,
+       {{1, 1, kGreen}, {8, 8, kGreen}, {9, 9, kWhite}}},
+      {"window extent scales the drawing onto the box",
+       [] {
+         return WmfBuilder(10, 10)
+             .Rec(0x020C, {100, 100})
+             .Brush(kRed)
+             .Select(0)
+             .Pen(0, 5)
+             .Select(1)
+             .Rectangle(0, 0, 50, 50)
+             .Bytes();
+       },
+       10,
+       10,
+       {{0, 0, kRed}, {3, 3, kRed}, {4, 4, kWhite}}},
+      {"intersect clip, save and restore",
+       [] {
+         return WmfBuilder(10, 10)
+             .Brush(kRed)
+             .Select(0)
+             .Pen(0, 5)
+             .Select(1)
+             .Rec(0x001E, {})
+             .Rec(0x0416, {5, 5, 2, 2})
+             .Rectangle(0, 0, 11, 11)
+             .Rec(0x0127, {-1})
+             .Brush(kBlue)
+             .Select(2)
+             .Rectangle(6, 6, 11, 11)
+             .Bytes();
+       },
+       10,
+       10,
+       {{2, 2, kRed}, {4, 4, kRed}, {1, 1, kWhite}, {5, 5, kWhite}, {8, 8, kBlue}}},
+      {"ROP2 R2_NOT",
+       [] {
+         return WmfBuilder(10, 10)
+             .Brush(kRed)
+             .Select(0)
+             .Pen(0, 5)
+             .Select(1)
+             .Rec(0x0104, {6})
+             .Rectangle(0, 0, 11, 11)
+             .Bytes();
+       },
+       10,
+       10,
+       {{5, 5, kBlack}}},
+      {"StretchDIB doubles a 2 × 2 DIB",
+       [] {
+         const std::vector<uint8_t> dib = Dib2x2();
+         return WmfBuilder(8, 8).RecBytes(0x0F43, {0x0020, 0x00CC, 0, 2, 2, 0, 0, 4, 4, 0, 0}, dib).Bytes();
+       },
+       8,
+       8,
+       {{0, 0, kRed}, {2, 0, kGreen}, {0, 2, kBlue}, {3, 3, kBlack}, {4, 4, kWhite}}},
+      {"DIBStretchBlt",
+       [] {
+         const std::vector<uint8_t> dib = Dib2x2();
+         return WmfBuilder(8, 8).RecBytes(0x0B41, {0x0020, 0x00CC, 2, 2, 0, 0, 4, 4, 0, 0}, dib).Bytes();
+       },
+       8,
+       8,
+       {{0, 0, kRed}, {2, 0, kGreen}, {0, 2, kBlue}, {3, 3, kBlack}}},
+      {"PatBlt",
+       [] {
+         return WmfBuilder(8, 8).Brush(kGreen).Select(0).Rec(0x061D, {0x0021, 0x00F0, 8, 4, 0, 0}).Bytes();
+       },
+       8,
+       8,
+       {{0, 0, kGreen}, {3, 7, kGreen}, {4, 0, kWhite}}},
+      {"region filled and used as clip",
+       [] {
+         // META_CREATEREGION: one scan from y 1 to 4 with x 1..3 and 5..7
+         return WmfBuilder(10, 10)
+             .Rec(0x06FF, {0, 6, 0, 0, 0, 1, 0, 1, 1, 7, 4, 4, 1, 4, 1, 3, 5, 7, 4})
+             .Brush(kRed)
+             .Rec(0x0228, {0, 1})
+             .Bytes();
+       },
+       10,
+       10,
+       {{1, 1, kRed}, {2, 3, kRed}, {3, 1, kWhite}, {5, 2, kRed}, {7, 2, kWhite}, {1, 4, kWhite}}},
+      {"objects out of range or deleted are not selected",
+       [] {
+         return WmfBuilder(10, 10, 96, true, 2)
+             .Brush(kRed)
+             .Select(0)
+             .Pen(0, 5)
+             .Select(1)
+             .Brush(kBlue)
+             .Select(7)
+             .Rec(0x01F0, {0})
+             .Select(0)
+             .Rectangle(0, 0, 11, 11)
+             .Bytes();
+       },
+       10,
+       10,
+       {{5, 5, kRed}}},
+  };
+  for (const DrawCase& c : cases) Check(c);
+}
+
+// libwmf, through ImageMagick's WMF coder, as the oracle: both renderings agree away from shape
+// edges. ImageMagick crops to what is drawn, so every case first fills its whole box.
+TEST(MetafileWmf, AgreesWithLibwmf) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+  };
+  auto start = [](int window) {
+    WmfBuilder b(40, 40);
+    b.Rec(0x0103, {8}).Rec(0x020B, {0, 0}).Rec(0x020C, {window, window});
+    b.Pen(0, 5).Select(0).Brush(0x80FFFF).Select(1).Rectangle(0, 0, window, window).Rec(0x01F0, {1});
+    return b;
+  };
+  const Case cases[] = {
+      {"rectangles and polygon", start(40)
+                                     .Brush(kRed)
+                                     .Select(1)
+                                     .Rectangle(4, 4, 20, 30)
+                                     .Brush(kBlue)
+                                     .Select(2)
+                                     .Rec(0x0324, {3, 20, 4, 36, 20, 20, 36})
+                                     .Bytes()},
+      {"ellipse and window mapping", start(400).Brush(kGreen).Select(1).Rec(0x0418, {360, 360, 40, 40}).Bytes()},
+      {"round rectangle", start(40).Brush(kRed).Select(1).Rec(0x061C, {8, 8, 36, 20, 24, 4}).Bytes()},
+  };
+  test::TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string wmf = dir / "oracle.wmf", ppm = dir / "oracle.ppm";
+    {
+      TFileStream f(wmf, TFileMode::fmCreate);
+      f.WriteBuffer(c.bytes.data(), int64_t(c.bytes.size()));
+    }
+    test::RunOracle(test::kMagick, test::Quote(wmf) + " -alpha off -depth 8 " + test::Quote("ppm:" + ppm));
+    const test::RgbImage theirs = test::ReadPnm(ppm);
+    // libwmf takes 72 pixels per inch: ours is drawn at that size
+    const int w = theirs.Width, h = theirs.Height;
+    ASSERT_GT(w, 20);
+    const auto ours = Render(c.bytes, w, h);
+    auto theirsAt = [&](int x, int y) {
+      const uint8_t* p = &theirs.Rgb[size_t(y * w + x) * 3];
+      return RGB(p[0], p[1], p[2]);
+    };
+    int differ = 0, edges = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        if (theirsAt(x, y) == ours->Pixel(x, y)) continue;
+        // pixels next to a colour change of either rendering may fall either way (libwmf through
+        // ImageMagick smooths its edges)
+        bool edge = false;
+        for (int dy = -1; dy <= 1; ++dy)
+          for (int dx = -1; dx <= 1; ++dx) {
+            const int xx = std::clamp(x + dx, 0, w - 1), yy = std::clamp(y + dy, 0, h - 1);
+            edge = edge || ours->Pixel(xx, yy) != ours->Pixel(x, y) || theirsAt(xx, yy) != theirsAt(x, y);
+          }
+        (edge ? edges : differ) += 1;
+      }
+    EXPECT_EQ(differ, 0);
+    EXPECT_LT(edges, 4 * (w + h));
+  }
+}
+
+}  // namespace
+}  // namespace muralo
+
+namespace muralo {
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// hostile files: each draws what it can or raises the framework's errors, quickly
+
+TEST(MetafileHostile, DrawsWhatItCanOrRaises) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<Case> cases;
+  auto add = [&](const char* name, std::vector<uint8_t> bytes) { cases.push_back({name, std::move(bytes)}); };
+  {
+    WmfBuilder w(20, 20);
+    w.Brush(kRed).Select(0);
+    std::vector<uint8_t> b = w.Bytes();
+    b.insert(b.end() - 6, {0, 0, 0, 0, 0x1B, 0x04});  // a record of size 0 before the end
+    add("WMF record of size 0", b);
+  }
+  {
+    WmfBuilder w(20, 20);
+    w.Rec(0x0324, {0x7FFF, 1, 1, 5, 5});  // a polygon counting more points than it holds
+    w.Rec(0x0538, {0x7FFF, 0xFFFF, 0xFFFF});
+    w.Tail = {0xFF, 0xFF, 0xFF, 0x7F, 0x1B, 0x04};  // a record past the end of the file
+    add("WMF counts past their record", w.Bytes());
+  }
+  {
+    WmfBuilder w(20, 20);
+    w.Rec(0x020C, {0, 0}).Rec(0x0410, {0, 0, 0, 0}).Rectangle(0, 0, 10, 10);  // zero extents and denominators
+    w.Rec(0x0521, {1000, 0x4141});                                            // text longer than its record
+    w.Rec(0x0A32, {5, 5, 1000, 6, 0});
+    w.Select(0x7FFF).Rec(0x01F0, {0xFFFF}).Rec(0x0228, {0xFFFF, 0xFFFF}).Rec(0x012C, {0x1234});
+    add("WMF zero extents, long texts, absent objects", w.Bytes());
+  }
+  {
+    WmfBuilder w(20, 20, 96, true, 4);
+    // a DIB that claims 30000 × 30000 pixels and holds a few bytes
+    std::vector<uint8_t> dib = test::Dib24(2, 2, {0, 0, 0, 0});
+    dib[4] = 0x30, dib[5] = 0x75, dib[8] = 0x30, dib[9] = 0x75;
+    w.RecBytes(0x0F43, {0x0020, 0x00CC, 0, 2, 2, 0, 0, 4, 4, 0, 0}, dib);
+    w.RecBytes(0x0142, {5, 0}, dib);
+    w.Rec(0x06FF, {0, 6, 0, 0, 0, 0x7FFF, 0});  // a region of many scans that are not there
+    add("WMF lying bitmaps and regions", w.Bytes());
+  }
+  {
+    WmfBuilder w(20, 20);
+    for (int i = 0; i < 5000; ++i) w.Rec(0x001E, {});
+    w.Rec(0x0127, {-30000}).Rec(0x0127, {5});
+    add("WMF deeply nested SaveDC", w.Bytes());
+  }
+  {
+    EmfBuilder e(20, 20, 2);
+    e.Rec(3, {0, 0, 0, 0, 0xFFFFFFFF, 1, 1}).Rec(8, {0, 0, 0, 0, 0x40000000, 0xFFFFFFFF, 5, 5});
+    e.Rec(9, {0, 0}).Rec(11, {0, 0}).Rec(17, {8}).Rec(32, {1, 0, 1, 0}).Rectangle(0, 0, 10, 10);
+    e.Rec(35, {0, 0, 0, 0, 0, 0}).Rec(36, {0x7F800000, 0, 0, 0x7F800000, 0, 0, 4});  // singular and infinite transforms
+    e.Rec(37, {0xFFFFFF}).Rec(40, {0x7FFFFFFF}).Rec(37, {0x80000009});
+    e.Rec(84, {0, 0, 0, 0, 1, 0, 0, 5, 5, 1000000, 4, 0, 0, 0, 0, 0, 0x7FFFFFF0});  // text past its record
+    add("EMF counts, zero extents, transforms, texts", e.Bytes());
+  }
+  {
+    EmfBuilder e(20, 20);
+    // huge coordinates: a dotted line across 2^32 units and an ellipse of that size
+    e.Pen(1, kBlack, 2).Select(1).Rec(27, {-2147483647, 10}).Rec(54, {2147483647, 10});
+    e.Rec(42, {-2147483647, -2147483647, 2147483647, 2147483647});
+    e.Rec(45, {-2147483647, -2147483647, 2147483647, 2147483647, 0, 0, 1, 1});
+    add("EMF huge coordinates", e.Bytes());
+  }
+  {
+    EmfBuilder e(20, 20);
+    std::vector<uint8_t> body(72, 0);
+    auto put = [&](size_t at, uint32_t v) {
+      for (int k = 0; k < 4; ++k) body[at - 8 + size_t(k)] = uint8_t(v >> (8 * k));
+    };
+    put(40, 0xFFFFFFF0), put(44, 0xFFFFFFF0), put(48, 80), put(52, 0xFFFFFF00), put(56, 0x7FFFFFFF), put(60, 8),
+        put(68, 0x00CC0020), put(72, 4), put(76, 4);
+    e.RecBytes(81, body);  // bitmap blocks outside the record
+    add("EMF bitmap offsets past the record", e.Bytes());
+  }
+  {
+    std::vector<uint8_t> b = EmfBuilder(20, 20).Bytes();
+    std::vector<uint8_t> odd = b, zero = b, past = b;
+    odd[88 + 4] = 10;                          // a size that is no multiple of 4
+    zero[88 + 4] = 0;                          // a size of 0
+    past[88 + 4] = 0xF0, past[88 + 7] = 0x7F;  // past the end
+    add("EMF record of odd size", odd);
+    add("EMF record of size 0", zero);
+    add("EMF record past the end", past);
+  }
+  for (size_t cut = 1; cut < 8; ++cut) {
+    const std::vector<uint8_t> b = EmfBuilder(20, 20).Brush(1, kRed).Select(1).Rectangle(0, 0, 5, 5).Bytes();
+    add("EMF cut short", std::vector<uint8_t>(b.begin(), b.end() - long(cut * 4)));
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      const auto b = Render(c.bytes, 64, 64);
+      const auto d = Render(c.bytes, 20, 20, {-5, -5, 2000, 2000});
+      EXPECT_EQ(b->Width(), 64);
+    } catch (const EInvalidGraphic&) {
+    } catch (const EStreamError&) {
+    }
+  }
+}
+
+TEST(MetafileHostile, RecordBudgetBoundsAFileOfEmptyRecords) {
+  // more no-op records (EMR_SETBKMODE) than one drawing plays, then a red rectangle: never reached
+  EmfBuilder e(10, 10);
+  e.WithEof = false;
+  const uint8_t noop[12] = {18, 0, 0, 0, 12, 0, 0, 0, 1, 0, 0, 0};
+  e.Tail.resize(size_t(TMetafile::kRecordBudget) * sizeof noop);
+  for (size_t i = 0; i < TMetafile::kRecordBudget; ++i) std::memcpy(&e.Tail[i * sizeof noop], noop, sizeof noop);
+  const std::vector<uint8_t> rect = EmfBuilder(10, 10).Brush(1, kRed).Select(1).Rectangle(0, 0, 11, 11).Bytes();
+  e.Tail.insert(e.Tail.end(), rect.begin() + 88, rect.end());  // its records, without its header
+  const auto b = Render(e.Bytes(), 10, 10);
+  EXPECT_EQ(b->Pixel(5, 5), kWhite);
+}
+
+}  // namespace
+}  // namespace muralo
