@@ -41,7 +41,7 @@ bool TFrameworkGraphic::ReadImageProperties(TStream&, uint32_t) {
 void TFrameworkGraphic::LoadFromStream(TStream& stream) {
   ReleaseImage();
   BasePosition = stream.Position();
-  if (!ReadImageProperties(stream, 0)) {
+  if (!ReadImageProperties(stream, LoadedImageIndex())) {
     if (const char* label = RefusedHeaderLabel()) throw EInvalidGraphic(Format(gesInvalidImage, label));
     return;
   }

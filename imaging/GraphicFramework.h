@@ -58,9 +58,7 @@ class TFrameworkGraphic : public TBitmap {
   // header into the record (ReadImageProperties), then, with the stream back at BasePosition and
   // the progress started, lets the reader validate, prepare the bitmap and decode (LoadImage). The
   // progress ends on every path, also when a step raises. Readers supply the steps, not this.
-  // FIXME: the Photo-CD reader still loads its own way (its record is the Base image's, index 2,
-  // not image 0); once the skeleton takes an image index, this becomes final again.
-  void LoadFromStream(TStream& stream) override;
+  void LoadFromStream(TStream& stream) final;
 
   // Load the resource of type RCDATA (10) with that numeric identifier or name from the module's
   // resource table (HInstance() for the program) and read it through LoadFromStream.
@@ -75,6 +73,8 @@ class TFrameworkGraphic : public TBitmap {
   // A header that ReadImageProperties refuses (answers false) gives, with a label, the
   // invalid-graphic error gesInvalidImage filled with it; without one (the default), an empty image.
   virtual const char* RefusedHeaderLabel() const { return nullptr; }
+  // The image of a multi-image file that loading reads (its record is parsed for that index).
+  virtual uint32_t LoadedImageIndex() const { return 0; }
   // Readers with a set-up stage before their rows (colour map, palette, tables) start the progress
   // with gesPreparing and call BeginRows when the rows start; the others start with gesTransfering.
   virtual bool HasPreparingStage() const { return false; }

@@ -16,7 +16,6 @@ MURALO_DEFINE_GRAPHIC_CLASS(TPCDGraphic, TFrameworkGraphic, &TPCDGraphic::CanLoa
 
 namespace {
 
-constexpr const char* kLabel = "PCD";
 // A Photo-CD image pack is a run of 2048-byte sectors.
 constexpr int64_t kSector = 2048;
 // The part of the pack the properties come from: the overview signature, the image pack header
@@ -115,19 +114,11 @@ void TPCDGraphic::TransferRows(const uint8_t* luma, const uint8_t* chroma1, cons
   }
 }
 
-void TPCDGraphic::LoadFromStream(TStream& stream) {
-  ReleaseImage();
-  BasePosition = stream.Position();
-  // A pack with neither signature is not a Photo-CD file: refused, not shown empty.
-  if (!ReadImageProperties(stream, 2)) throw EInvalidGraphic(Format(gesInvalidImage, kLabel));
-  stream.SetPosition(BasePosition);
-
+void TPCDGraphic::LoadImage(TStream& stream) {
   const bool turned = ImageProperties.Rotate == 1 || ImageProperties.Rotate == 3;
   ImageProperties.Width = turned ? kBaseHeight : kBaseWidth;
   ImageProperties.Height = turned ? kBaseWidth : kBaseHeight;
   InitProgress(ImageProperties.Width);
-  TProgressScope finish([this] { EndProgress(); });
-  StartProgress(gesPreparing);
 
   TColorManager& cm = ColorManager();
   cm.SourceOptions = {};
@@ -145,7 +136,7 @@ void TPCDGraphic::LoadFromStream(TStream& stream) {
   // from there as from an image pack.
   stream.Seek(BasePosition + (ImageProperties.Overview ? kOverviewSector : kBaseSector) * kSector,
               TSeekOrigin::soBeginning);
-  Progress(TProgressStage::psEnding, 100, false, ProgressRect, "");
+  EndProgress();
 
   StartProgress(gesLoadingData);
   // Each pair of luma rows is followed by one row of each chroma at half width (the Base image
@@ -163,18 +154,15 @@ void TPCDGraphic::LoadFromStream(TStream& stream) {
     std::memcpy(chroma1 + size_t(r / 2) * kBaseWidth, group + 2 * kBaseWidth, kBaseWidth / 2);
     std::memcpy(chroma2 + size_t(r / 2) * kBaseWidth, group + 2 * kBaseWidth + kBaseWidth / 2, kBaseWidth / 2);
   }
-  Progress(TProgressStage::psEnding, 100, false, ProgressRect, "");
+  EndProgress();
 
   StartProgress(gesUpsampling);
   Progress(TProgressStage::psRunning, 80, false, ProgressRect, "");
   PCDUpsample(kBaseWidth / 2, kBaseHeight / 2, kBaseWidth, chroma1);
   Progress(TProgressStage::psRunning, 100, false, ProgressRect, "");
   PCDUpsample(kBaseWidth / 2, kBaseHeight / 2, kBaseWidth, chroma2);
-  Progress(TProgressStage::psEnding, 100, false, ProgressRect, "");
-
-  StartProgress(gesTransfering);
+  BeginRows();
   TransferRows(luma, chroma1, chroma2);
-  Modified();
 }
 
 }  // namespace muralo

@@ -21,7 +21,14 @@ class TPCDGraphic : public TFrameworkGraphic {
   // imageIndex selects the resolution: 0 Base/16, 1 Base/4, 2 Base, 3 4Base, 4 16Base, 5 and
   // above 64Base.
   bool ReadImageProperties(TStream& stream, uint32_t imageIndex) override;
-  void LoadFromStream(TStream& stream) override;
+
+ protected:
+  // A pack with neither signature is not a Photo-CD file: refused, not shown empty.
+  const char* RefusedHeaderLabel() const override { return "PCD"; }
+  // The Base image (768 x 512) is the one stored uncompressed.
+  uint32_t LoadedImageIndex() const override { return 2; }
+  bool HasPreparingStage() const override { return true; }
+  void LoadImage(TStream& stream) override;
 
  private:
   void TransferRows(const uint8_t* luma, const uint8_t* chroma1, const uint8_t* chroma2);
