@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <ostream>
 
 #include "classlib/Exception.h"
 #include "classlib/Streams.h"
@@ -48,6 +49,9 @@ struct Reader {
     return test::FileBytes((test::SourceDir() / "fuzz" / "formats" / "corpus" / Row->FuzzName / Sample).string());
   }
 };
+
+// Test names carry the sample's name; the parameter itself prints as that name too.
+void PrintTo(const Reader& reader, std::ostream* os) { *os << reader.Name; }
 
 std::string Identifier(std::string text) {
   for (char& c : text)
