@@ -17,7 +17,6 @@ constexpr uint32_t BI_RGB = 0, BI_RLE8 = 1, BI_RLE4 = 2, BI_BITFIELDS = 3, BI_JP
                    BI_ALPHABITFIELDS = 6;
 constexpr uint32_t kFileHeaderSize = 14;
 
-constexpr const char* SBmpInvalid = "Fichier bitmap incorrect (%s)";
 
 [[noreturn]] void Invalid(const std::string& why) { throw EInvalidGraphic(Format(SBmpInvalid, why)); }
 

@@ -81,7 +81,7 @@ std::string SystemErrorText(int errorCode) {
     case EINTR:
       return "appel interrompu";
     default:
-      return Format("erreur système %d", errorCode);
+      return Format(SSystemError, errorCode);
   }
 }
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+#include "classlib/Consts.h"
+
 namespace muralo {
 
 class Exception : public std::exception {
@@ -72,21 +74,9 @@ public:
   EAbort() : Exception("Operation aborted") {}
 };
 
-// Message texts of the class library.
-inline constexpr const char* SReadError = "Erreur de lecture du flux";
-inline constexpr const char* SWriteError = "Erreur d'écriture dans le flux";
-inline constexpr const char* SFOpenError = "Impossible d'ouvrir le fichier %s. %s";
-inline constexpr const char* SFCreateError = "Impossible de créer le fichier %s. %s";
-inline constexpr const char* SInvalidInteger = "'%s' n'est pas une valeur entière correcte";
-// A stream error on a named file: the error's text, the file, the reason ("%s : %s (%s)").
-inline constexpr const char* SStreamErrorDetail = "%s : %s (%s)";
-inline constexpr const char* SEndOfFile = "fin du fichier atteinte";
-inline constexpr const char* SShortWrite = "écriture incomplète";
-
 // Text taken from a file, made fit to quote in a message: printable ASCII and valid UTF-8 as they
 // are, any other byte (NUL, controls, stray high bytes) as \xNN, cut after maxLength with "…".
 std::string ReadableText(const std::string& text, size_t maxLength = 64);
-inline constexpr const char* SImageTooLarge = "Image trop grande (%s × %s pixels) : elle dépasse la limite de mémoire";
 
 // The reason of a system error (an errno value) in French. The C library's own texts follow the
 // process's locale and are English on most desktops; the messages of this program are French.

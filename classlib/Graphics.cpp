@@ -22,11 +22,11 @@ void TGraphic::SaveToFile(const std::string& fileName) {
 }
 
 void TGraphic::Assign(const TGraphic& source) {
-  throw EConvertError(Format("Impossible d'assigner %s à %s", source.ClassType()->Name, ClassType()->Name));
+  throw EConvertError(Format(SAssignError, source.ClassType()->Name, ClassType()->Name));
 }
 
 std::unique_ptr<TGraphic> TGraphic::Clone() const {
-  if (!ClassType()->Create) throw EConvertError(Format("Impossible de copier %s", ClassType()->Name));
+  if (!ClassType()->Create) throw EConvertError(Format(SCopyError, ClassType()->Name));
   auto copy = ClassType()->Create();
   copy->Assign(*this);
   return copy;

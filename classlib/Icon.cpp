@@ -42,7 +42,7 @@ constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0
 Decoded DecodeDib(const uint8_t* data, size_t size) {
   TReadOnlyMemoryStream s(data, size);
   const uint32_t headerSize = ReadLE32(s);
-  if (headerSize < 40 || headerSize > size) Invalid(Format("en-tête d'image de %s octets", headerSize));
+  if (headerSize < 40 || headerSize > size) Invalid(Format(SIconImageHeader, headerSize));
   const auto width = static_cast<int32_t>(ReadLE32(s));
   const auto doubledHeight = static_cast<int32_t>(ReadLE32(s));
   ReadLE16(s);  // planes
@@ -54,9 +54,9 @@ Decoded DecodeDib(const uint8_t* data, size_t size) {
   const uint32_t clrUsed = ReadLE32(s);
   s.SetPosition(headerSize);
   if (width <= 0 || doubledHeight <= 0 || width > 4096 || doubledHeight > 8192)
-    Invalid(Format("taille %s × %s", width, doubledHeight));
-  if (compression != 0) Invalid(Format("compression %s", compression));
-  if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32) Invalid(Format("%s bits par pixel", bpp));
+    Invalid(Format(SIconSize, width, doubledHeight));
+  if (compression != 0) Invalid(Format(SIconCompression, compression));
+  if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32) Invalid(Format(SBitsPerPixel, bpp));
   const int height = doubledHeight / 2 > 0 ? doubledHeight / 2 : doubledHeight;
   CheckImageSize(uint64_t(width), uint64_t(height), 32);
 
@@ -136,11 +136,11 @@ void SetIconPngDecoder(TIconPngDecoder decoder) { PngDecoder() = std::move(decod
 void TIcon::LoadFromStream(TStream& stream) {
   std::vector<uint8_t> data = ReadBytes(stream, stream.Remaining());
   TReadOnlyMemoryStream s(data.data(), data.size());
-  if (ReadLE16(s) != 0) Invalid("mot réservé non nul");
+  if (ReadLE16(s) != 0) Invalid(SIconReserved);
   const unsigned type = ReadLE16(s);
-  if (type != 1 && type != 2) Invalid(Format("type %s", type));
+  if (type != 1 && type != 2) Invalid(Format(SIconType, type));
   const unsigned count = ReadLE16(s);
-  if (count == 0) Invalid("aucune image");
+  if (count == 0) Invalid(SIconNoImage);
   std::vector<DirEntry> entries(count);
   for (DirEntry& e : entries) {
     const uint8_t w = ReadU8(s), h = ReadU8(s);
@@ -164,7 +164,7 @@ void TIcon::LoadFromStream(TStream& stream) {
     if (!PngDecoder()) throw EInvalidGraphic(SIconPngUnsupported);
     d.bgra = PngDecoder()(image, chosen.size, d.width, d.height);
     if (d.width <= 0 || d.height <= 0 || d.bgra.size() != size_t(d.width) * size_t(d.height) * 4)
-      Invalid("image PNG mal décodée");
+      Invalid(SIconBadPng);
   } else {
     d = DecodeDib(image, chosen.size);
   }
@@ -178,7 +178,7 @@ void TIcon::LoadFromStream(TStream& stream) {
 }
 
 void TIcon::SaveToStream(TStream& stream) {
-  if (FData.empty()) throw EInvalidGraphic("Icône vide : rien à enregistrer");
+  if (FData.empty()) throw EInvalidGraphic(SIconEmpty);
   stream.WriteBuffer(FData.data(), int64_t(FData.size()));
 }
 
@@ -196,13 +196,13 @@ void TIcon::Assign(const TGraphic& source) {
 }
 
 TColor TIcon::PixelColor(int x, int y) const {
-  if (x < 0 || y < 0 || x >= FWidth || y >= FHeight) throw EInvalidGraphic(Format("Pixel (%d, %d) hors de l'icône", x, y));
+  if (x < 0 || y < 0 || x >= FWidth || y >= FHeight) throw EInvalidGraphic(Format(SIconPixelOutside, x, y));
   const uint8_t* px = FPixels.data() + (size_t(y) * size_t(FWidth) + size_t(x)) * 4;
   return RGB(px[2], px[1], px[0]);
 }
 
 uint8_t TIcon::PixelAlpha(int x, int y) const {
-  if (x < 0 || y < 0 || x >= FWidth || y >= FHeight) throw EInvalidGraphic(Format("Pixel (%d, %d) hors de l'icône", x, y));
+  if (x < 0 || y < 0 || x >= FWidth || y >= FHeight) throw EInvalidGraphic(Format(SIconPixelOutside, x, y));
   return FPixels[(size_t(y) * size_t(FWidth) + size_t(x)) * 4 + 3];
 }
 

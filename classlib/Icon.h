@@ -17,9 +17,6 @@ namespace muralo {
 using TIconPngDecoder = std::function<std::vector<uint8_t>(const uint8_t* data, size_t size, int& width, int& height)>;
 void SetIconPngDecoder(TIconPngDecoder decoder);
 
-inline constexpr const char* SIconPngUnsupported =
-    "Icône au format PNG : aucun lecteur PNG n'est disponible pour cette image";
-inline constexpr const char* SInvalidIcon = "Fichier icône incorrect (%s)";
 
 class TIcon : public TGraphic {
   MURALO_GRAPHIC_CLASS(TIcon)

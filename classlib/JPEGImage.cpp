@@ -292,7 +292,7 @@ void TJPEGImage::Draw(TCanvas& canvas, const TRect& rect) {
 }
 
 std::vector<uint8_t> TJPEGImage::Compress() const {
-  if (!FBitmap || FBitmap->Empty()) throw EInvalidGraphic("Image JPEG vide : rien à compresser");
+  if (!FBitmap || FBitmap->Empty()) throw EInvalidGraphic(SJPEGEmpty);
   const TBitmap& source = *FBitmap;
   const int w = source.Width(), h = source.Height();
   Compressor c;

@@ -11,7 +11,6 @@
 
 namespace muralo {
 
-inline constexpr const char* SInvalidMetafile = "Métafichier incorrect (%s)";
 
 // What the file's header says, for the tools and the tests.
 struct TMetafileHeader {

@@ -41,13 +41,13 @@ void TResourceTable::AddEntry(TResource entry) {
   for (const TResource& existing : Entries) {
     if (!SameKey(existing, entry)) continue;
     if (existing.Data == entry.Data && existing.Size == entry.Size) return;
-    throw Exception(Format("Ressource %s déjà enregistrée", KeyText(entry)));
+    throw Exception(Format(SResourceTwice, KeyText(entry)));
   }
   Entries.push_back(std::move(entry));
 }
 
 void TResourceTable::Add(uint32_t type, uint32_t id, const void* data, size_t size) {
-  if (id == 0) throw Exception("Identifiant de ressource nul");
+  if (id == 0) throw Exception(SResourceNullId);
   AddEntry(TResource{type, id, {}, static_cast<const uint8_t*>(data), size});
 }
 
@@ -57,7 +57,7 @@ void TResourceTable::Add(uint32_t type, std::string_view name, const void* data,
     Add(type, id, data, size);
     return;
   }
-  if (name.empty()) throw Exception("Nom de ressource vide");
+  if (name.empty()) throw Exception(SResourceNoName);
   AddEntry(TResource{type, 0, std::string(name), static_cast<const uint8_t*>(data), size});
 }
 
@@ -91,7 +91,7 @@ const TResource* FindResource(uint32_t type, std::string_view name) {
 
 namespace {
 const TResource& Require(HINSTANCE instance, const TResource* found, const std::string& what) {
-  if (instance == nullptr || found == nullptr) throw EResNotFound(Format("Ressource %s introuvable", what));
+  if (instance == nullptr || found == nullptr) throw EResNotFound(Format(SResourceNotFound, what));
   return *found;
 }
 }  // namespace
