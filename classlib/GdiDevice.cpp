@@ -262,18 +262,30 @@ void Device::RestoreDC(int relative) {
 
 void Device::SetMapMode(int mode) {
   if (mode < 1 || mode > 8) return;
+  // choosing the scalable mode already in force changes nothing (the extents stay); the fixed modes
+  // set both extents, and the scalable ones keep those they find
+  if (mode == dc.mapMode && mode >= 7) return;
   dc.mapMode = mode;
+  if (mode == 1) {
+    dc.winExt = dc.vpExt = {1, 1};  // MM_TEXT: one logical unit a device pixel, y down
+  } else if (mode <= 6) {
+    // metric modes: logical units per millimetre against device pixels per millimetre, y up
+    static constexpr double kUnitsPerMm[7] = {0, 0, 10, 100, 100 / 25.4, 1000 / 25.4, 1440 / 25.4};
+    dc.winExt = {kUnitsPerMm[mode], kUnitsPerMm[mode]};
+    dc.vpExt = {pixelsPerMm.x, -pixelsPerMm.y};
+  }
   Changed();
 }
 
+// GDI ignores extents set while a fixed mode is in force, and refuses extents of 0.
 void Device::SetWindowExt(double x, double y) {
-  if (x == 0 || y == 0 || !std::isfinite(x) || !std::isfinite(y)) return;  // GDI refuses a zero extent
+  if (dc.mapMode < 7 || x == 0 || y == 0 || !std::isfinite(x) || !std::isfinite(y)) return;
   dc.winExt = {x, y};
   Changed();
 }
 
 void Device::SetViewportExt(double x, double y) {
-  if (x == 0 || y == 0 || !std::isfinite(x) || !std::isfinite(y)) return;
+  if (dc.mapMode < 7 || x == 0 || y == 0 || !std::isfinite(x) || !std::isfinite(y)) return;
   dc.vpExt = {x, y};
   Changed();
 }
@@ -298,25 +310,12 @@ void Device::ModifyWorldTransform(const XForm& x, uint32_t mode) {
 
 bool Device::MappingOk() {
   if (!mappingValid) {
-    double sx = 1, sy = 1;
-    PointD vpExt = dc.vpExt, winExt = dc.winExt;
-    switch (dc.mapMode) {
-      case 1:
-        break;  // MM_TEXT: one logical unit is one device pixel
-      case 7:
-      case 8:
-        sx = vpExt.x / winExt.x, sy = vpExt.y / winExt.y;
-        if (dc.mapMode == 7) {  // MM_ISOTROPIC: equal units on both axes
-          const double m = std::min(std::fabs(sx), std::fabs(sy));
-          sx = std::copysign(m, sx), sy = std::copysign(m, sy);
-        }
-        break;
-      default: {
-        // metric modes: units per millimetre, y up
-        static constexpr double kUnitsPerMm[7] = {0, 0, 10, 100, 100 / 25.4, 1000 / 25.4, 1440 / 25.4};
-        sx = pixelsPerMm.x / kUnitsPerMm[dc.mapMode];
-        sy = -pixelsPerMm.y / kUnitsPerMm[dc.mapMode];
-      }
+    double sx = dc.vpExt.x / dc.winExt.x, sy = dc.vpExt.y / dc.winExt.y;
+    if (dc.mapMode == 7 && pixelsPerMm.x > 0 && pixelsPerMm.y > 0) {
+      // MM_ISOTROPIC: one logical unit is as long on both axes on the device, so the axis that
+      // would stretch more is cut down to the other (the device's pixels need not be square)
+      const double mm = std::min(std::fabs(sx) / pixelsPerMm.x, std::fabs(sy) / pixelsPerMm.y);
+      sx = std::copysign(mm * pixelsPerMm.x, sx), sy = std::copysign(mm * pixelsPerMm.y, sy);
     }
     const XForm page{sx, 0, 0, sy, dc.vpOrg.x - dc.winOrg.x * sx, dc.vpOrg.y - dc.winOrg.y * sy};
     mapping = Multiply(Multiply(dc.world, page), referenceToOutput);

@@ -94,9 +94,10 @@ struct DcState {
 
 class Device {
  public:
-  // Draws onto surface (CAIRO_FORMAT_RGB24). For an enhanced metafile the DC's device space is the
-  // reference device, mapped onto the output by referenceToOutput; for a WMF the viewport is fixed
-  // to the output rectangle by the caller (identity referenceToOutput, viewport set on the DC).
+  // Draws onto surface (CAIRO_FORMAT_RGB24). The DC's device space is mapped onto the output by
+  // referenceToOutput: for an enhanced metafile it is the reference device, for a WMF the output
+  // rectangle itself (a translation). pixelsPerMm is the device's resolution, which the metric
+  // and isotropic mapping modes follow.
   Device(cairo_surface_t* surface, const XForm& referenceToOutput, const PointD& pixelsPerMm);
   ~Device();
   Device(const Device&) = delete;

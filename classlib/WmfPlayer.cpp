@@ -110,7 +110,8 @@ void PlayWmf(const uint8_t* data, size_t size, size_t start, Device& dev, uint32
         dev.dc.bkMode = r.U(0);
         break;  // META_SETBKMODE
       case 0x0103:
-        break;  // META_SETMAPMODE: the player keeps the window mapped onto the output
+        dev.SetMapMode(r.S(0));
+        break;  // META_SETMAPMODE
       case 0x0104:
         dev.dc.rop2 = r.U(0);
         break;  // META_SETROP2
@@ -144,11 +145,19 @@ void PlayWmf(const uint8_t* data, size_t size, size_t start, Device& dev, uint32
         if (r.S(0) != 0 && r.S(2) != 0)
           dev.SetWindowExt(dev.dc.winExt.x * r.S(3) / r.S(2), dev.dc.winExt.y * r.S(1) / r.S(0));
         break;
+      // the viewport is in device pixels, the device being the output rectangle
       case 0x020D:
+        dev.SetViewportOrg(r.S(1), r.S(0));
+        break;  // META_SETVIEWPORTORG
       case 0x020E:
-      case 0x0211:
-      case 0x0412:
-        // FIXME: viewport records are ignored; the viewport stays the output rectangle
+        dev.SetViewportExt(r.S(1), r.S(0));
+        break;      // META_SETVIEWPORTEXT
+      case 0x0211:  // META_OFFSETVIEWPORTORG
+        dev.SetViewportOrg(dev.dc.vpOrg.x + r.S(1), dev.dc.vpOrg.y + r.S(0));
+        break;
+      case 0x0412:  // META_SCALEVIEWPORTEXT: yDenom, yNum, xDenom, xNum
+        if (r.S(0) != 0 && r.S(2) != 0)
+          dev.SetViewportExt(dev.dc.vpExt.x * r.S(3) / r.S(2), dev.dc.vpExt.y * r.S(1) / r.S(0));
         break;
       case 0x001E:
         dev.SaveDC();
