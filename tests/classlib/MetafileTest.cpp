@@ -776,6 +776,65 @@ TEST(MetafileWmf, RecordFamiliesDrawTheirExactRaster) {
   for (const DrawCase& c : cases) Check(c);
 }
 
+// Mapping modes and viewport records, the output rectangle being the device. A red rectangle with
+// a null pen, its right and bottom edges left out.
+TEST(MetafileWmf, MappingFollowsGdi) {
+  auto red = [](WmfBuilder b, int l, int t, int r, int bottom) {
+    return b.Brush(kRed).Select(0).Pen(0, 5).Select(1).Rectangle(l, t, r, bottom).Bytes();
+  };
+  const std::vector<Probe> corner3 = {{3, 2, kRed}, {4, 3, kRed}, {5, 3, kWhite}, {2, 2, kWhite}, {3, 4, kWhite}};
+  const std::vector<Probe> half = {{0, 0, kRed}, {3, 3, kRed}, {4, 4, kWhite}, {7, 7, kWhite}};
+  std::vector<DrawCase> cases = {
+      {"MM_TEXT: a unit is an output pixel; window extents are ignored",
+       [=] { return red(WmfBuilder(10, 10).Rec(0x0103, {1}).Rec(0x020C, {100, 100}), 0, 0, 5, 5); },
+       20,
+       20,
+       {{3, 3, kRed}, {4, 4, kWhite}, {8, 8, kWhite}}},
+      {"MM_ISOTROPIC keeps units square: the wider axis is cut down",
+       [=] { return red(WmfBuilder(20, 10).Rec(0x0103, {7}).Rec(0x020C, {10, 10}), 0, 0, 10, 10); },
+       20,
+       10,
+       {{8, 8, kRed}, {9, 5, kWhite}, {15, 5, kWhite}}},
+      {"META_SETVIEWPORTORG moves by output pixels",
+       [=] { return red(WmfBuilder(10, 10).Rec(0x020D, {5, 5}), 0, 0, 3, 3); },
+       10,
+       10,
+       {{5, 5, kRed}, {6, 6, kRed}, {7, 7, kWhite}, {4, 4, kWhite}}},
+      {"META_OFFSETVIEWPORTORG", [=] { return red(WmfBuilder(10, 10).Rec(0x0211, {2, 3}), 0, 0, 3, 3); }, 10, 10,
+       corner3},
+      {"META_OFFSETWINDOWORG", [=] { return red(WmfBuilder(10, 10).Rec(0x020F, {-2, -3}), 0, 0, 3, 3); }, 10, 10,
+       corner3},
+      {"META_SETVIEWPORTEXT halves the scale", [=] { return red(WmfBuilder(10, 10).Rec(0x020E, {5, 5}), 0, 0, 10, 10); },
+       10, 10, half},
+      {"META_SCALEVIEWPORTEXT by 1/2",
+       [=] { return red(WmfBuilder(10, 10).Rec(0x0412, {2, 1, 2, 1}), 0, 0, 10, 10); }, 10, 10, half},
+      {"META_SCALEWINDOWEXT by 2/1",
+       [=] { return red(WmfBuilder(10, 10).Rec(0x0410, {1, 2, 1, 2}), 0, 0, 10, 10); }, 10, 10, half},
+      {"extents of 0 and denominators of 0 leave the mapping",
+       [=] {
+         return red(WmfBuilder(10, 10)
+                        .Rec(0x020E, {0, 0})
+                        .Rec(0x020C, {0, 7})
+                        .Rec(0x0412, {0, 1, 0, 1})
+                        .Rec(0x0412, {1, 0, 1, 0})
+                        .Rec(0x0410, {0, 1, 0, 1}),
+                    0, 0, 5, 5);
+       },
+       10,
+       10,
+       {{3, 3, kRed}, {4, 4, kWhite}}},
+  };
+  // metric modes at units per inch that make one unit one output pixel, y up from a viewport
+  // origin at the bottom: the rectangle 10..30 × 20..50 covers rows 50..79
+  for (auto [mode, inch] : {std::pair{2, 254}, {3, 2540}, {4, 100}, {5, 1000}, {6, 1440}})
+    cases.push_back({"metric mode",
+                     [=] { return red(WmfBuilder(100, 100, inch).Rec(0x0103, {mode}).Rec(0x020D, {100, 0}), 10, 50, 30, 20); },
+                     100,
+                     100,
+                     {{10, 50, kRed}, {28, 78, kRed}, {29, 60, kWhite}, {20, 79, kWhite}, {20, 49, kWhite}, {9, 60, kWhite}}});
+  for (const DrawCase& c : cases) Check(c);
+}
+
 // libwmf, through ImageMagick's WMF coder, as the oracle: both renderings agree away from shape
 // edges. ImageMagick crops to what is drawn, so every case first fills its whole box.
 TEST(MetafileWmf, AgreesWithLibwmf) {
