@@ -1151,13 +1151,17 @@ void Device::AlphaBlend(double x, double y, double w, double h, const Dib& dib, 
     const uint32_t r = std::min((p >> 16) & 255, al), g = std::min((p >> 8) & 255, al), b = std::min(p & 255, al);
     p = (al << 24) | (r << 16) | (g << 8) | b;
   }
-  const PointD a = Out(x, y), b = Out(x + w, y), d = Out(x, y + h);
+  PaintDib(Out(x, y), Out(x + w, y), Out(x, y + h), copy, sx, sy, sw, sh, constantAlpha / 255.0);
+}
+
+void Device::PaintDib(const PointD& a, const PointD& b, const PointD& d, const Dib& dib, double sx, double sy,
+                      double sw, double sh, double alpha) {
   cairo_matrix_t m;
   cairo_matrix_init(&m, (b.x - a.x) / sw, (b.y - a.y) / sw, (d.x - a.x) / sh, (d.y - a.y) / sh, 0, 0);
   m.x0 = a.x - (m.xx * sx + m.xy * sy);
   m.y0 = a.y - (m.yx * sx + m.yy * sy);
   if (cairo_matrix_invert(&m) != CAIRO_STATUS_SUCCESS) return;
-  cairo_surface_t* s = DibSurface(copy, true);
+  cairo_surface_t* s = DibSurface(dib, true);
   Charge(std::min({a.x, b.x, d.x}), std::min({a.y, b.y, d.y}), std::max({a.x, b.x, d.x, b.x + d.x - a.x}),
          std::max({a.y, b.y, d.y, b.y + d.y - a.y}));
   cairo_save(cr);
@@ -1172,10 +1176,254 @@ void Device::AlphaBlend(double x, double y, double w, double h, const Dib& dib, 
   cairo_pattern_set_matrix(p, &m);
   cairo_pattern_set_filter(p, CAIRO_FILTER_NEAREST);
   cairo_set_source(cr, p);
-  cairo_paint_with_alpha(cr, constantAlpha / 255.0);
+  cairo_paint_with_alpha(cr, alpha);
   cairo_pattern_destroy(p);
   cairo_restore(cr);
   cairo_surface_destroy(s);
+}
+
+void Device::TransparentBlt(double x, double y, double w, double h, const Dib& dib, double sx, double sy, double sw,
+                            double sh, ColorRef transparent) {
+  pixelWork += dib.pixels.size();
+  if (!MappingOk() || inPath || w == 0 || h == 0 || sw == 0 || sh == 0) return;
+  Dib copy = dib;
+  const uint32_t key = ToPixel(Resolve(transparent));
+  for (uint32_t& p : copy.pixels) p = (p & 0xFFFFFF) == key ? 0 : (p | 0xFF000000u);
+  PaintDib(Out(x, y), Out(x + w, y), Out(x, y + h), copy, sx, sy, sw, sh, 1);
+}
+
+template <class F>
+void Device::WithClip(DcState::ClipOp op, F fn) {
+  const std::vector<DcState::ClipOp> clip = dc.clip;
+  dc.clip.push_back(std::move(op));
+  ApplyClip();
+  fn();
+  dc.clip = clip;
+  ApplyClip();
+}
+
+void Device::MaskBlt(double x, double y, double w, double h, const Dib* dib, double sx, double sy, const Dib* mask,
+                     double mx, double my, uint32_t rop) {
+  const uint32_t fore = rop & 0x00FF0000u, back = (rop >> 8) & 0x00FF0000u;
+  if (!mask || fore == back) {
+    StretchBlt(x, y, w, h, dib, sx, sy, w, h, fore);
+    return;
+  }
+  pixelWork += mask->pixels.size();
+  if (!MappingOk() || inPath || w == 0 || h == 0) return;
+  // the mask's 1 bits (its lighter colour) as runs of logical rectangles; a mask that would cut
+  // into more runs than a real picture holds is taken as all 1
+  const int x0 = int(std::min(w, 0.0)), x1 = int(std::max(w, 0.0)), y0 = int(std::min(h, 0.0)),
+            y1 = int(std::max(h, 0.0));
+  auto bit = [&](int i, int j) {
+    const double u = mx + i, v = my + j;
+    if (u < 0 || v < 0 || u >= mask->width || v >= mask->height) return false;
+    return (mask->pixels[size_t(v) * size_t(mask->width) + size_t(u)] & 0xFFFFFF) != 0;
+  };
+  constexpr size_t kMaxRuns = size_t(1) << 16;
+  size_t runs = 0;
+  cairo_new_path(cr);
+  for (int j = y0; j < y1 && runs <= kMaxRuns; ++j) {
+    for (int i = x0; i < x1 && runs <= kMaxRuns;) {
+      if (!bit(i, j)) {
+        ++i;
+        continue;
+      }
+      int e = i;
+      while (e < x1 && bit(e, j)) ++e;
+      const PointD a = Out(x + i, y + j), b = Out(x + e, y + j), c = Out(x + e, y + j + 1), d = Out(x + i, y + j + 1);
+      cairo_move_to(cr, a.x, a.y);
+      cairo_line_to(cr, b.x, b.y);
+      cairo_line_to(cr, c.x, c.y);
+      cairo_line_to(cr, d.x, d.y);
+      cairo_close_path(cr);
+      ++runs, i = e;
+    }
+  }
+  if (runs > kMaxRuns) {
+    cairo_new_path(cr);
+    StretchBlt(x, y, w, h, dib, sx, sy, w, h, fore);
+    return;
+  }
+  const auto ones = CopyPath(cr);
+  cairo_new_path(cr);
+  WithClip({ones, false, false}, [&] { StretchBlt(x, y, w, h, dib, sx, sy, w, h, fore); });
+  WithClip({ones, false, true}, [&] { StretchBlt(x, y, w, h, dib, sx, sy, w, h, back); });
+}
+
+void Device::PlgBlt(const PointD corners[3], const Dib& dib, double sx, double sy, double sw, double sh,
+                    const Dib* mask, double mx, double my) {
+  pixelWork += dib.pixels.size();
+  if (!MappingOk() || inPath || sw == 0 || sh == 0) return;
+  Dib copy = dib;
+  for (int v = 0; v < copy.height; ++v)
+    for (int u = 0; u < copy.width; ++u) {
+      uint32_t& p = copy.pixels[size_t(v) * size_t(copy.width) + size_t(u)];
+      p |= 0xFF000000u;
+      if (!mask) continue;
+      // the mask lines up with the source rectangle: source (sx, sy) is mask (mx, my)
+      const double mu = mx + (u - sx), mv = my + (v - sy);
+      const bool on = mu >= 0 && mv >= 0 && mu < mask->width && mv < mask->height &&
+                      (mask->pixels[size_t(mv) * size_t(mask->width) + size_t(mu)] & 0xFFFFFF) != 0;
+      if (!on) p = 0;
+    }
+  PaintDib(Out(corners[0].x, corners[0].y), Out(corners[1].x, corners[1].y), Out(corners[2].x, corners[2].y), copy,
+           sx, sy, sw, sh, 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// gradients and flood fills
+
+namespace {
+
+// A 16-bit channel to 8 bits, as GDI keeps the high byte.
+uint32_t Channel(double v) { return uint32_t(std::clamp(std::floor(v / 256 + 1e-7), 0.0, 255.0)); }
+
+}  // namespace
+
+void Device::GradientFill(const std::vector<Vertex>& v, const std::vector<uint32_t>& indices, uint32_t mode) {
+  if (!MappingOk() || inPath || mode > 2) return;
+  double cx1, cy1, cx2, cy2;
+  cairo_clip_extents(cr, &cx1, &cy1, &cx2, &cy2);
+  const size_t per = mode == 2 ? 3 : 2;
+  for (size_t k = 0; k + per <= indices.size() && !Exhausted(); k += per) {
+    bool valid = true;
+    for (size_t i = 0; i < per; ++i) valid = valid && indices[k + i] < v.size();
+    if (!valid) continue;
+    const Vertex& va = v[indices[k]];
+    const Vertex& vb = v[indices[k + 1]];
+    const Vertex& vc = v[indices[k + (per - 1)]];
+    PointD p[3] = {Out(va.x, va.y), Out(vb.x, vb.y), Out(vc.x, vc.y)};
+    if (mode < 2) p[2] = p[1];
+    // the pixels to compute: the shape's bounds inside the surface and the clip
+    const double lx = std::min({p[0].x, p[1].x, p[2].x}), hx = std::max({p[0].x, p[1].x, p[2].x});
+    const double ly = std::min({p[0].y, p[1].y, p[2].y}), hy = std::max({p[0].y, p[1].y, p[2].y});
+    const int ix0 = int(std::max({0.0, std::floor(lx), std::floor(cx1)}));
+    const int iy0 = int(std::max({0.0, std::floor(ly), std::floor(cy1)}));
+    const int ix1 = int(std::min({double(surfaceWidth), std::ceil(hx), std::ceil(cx2)}));
+    const int iy1 = int(std::min({double(surfaceHeight), std::ceil(hy), std::ceil(cy2)}));
+    pixelWork += 1;
+    if (ix0 >= ix1 || iy0 >= iy1) continue;
+    Charge(ix0, iy0, ix1, iy1);
+    const int w = ix1 - ix0, h = iy1 - iy0;
+    cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
+    cairo_surface_flush(img);
+    unsigned char* data = cairo_image_surface_get_data(img);
+    const int stride = cairo_image_surface_get_stride(img);
+    auto put = [&](int x, int y, double r, double g, double b) {
+      reinterpret_cast<uint32_t*>(data + size_t(y) * size_t(stride))[x] =
+          (Channel(r) << 16) | (Channel(g) << 8) | Channel(b);
+    };
+    if (mode < 2) {
+      // a rectangle: the first edge takes its vertex's colour, the last pixel before the other
+      // edge (excluded) 1/n short of the other's: colour = (c0 * (n - i) + c1 * i) / n
+      const bool horizontal = mode == 0;
+      const double e0 = horizontal ? p[0].x : p[0].y, e1 = horizontal ? p[1].x : p[1].y;
+      const Vertex& first = e0 <= e1 ? va : vb;
+      const Vertex& last = e0 <= e1 ? vb : va;
+      const double lo = std::round(std::min(e0, e1)), n = std::round(std::max(e0, e1)) - lo;
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+          const double i = std::clamp((horizontal ? ix0 + x : iy0 + y) - lo, 0.0, std::max(n, 1.0));
+          const double f = n > 0 ? i / n : 0;
+          put(x, y, first.red + (double(last.red) - first.red) * f, first.green + (double(last.green) - first.green) * f,
+              first.blue + (double(last.blue) - first.blue) * f);
+        }
+    } else {
+      // a triangle: linear in x and y through the three vertices, taken at each pixel's corner
+      const double d = (p[1].y - p[2].y) * (p[0].x - p[2].x) + (p[2].x - p[1].x) * (p[0].y - p[2].y);
+      if (std::fabs(d) < 1e-9) {
+        cairo_surface_destroy(img);
+        continue;
+      }
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+          const double px = ix0 + x, py = iy0 + y;
+          const double l0 = ((p[1].y - p[2].y) * (px - p[2].x) + (p[2].x - p[1].x) * (py - p[2].y)) / d;
+          const double l1 = ((p[2].y - p[0].y) * (px - p[2].x) + (p[0].x - p[2].x) * (py - p[2].y)) / d;
+          const double l2 = 1 - l0 - l1;
+          put(x, y, l0 * va.red + l1 * vb.red + l2 * vc.red, l0 * va.green + l1 * vb.green + l2 * vc.green,
+              l0 * va.blue + l1 * vb.blue + l2 * vc.blue);
+        }
+    }
+    cairo_surface_mark_dirty(img);
+    cairo_save(cr);
+    cairo_new_path(cr);
+    if (mode < 2) {
+      cairo_rectangle(cr, std::min(p[0].x, p[1].x), std::min(p[0].y, p[1].y), std::fabs(p[1].x - p[0].x),
+                      std::fabs(p[1].y - p[0].y));
+    } else {
+      cairo_move_to(cr, p[0].x, p[0].y);
+      cairo_line_to(cr, p[1].x, p[1].y);
+      cairo_line_to(cr, p[2].x, p[2].y);
+      cairo_close_path(cr);
+    }
+    cairo_set_source_surface(cr, img, ix0, iy0);
+    cairo_fill(cr);
+    cairo_restore(cr);
+    cairo_surface_destroy(img);
+  }
+}
+
+void Device::FloodFill(double x, double y, ColorRef color, bool surfaceMode) {
+  if (!MappingOk() || inPath) return;
+  const Brush* brush = CurrentBrush();
+  if (!brush || brush->style == 1) return;
+  const PointD start = Out(x, y);
+  const int sx = int(std::floor(start.x)), sy = int(std::floor(start.y));
+  pixelWork += 1;
+  if (sx < 0 || sy < 0 || sx >= surfaceWidth || sy >= surfaceHeight) return;
+  cairo_surface_flush(surface);
+  const unsigned char* data = cairo_image_surface_get_data(surface);
+  const size_t stride = size_t(cairo_image_surface_get_stride(surface));
+  const uint32_t key = ToPixel(Resolve(color));
+  const size_t w = size_t(surfaceWidth);
+  auto fillable = [&](size_t px, size_t py) {
+    const bool same = (reinterpret_cast<const uint32_t*>(data + py * stride)[px] & 0xFFFFFF) == key;
+    return surfaceMode ? same : !same;
+  };
+  if (!fillable(size_t(sx), size_t(sy))) return;
+  // Scan-line fill, 4-connected, with its own stack: each pixel is taken once, the stack holds at
+  // most one seed per run of the rows next to a run, so memory stays within the surface's size.
+  Charge(0, 0, surfaceWidth, surfaceHeight);
+  std::vector<uint8_t> taken(w * size_t(surfaceHeight), 0);
+  std::vector<std::pair<size_t, size_t>> stack{{size_t(sx), size_t(sy)}};
+  size_t bx0 = w, by0 = size_t(surfaceHeight), bx1 = 0, by1 = 0;
+  while (!stack.empty()) {
+    const auto [px, py] = stack.back();
+    stack.pop_back();
+    uint8_t* row = &taken[py * w];
+    if (row[px] || !fillable(px, py)) continue;
+    size_t l = px, r = px;
+    while (l > 0 && !row[l - 1] && fillable(l - 1, py)) --l;
+    while (r + 1 < w && !row[r + 1] && fillable(r + 1, py)) ++r;
+    std::fill(row + l, row + r + 1, uint8_t(1));
+    bx0 = std::min(bx0, l), bx1 = std::max(bx1, r + 1), by0 = std::min(by0, py), by1 = std::max(by1, py + 1);
+    for (const size_t ny : {py - 1, py + 1}) {
+      if (ny >= size_t(surfaceHeight)) continue;  // also above row 0, where py - 1 wraps
+      const uint8_t* next = &taken[ny * w];
+      bool inRun = false;
+      for (size_t i = l; i <= r; ++i) {
+        const bool f = !next[i] && fillable(i, ny);
+        if (f && !inRun) stack.push_back({i, ny});
+        inRun = f;
+      }
+    }
+  }
+  // the pixels taken, as an alpha mask the brush is painted through
+  const int mw = int(bx1 - bx0), mh = int(by1 - by0);
+  cairo_surface_t* m = cairo_image_surface_create(CAIRO_FORMAT_A8, mw, mh);
+  cairo_surface_flush(m);
+  unsigned char* md = cairo_image_surface_get_data(m);
+  const size_t ms = size_t(cairo_image_surface_get_stride(m));
+  for (size_t yy = 0; yy < size_t(mh); ++yy)
+    for (size_t xx = 0; xx < size_t(mw); ++xx) md[yy * ms + xx] = taken[(by0 + yy) * w + bx0 + xx] ? 255 : 0;
+  cairo_surface_mark_dirty(m);
+  cairo_save(cr);
+  SetBrushSource(cr, *brush, 0, 0);
+  cairo_mask_surface(cr, m, double(bx0), double(by0));
+  cairo_restore(cr);
+  cairo_surface_destroy(m);
 }
 
 // ---------------------------------------------------------------------------------------------

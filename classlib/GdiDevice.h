@@ -171,6 +171,27 @@ class Device {
                   uint32_t rop);
   void AlphaBlend(double x, double y, double w, double h, const Dib& dib, double sx, double sy, double sw, double sh,
                   uint8_t constantAlpha, bool sourceAlpha);
+  // Source pixels of colour `transparent` leave the destination.
+  void TransparentBlt(double x, double y, double w, double h, const Dib& dib, double sx, double sy, double sw,
+                      double sh, ColorRef transparent);
+  // 1:1 copy through a monochrome mask: the foreground operation (bits 16..23 of rop) where the
+  // mask is 1, the background one (bits 24..31) where it is 0; no mask: the foreground one.
+  void MaskBlt(double x, double y, double w, double h, const Dib* dib, double sx, double sy, const Dib* mask,
+               double mx, double my, uint32_t rop);
+  // The source rectangle onto the parallelogram of corners[0] (its upper-left), corners[1]
+  // (upper-right) and corners[2] (lower-left); where a mask is given, its 0 bits leave the destination.
+  void PlgBlt(const PointD corners[3], const Dib& dib, double sx, double sy, double sw, double sh, const Dib* mask,
+              double mx, double my);
+  // Gradients ([MS-EMF] 2.3.5.12): colours are 16 bits a channel; mode 0 and 1 fill rectangles
+  // (pairs of indices) from left to right or top to bottom, mode 2 triangles (index triples).
+  struct Vertex {
+    double x, y;
+    uint32_t red, green, blue;
+  };
+  void GradientFill(const std::vector<Vertex>& vertices, const std::vector<uint32_t>& indices, uint32_t mode);
+  // Fills with the brush the pixels connected to (x, y): those not of `color` (FLOODFILLBORDER) or
+  // those of `color` (FLOODFILLSURFACE), on what the output holds so far.
+  void FloodFill(double x, double y, ColorRef color, bool surface);
   // regions
   void FillRegion(const Region& rgn, const Brush* brush);  // null: the selected brush
   void FrameRegion(const Region& rgn, const Brush& brush, double w, double h);
@@ -213,6 +234,12 @@ class Device {
   void AppendPolyline(const std::vector<PointD>& pts, bool close);
   void AppendEllipse(double l, double t, double r, double b);
   void RegionPath(const Region& rgn);
+  // Paints a premultiplied ARGB bitmap's source rectangle onto the output parallelogram a, b, d.
+  void PaintDib(const PointD& a, const PointD& b, const PointD& d, const Dib& dib, double sx, double sy, double sw,
+                double sh, double alpha);
+  // Runs fn with one more clip operation in force.
+  template <class F>
+  void WithClip(DcState::ClipOp op, F fn);
   PointD Out(double x, double y);
   void Charge(double x1, double y1, double x2, double y2);
   void ChargePath(double margin);

@@ -318,9 +318,12 @@ void PlayWmf(const uint8_t* data, size_t size, size_t start, Device& dev, uint32
       case 0x041F:  // META_SETPIXEL: colour, y, x
         if (r.words >= 4) dev.SetPixel(r.S(3), r.S(2), r.U32(0));
         break;
-      case 0x0419:
-      case 0x0548:
-        break;        // FIXME: flood fills are not drawn
+      case 0x0419:  // META_FLOODFILL: colour, y, x (the colour bounds the area)
+        if (r.words >= 4) dev.FloodFill(r.S(3), r.S(2), r.U32(0), false);
+        break;
+      case 0x0548:  // META_EXTFLOODFILL: mode, colour, y, x (FLOODFILLSURFACE 1: the colour is the area)
+        if (r.words >= 5) dev.FloodFill(r.S(4), r.S(3), r.U32(1), r.U(0) == 1);
+        break;
       case 0x0521: {  // META_TEXTOUT: length, string (padded to a word), y, x
         const size_t len = r.U(0);
         const size_t words = (len + 1) / 2;
