@@ -3,6 +3,7 @@
 // anti-aliasing, right and bottom edges excluded), plus libwmf as an oracle for WMF.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
 
 #include "classlib/Bitmap.h"
@@ -186,6 +187,42 @@ void StretchDib(EmfBuilder& e, const std::vector<uint8_t>& dib, int x, int y, in
     test::PutLE32(body, uint32_t(v));
   body.insert(body.end(), dib.begin(), dib.end());
   e.RecBytes(81, body);
+}
+
+// A record body of recordSize bytes (its type and size excluded) with 32-bit fields at offsets
+// from the start of the record, followed by the given blocks.
+std::vector<uint8_t> Body(size_t recordSize, std::initializer_list<std::pair<size_t, int64_t>> fields,
+                          std::initializer_list<std::vector<uint8_t>> blocks = {}) {
+  std::vector<uint8_t> body(recordSize - 8, 0);
+  for (auto [at, v] : fields)
+    for (size_t k = 0; k < 4; ++k) body[at - 8 + k] = uint8_t(uint64_t(v) >> (8 * k));
+  for (const auto& b : blocks) body.insert(body.end(), b.begin(), b.end());
+  return body;
+}
+
+// A 2 × 2 monochrome DIB (black 0, white 1): 1 at top left and bottom right.
+std::vector<uint8_t> Mask2x2() {
+  std::vector<uint8_t> d;
+  for (uint32_t v : {40u, 2u, 2u}) test::PutLE32(d, v);
+  test::PutLE16(d, 1);
+  test::PutLE16(d, 1);
+  for (uint32_t v : {0u, 8u, 0u, 0u, 2u, 0u, 0u, 0xFFFFFFu, 0x40u, 0x80u}) test::PutLE32(d, v);  // palette, rows
+  return d;
+}
+
+// EMR_GRADIENTFILL: vertices (x, y, red, green, blue at 16 bits), then indices.
+std::vector<uint8_t> Gradient(uint32_t mode, std::initializer_list<std::array<int64_t, 5>> vertices,
+                              std::initializer_list<uint32_t> indices) {
+  std::vector<uint8_t> b = Body(36, {{24, int64_t(vertices.size())}, {28, int64_t(indices.size()) / (mode == 2 ? 3 : 2)},
+                                     {32, mode}});
+  for (const auto& v : vertices) {
+    test::PutLE32(b, uint32_t(v[0]));
+    test::PutLE32(b, uint32_t(v[1]));
+    for (size_t c = 2; c < 5; ++c) test::PutLE16(b, uint32_t(v[c]));
+    test::PutLE16(b, 0);
+  }
+  for (uint32_t i : indices) test::PutLE32(b, i);
+  return b;
 }
 
 TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
@@ -575,6 +612,96 @@ TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
        10,
        10,
        {{5, 5, kRed}}},
+      {"EMR_EXTFLOODFILL: the area the black outline bounds, then the white surface outside",
+       [] {
+         return EmfBuilder(10, 10)
+             .Select(EmfBuilder::kNullBrush)
+             .Rectangle(2, 2, 8, 8)
+             .Brush(1, kRed)
+             .Select(1)
+             .Rec(53, {4, 4, kBlack, 0})
+             .Brush(2, kBlue)
+             .Select(2)
+             .Rec(53, {0, 9, kWhite, 1})
+             .Bytes();
+       },
+       10,
+       10,
+       {{3, 3, kRed}, {6, 6, kRed}, {2, 4, kBlack}, {7, 7, kBlack}, {0, 0, kBlue}, {9, 9, kBlue}, {8, 4, kBlue}}},
+      {"TransparentBlt leaves the destination under the transparent colour",
+       [] {
+         const std::vector<uint8_t> dib = Dib2x2();
+         return EmfBuilder(8, 8)
+             .RecBytes(116, Body(108,
+                                 {{32, 4}, {36, 4}, {40, kGreen}, {84, 108}, {88, 40}, {92, 148}, {96, 16}, {100, 2},
+                                  {104, 2}},
+                                 {dib}))
+             .Bytes();
+       },
+       8,
+       8,
+       {{0, 0, kRed}, {1, 1, kRed}, {2, 0, kWhite}, {3, 1, kWhite}, {0, 2, kBlue}, {3, 3, kBlack}, {4, 4, kWhite}}},
+      {"MaskBlt: source copied under 1 bits, brush under 0 bits",
+       [] {
+         const std::vector<uint8_t> dib = Dib2x2();
+         return EmfBuilder(8, 8)
+             .Brush(1, kBlue)
+             .Select(1)
+             .RecBytes(78, Body(128,
+                                {{24, 2}, {28, 2}, {32, 2}, {36, 2}, {40, 0xF0CC0020}, {84, 128}, {88, 40}, {92, 168},
+                                 {96, 16}, {112, 184}, {116, 48}, {120, 232}, {124, 8}},
+                                {dib, Mask2x2()}))
+             .Bytes();
+       },
+       8,
+       8,
+       {{2, 2, kRed}, {3, 2, kBlue}, {2, 3, kBlue}, {3, 3, kBlack}, {1, 1, kWhite}, {4, 4, kWhite}}},
+      {"PlgBlt onto an upright square through a mask",
+       [] {
+         const std::vector<uint8_t> dib = Dib2x2();
+         return EmfBuilder(8, 8)
+             .RecBytes(79, Body(140,
+                                {{32, 4}, {44, 4}, {56, 2}, {60, 2}, {96, 140}, {100, 40}, {104, 180}, {108, 16},
+                                 {124, 196}, {128, 48}, {132, 244}, {136, 8}},
+                                {dib, Mask2x2()}))
+             .Bytes();
+       },
+       8,
+       8,
+       {{0, 0, kRed}, {1, 1, kRed}, {2, 0, kWhite}, {0, 2, kWhite}, {2, 2, kBlack}, {3, 3, kBlack}, {4, 4, kWhite}}},
+      {"PlgBlt mirrored by its corners",
+       [] {
+         const std::vector<uint8_t> dib = Dib2x2();
+         return EmfBuilder(8, 8)
+             .RecBytes(79, Body(140,
+                                {{24, 4}, {40, 4}, {44, 4}, {56, 2}, {60, 2}, {96, 140}, {100, 40}, {104, 180},
+                                 {108, 16}},
+                                {dib}))
+             .Bytes();
+       },
+       8,
+       8,
+       {{0, 0, kGreen}, {2, 0, kRed}, {3, 3, kBlue}, {1, 3, kBlack}, {4, 0, kWhite}}},
+      {"GradientFill, rectangles: (c0 * (n - i) + c1 * i) / n from the first edge",
+       [] {
+         return EmfBuilder(8, 8)
+             .RecBytes(118, Gradient(0, {{0, 0, 0, 0, 0}, {4, 2, 0xFF00, 0, 0}}, {0, 1}))
+             .RecBytes(118, Gradient(1, {{4, 4, 0, 0, 0}, {6, 8, 0, 0, 0xFF00}}, {0, 1}))
+             .Bytes();
+       },
+       8,
+       8,
+       {{0, 0, 0x00}, {1, 0, 0x3F}, {2, 1, 0x7F}, {3, 0, 0xBF}, {4, 0, kWhite}, {0, 2, kWhite}, {5, 4, 0x000000},
+        {4, 5, 0x3F0000}, {5, 6, 0x7F0000}, {4, 7, 0xBF0000}, {6, 5, kWhite}}},
+      {"GradientFill, triangle: linear through its vertices",
+       [] {
+         return EmfBuilder(20, 20)
+             .RecBytes(118, Gradient(2, {{0, 0, 0, 0, 0}, {17, 0, 0xFF00, 0, 0}, {0, 17, 0, 0, 0xFF00}}, {0, 1, 2}))
+             .Bytes();
+       },
+       20,
+       20,
+       {{5, 3, 0x2D004B}, {1, 1, 0x0F000F}, {10, 2, 0x1E0096}, {16, 16, kWhite}, {19, 0, kWhite}}},
       {"stock objects: black brush",
        [] {
          return EmfBuilder(10, 10).Select(0x80000004).Select(EmfBuilder::kNullPen).Rectangle(0, 0, 11, 11).Bytes();
@@ -755,6 +882,25 @@ TEST(MetafileWmf, RecordFamiliesDrawTheirExactRaster) {
        10,
        10,
        {{1, 1, kRed}, {2, 3, kRed}, {3, 1, kWhite}, {5, 2, kRed}, {7, 2, kWhite}, {1, 4, kWhite}}},
+      {"META_FLOODFILL inside a black outline, META_EXTFLOODFILL (surface) outside it",
+       [] {
+         return WmfBuilder(10, 10)
+             .Brush(0, 1)
+             .Pen(kBlack)
+             .Select(0)
+             .Select(1)
+             .Rectangle(2, 2, 8, 8)
+             .Brush(kRed)
+             .Select(2)
+             .Rec(0x0419, {0, 0, 4, 4})
+             .Brush(kBlue)
+             .Select(3)
+             .Rec(0x0548, {1, 0xFFFF, 0xFF, 9, 0})
+             .Bytes();
+       },
+       10,
+       10,
+       {{3, 3, kRed}, {6, 6, kRed}, {2, 4, kBlack}, {7, 7, kBlack}, {0, 0, kBlue}, {9, 9, kBlue}, {8, 4, kBlue}}},
       {"objects out of range or deleted are not selected",
        [] {
          return WmfBuilder(10, 10, 96, true, 2)
