@@ -1410,18 +1410,20 @@ void Device::FloodFill(double x, double y, ColorRef color, bool surfaceMode) {
       }
     }
   }
-  // the pixels taken, as an alpha mask the brush is painted through
-  const int mw = int(bx1 - bx0), mh = int(by1 - by0);
-  cairo_surface_t* m = cairo_image_surface_create(CAIRO_FORMAT_A8, mw, mh);
+  if (bx0 < bx1) PaintThroughMask(&taken[by0 * w + bx0], w, int(bx0), int(by0), int(bx1 - bx0), int(by1 - by0), *brush);
+}
+
+void Device::PaintThroughMask(const uint8_t* mask, size_t stride, int x, int y, int w, int h, const Brush& brush) {
+  cairo_surface_t* m = cairo_image_surface_create(CAIRO_FORMAT_A8, w, h);
   cairo_surface_flush(m);
   unsigned char* md = cairo_image_surface_get_data(m);
   const size_t ms = size_t(cairo_image_surface_get_stride(m));
-  for (size_t yy = 0; yy < size_t(mh); ++yy)
-    for (size_t xx = 0; xx < size_t(mw); ++xx) md[yy * ms + xx] = taken[(by0 + yy) * w + bx0 + xx] ? 255 : 0;
+  for (size_t yy = 0; yy < size_t(h); ++yy)
+    for (size_t xx = 0; xx < size_t(w); ++xx) md[yy * ms + xx] = mask[yy * stride + xx] ? 255 : 0;
   cairo_surface_mark_dirty(m);
   cairo_save(cr);
-  SetBrushSource(cr, *brush, 0, 0);
-  cairo_mask_surface(cr, m, double(bx0), double(by0));
+  SetBrushSource(cr, brush, 0, 0);
+  cairo_mask_surface(cr, m, x, y);
   cairo_restore(cr);
   cairo_surface_destroy(m);
 }
@@ -1457,16 +1459,67 @@ void Device::FillRegion(const Region& rgn, const Brush* brush) {
 }
 
 void Device::FrameRegion(const Region& rgn, const Brush& brush, double w, double h) {
-  if (!MappingOk() || inPath) return;
-  // FIXME: frames every rectangle of the region, also the edges two rectangles share
-  Region frame{{}, rgn.deviceUnits};
-  for (size_t i = 0; i + 3 < rgn.rects.size(); i += 4) {
-    const double l = rgn.rects[i], t = rgn.rects[i + 1], r = rgn.rects[i + 2], b = rgn.rects[i + 3];
-    const double fw = std::min(std::fabs(w), (r - l) / 2), fh = std::min(std::fabs(h), (b - t) / 2);
-    for (double v : {l, t, r, t + fh, l, b - fh, r, b, l, t + fh, l + fw, b - fh, r - fw, t + fh, r, b - fh})
-      frame.rects.push_back(v);
+  if (!MappingOk() || inPath || brush.style == 1) return;
+  // The frame is the part of the region less than w (h) from its outside: the region is drawn as
+  // a mask and eroded by a box of those half-sizes in output pixels; shared edges of its
+  // rectangles are inside, not outside. The mask covers the surface and a margin of the box.
+  const int fw = int(std::min(std::round(std::fabs(w) * std::hypot(mapping.m11, mapping.m12)), 4096.0));
+  const int fh = int(std::min(std::round(std::fabs(h) * std::hypot(mapping.m21, mapping.m22)), 4096.0));
+  cairo_new_path(cr);
+  RegionPath(rgn);
+  double x1, y1, x2, y2;
+  cairo_path_extents(cr, &x1, &y1, &x2, &y2);
+  const int mx0 = int(std::max(std::floor(x1), -double(fw) - 1)), my0 = int(std::max(std::floor(y1), -double(fh) - 1));
+  const int mx1 = int(std::min(std::ceil(x2), double(surfaceWidth + fw + 1)));
+  const int my1 = int(std::min(std::ceil(y2), double(surfaceHeight + fh + 1)));
+  if (mx0 >= mx1 || my0 >= my1) {
+    cairo_new_path(cr);
+    return;
   }
-  FillRegion(frame, &brush);
+  const int mw = mx1 - mx0, mh = my1 - my0;
+  Charge(mx0, my0, mx1, my1);
+  pixelWork += uint64_t(mw) * uint64_t(mh);
+  cairo_surface_t* ms = cairo_image_surface_create(CAIRO_FORMAT_A8, mw, mh);
+  cairo_t* c = cairo_create(ms);
+  cairo_set_antialias(c, CAIRO_ANTIALIAS_NONE);
+  cairo_translate(c, -mx0, -my0);
+  cairo_append_path(c, CopyPath(cr).get());
+  cairo_new_path(cr);
+  cairo_set_fill_rule(c, CAIRO_FILL_RULE_WINDING);
+  cairo_fill(c);
+  cairo_destroy(c);
+  cairo_surface_flush(ms);
+  const unsigned char* md = cairo_image_surface_get_data(ms);
+  const size_t stride = size_t(cairo_image_surface_get_stride(ms));
+  const size_t W = size_t(mw), H = size_t(mh);
+  std::vector<uint8_t> in(W * H), across(W * H), frame(W * H);
+  for (size_t y = 0; y < H; ++y)
+    for (size_t x = 0; x < W; ++x) in[y * W + x] = md[y * stride + x] != 0;
+  cairo_surface_destroy(ms);
+  // inside along a row: every pixel within fw - 1 each side is in the region (running counts)
+  auto erode = [](const uint8_t* src, uint8_t* dst, size_t n, size_t step, int radius) {
+    if (radius <= 1) {
+      for (size_t i = 0; i < n; ++i) dst[i * step] = src[i * step];
+      return;
+    }
+    const size_t r = size_t(radius - 1);
+    size_t count = 0;  // region pixels in [i - r, i + r]
+    for (size_t i = 0; i < std::min(n, r); ++i) count += src[i * step];
+    for (size_t i = 0; i < n; ++i) {
+      if (i + r < n) count += src[(i + r) * step];
+      if (i > r) count -= src[(i - r - 1) * step];
+      const size_t lo = i >= r ? i - r : 0, hi = std::min(n - 1, i + r);
+      dst[i * step] = i >= r && i + r < n && count == hi - lo + 1;
+    }
+  };
+  for (size_t y = 0; y < H; ++y) erode(&in[y * W], &across[y * W], W, 1, fw + 1);
+  for (size_t x = 0; x < W; ++x) erode(&across[x], &frame[x], H, W, fh + 1);
+  for (size_t i = 0; i < W * H; ++i) frame[i] = in[i] && !frame[i];
+  // only the part on the surface is painted
+  const int px0 = std::max(mx0, 0), py0 = std::max(my0, 0);
+  const int px1 = std::min(mx1, surfaceWidth), py1 = std::min(my1, surfaceHeight);
+  if (px0 < px1 && py0 < py1)
+    PaintThroughMask(&frame[size_t(py0 - my0) * W + size_t(px0 - mx0)], W, px0, py0, px1 - px0, py1 - py0, brush);
 }
 
 void Device::InvertRegion(const Region& rgn) {
@@ -1512,7 +1565,7 @@ void Device::ClipRect(double l, double t, double r, double b, bool exclude) {
   cairo_new_path(cr);
   const PointD a = Out(l, t), c = Out(r, b);
   cairo_rectangle(cr, std::min(a.x, c.x), std::min(a.y, c.y), std::fabs(c.x - a.x), std::fabs(c.y - a.y));
-  DcState::ClipOp op{CopyPath(cr), false, exclude};
+  DcState::ClipOp op{CopyPath(cr), false, exclude, DcState::ClipOp::kDisjoint};
   cairo_new_path(cr);
   if (current) cairo_append_path(cr, current.get());
   AddClip(std::move(op));
@@ -1533,18 +1586,57 @@ void Device::SelectClipRegion(const Region* rgn, int mode) {
   if (inPath) current = CopyPath(cr);
   cairo_new_path(cr);
   RegionPath(*rgn);
-  DcState::ClipOp op{CopyPath(cr), false, mode == 4};
+  DcState::ClipOp op{CopyPath(cr), false, false, DcState::ClipOp::kDisjoint};
   cairo_new_path(cr);
   if (current) cairo_append_path(cr, current.get());
-  if (mode == 5 || mode == 3) {  // FIXME: XOR is taken as a copy
+  CombineClip(std::move(op), mode, rgn->rects.empty());
+}
+
+void Device::CombineClip(DcState::ClipOp op, int mode, bool emptyArea) {
+  if (mode < 1 || mode > 5) return;
+  const bool unclipped = dc.clip.empty() && !dc.clipEmpty;
+  if (mode == 4) op.exclude = true;
+  if (mode == 5 || ((mode == 2 || mode == 3) && dc.clipEmpty)) {  // a copy, or nothing combined with the area
     dc.clip.clear();
-    dc.clipEmpty = rgn->rects.empty();
-  } else if (mode == 2) {
-    // FIXME: a union is not kept as such; clipping is widened to everything
+    dc.clipEmpty = emptyArea;
+  } else if (mode == 2 || mode == 3) {
+    if (unclipped) {
+      if (mode == 3) {  // everything but the area
+        op.exclude = true;
+        AddClip(std::move(op));
+      }
+      return;  // the union with everything is everything
+    }
+    DcState::ClipOp& cur = dc.clip.front();
+    const bool one = dc.clip.size() == 1;
+    // rectangles that do not overlap make the exclusive-or by the even-odd rule (and the
+    // complement of an excluded area stays one: not E xor R is not (E xor R)); upright rectangles
+    // of one orientation make the union by the winding rule
+    const bool xorable = mode == 3 && one && cur.kind == DcState::ClipOp::kDisjoint && op.kind == cur.kind;
+    const bool unitable = mode == 2 && one && !cur.exclude && cur.kind != DcState::ClipOp::kGeneral &&
+                          op.kind != DcState::ClipOp::kGeneral;
+    if (xorable || unitable) {
+      std::shared_ptr<cairo_path_t> current;
+      if (inPath) current = CopyPath(cr);
+      cairo_new_path(cr);
+      cairo_append_path(cr, cur.path.get());
+      cairo_append_path(cr, op.path.get());
+      cur.path = CopyPath(cr);
+      cairo_new_path(cr);
+      if (current) cairo_append_path(cr, current.get());
+      cur.evenOdd = xorable;
+      cur.kind = xorable ? DcState::ClipOp::kGeneral : DcState::ClipOp::kOverlapping;
+      ApplyClip();
+      return;
+    }
+    // FIXME: a union or exclusive-or with a clip of several operations or of general paths is
+    // not kept as such: a union widens clipping to everything, an exclusive-or takes the area
     dc.clip.clear();
     dc.clipEmpty = false;
-    ApplyClip();
-    return;
+    if (mode == 2) {
+      ApplyClip();
+      return;
+    }
   }
   AddClip(std::move(op));
 }
@@ -1592,10 +1684,9 @@ void Device::FillPath(bool fill, bool stroke) {
 
 void Device::SelectClipPath(int mode) {
   if (inPath || !path) return;
-  DcState::ClipOp op{path, dc.polyFillMode != 2, mode == 4};
+  DcState::ClipOp op{path, dc.polyFillMode != 2, false};
   path.reset();
-  if (mode == 5 || mode == 3) dc.clip.clear(), dc.clipEmpty = false;
-  AddClip(std::move(op));
+  CombineClip(std::move(op), mode, false);
 }
 
 }  // namespace muralo::gdi

@@ -87,6 +87,9 @@ struct DcState {
   struct ClipOp {
     std::shared_ptr<cairo_path_t> path;
     bool evenOdd = false, exclude = false;
+    // What the path is made of, for unions and exclusive-ors: kGeneral, kDisjoint (upright
+    // rectangles of one orientation that do not overlap), kOverlapping (such rectangles that may)
+    enum Kind { kGeneral, kDisjoint, kOverlapping } kind = kGeneral;
   };
   std::vector<ClipOp> clip;
   bool clipEmpty = false;
@@ -221,6 +224,8 @@ class Device {
  private:
   void ApplyClip();
   void AddClip(DcState::ClipOp op);
+  // Combines the clip with an area by a region mode (RGN_AND 1 ... RGN_COPY 5).
+  void CombineClip(DcState::ClipOp op, int mode, bool emptyArea);
   const Pen* CurrentPen() const;
   const Brush* CurrentBrush() const;
   // Fills and/or strokes the current cairo path (output pixels), unless a path is being recorded.
@@ -237,6 +242,8 @@ class Device {
   // Paints a premultiplied ARGB bitmap's source rectangle onto the output parallelogram a, b, d.
   void PaintDib(const PointD& a, const PointD& b, const PointD& d, const Dib& dib, double sx, double sy, double sw,
                 double sh, double alpha);
+  // Paints the brush through a w × h mask (non-zero: painted) placed at output (x, y).
+  void PaintThroughMask(const uint8_t* mask, size_t stride, int x, int y, int w, int h, const Brush& brush);
   // Runs fn with one more clip operation in force.
   template <class F>
   void WithClip(DcState::ClipOp op, F fn);

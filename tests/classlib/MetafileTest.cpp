@@ -225,6 +225,28 @@ std::vector<uint8_t> Gradient(uint32_t mode, std::initializer_list<std::array<in
   return b;
 }
 
+// [MS-EMF] RegionData of the given rectangles (left, top, right, bottom each).
+std::vector<uint8_t> RegionData(std::initializer_list<std::array<int, 4>> rects) {
+  std::vector<uint8_t> d;
+  for (uint32_t v : {32u, 1u, uint32_t(rects.size()), uint32_t(16 * rects.size()), 0u, 0u, 0u, 0u}) test::PutLE32(d, v);
+  for (const auto& r : rects)
+    for (int v : r) test::PutLE32(d, uint32_t(v));
+  return d;
+}
+
+// EMR_EXTSELECTCLIPRGN with a region mode.
+EmfBuilder& ClipRegion(EmfBuilder& e, int mode, std::initializer_list<std::array<int, 4>> rects) {
+  const std::vector<uint8_t> rgn = RegionData(rects);
+  return e.RecBytes(75, Body(16, {{8, int64_t(rgn.size())}, {12, mode}}, {rgn}));
+}
+
+// A red fill of the whole 10 × 10 picture after clip records.
+std::vector<uint8_t> RedThroughClip(const std::function<void(EmfBuilder&)>& clip) {
+  EmfBuilder e(10, 10);
+  clip(e);
+  return e.Brush(1, kRed).Select(1).Select(EmfBuilder::kNullPen).Rectangle(0, 0, 11, 11).Bytes();
+}
+
 TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
   const DrawCase cases[] = {
       {"rectangle, null pen: right and bottom edges left out",
@@ -702,6 +724,37 @@ TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
        20,
        20,
        {{5, 3, 0x2D004B}, {1, 1, 0x0F000F}, {10, 2, 0x1E0096}, {16, 16, kWhite}, {19, 0, kWhite}}},
+      {"clip region exclusive-or (RGN_XOR) with a rectangle",
+       [] { return RedThroughClip([](EmfBuilder& e) { ClipRegion(ClipRegion(e, 5, {{0, 0, 6, 6}}), 3, {{3, 3, 9, 9}}); }); },
+       10,
+       10,
+       {{1, 1, kRed}, {4, 4, kWhite}, {7, 7, kRed}, {8, 1, kWhite}, {1, 8, kWhite}}},
+      {"clip region exclusive-or without a clip: everything but the region",
+       [] { return RedThroughClip([](EmfBuilder& e) { ClipRegion(e, 3, {{2, 2, 4, 4}}); }); },
+       10,
+       10,
+       {{3, 3, kWhite}, {1, 1, kRed}, {6, 6, kRed}}},
+      {"clip region union (RGN_OR) of two rectangles, then a difference (RGN_DIFF)",
+       [] {
+         return RedThroughClip([](EmfBuilder& e) {
+           ClipRegion(ClipRegion(ClipRegion(e, 5, {{0, 0, 3, 3}}), 2, {{5, 5, 8, 8}}), 4, {{6, 6, 7, 7}});
+         });
+       },
+       10,
+       10,
+       {{1, 1, kRed}, {5, 5, kRed}, {6, 6, kWhite}, {7, 7, kRed}, {4, 4, kWhite}, {8, 8, kWhite}}},
+      {"EMR_FRAMERGN frames the outline of the region, not the edge its rectangles share",
+       [] {
+         const std::vector<uint8_t> rgn = RegionData({{1, 1, 5, 5}, {5, 1, 9, 5}});
+         return EmfBuilder(10, 10)
+             .Brush(1, kRed)
+             .RecBytes(72, Body(40, {{24, int64_t(rgn.size())}, {28, 1}, {32, 1}, {36, 1}}, {rgn}))
+             .Bytes();
+       },
+       10,
+       10,
+       {{1, 1, kRed}, {8, 1, kRed}, {4, 4, kRed}, {8, 3, kRed}, {4, 2, kWhite}, {5, 3, kWhite}, {7, 2, kWhite},
+        {9, 1, kWhite}, {1, 5, kWhite}}},
       {"stock objects: black brush",
        [] {
          return EmfBuilder(10, 10).Select(0x80000004).Select(EmfBuilder::kNullPen).Rectangle(0, 0, 11, 11).Bytes();
