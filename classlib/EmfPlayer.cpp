@@ -110,11 +110,23 @@ void TextRecord(Device& dev, const Record& r, size_t at, bool wide, double scale
   if (offDx != 0 && offDx <= r.size && chars * step <= r.size - offDx)
     for (size_t i = 0; i < chars; ++i) dx.push_back(r.S(size_t(offDx + i * step)) * scaleX);
   const bool hasRect = rect[0] != rect[2] && rect[1] != rect[3] && !(options & 0x100);
-  if (text.size() != dx.size() && wide) {
-    // FIXME: advances counted in glyphs (ETO_GLYPH_INDEX) are not followed
-    dx.clear();
+  // ETO_GLYPH_INDEX (0x10): the string holds glyph indices of the font the file was made with. The
+  // font drawn instead (a metric-compatible Liberation face) numbers its glyphs in its own order,
+  // and the original font's cmap is not in the file, so no index maps back to a character soundly:
+  // such strings are left undrawn rather than drawn as the wrong glyphs.
+  if (options & 0x10) return;
+  if (wide && dx.size() == chars && text.size() != dx.size()) {
+    // advances are given per UTF-16 unit: the two units of a surrogate pair advance as one character
+    std::vector<double> merged;
+    for (size_t i = 0; i < chars; ++i) {
+      const uint32_t c = GetLE16(s + 2 * i), next = i + 1 < chars ? GetLE16(s + 2 * (i + 1)) : 0;
+      const bool pair = c >= 0xD800 && c < 0xDC00 && next >= 0xDC00 && next < 0xE000;
+      merged.push_back(dx[i] + (pair ? dx[i + 1] : 0));
+      i += pair ? 1 : 0;
+    }
+    dx = std::move(merged);
   }
-  if (options & 0x10) return;  // FIXME: ETO_GLYPH_INDEX strings hold font glyph indices, not text
+  if (text.size() != dx.size()) dx.clear();
   dev.TextOut(x, y, text, dx, uint32_t(options), hasRect ? rect : nullptr);
 }
 

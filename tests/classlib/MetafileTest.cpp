@@ -825,6 +825,29 @@ TEST(MetafileEmf, HatchAndTextDrawInTheirColours) {
   EXPECT_EQ(CountColor(*right, kRed, {41, 0, 80, 30}), 0);
 }
 
+TEST(MetafileEmf, TextAdvancesCountUtf16Units) {
+  // "H", U+1F600 (a surrogate pair) and "H" with advances 14, 20 + 20, 10: the second H starts at
+  // x = 54, past where its own advances would put it; a glyph-index string draws nothing
+  auto text = [](uint32_t options) {
+    EmfBuilder e(80, 30);
+    std::vector<uint8_t> font;
+    for (int64_t v : std::initializer_list<int64_t>{1, -20, 0, 0, 0, 400, 0, 0}) test::PutLE32(font, uint32_t(v));
+    for (size_t i = 0; i < 32; ++i) test::PutLE16(font, i < 5 ? uint16_t(u"Arial"[i]) : 0);
+    e.RecBytes(82, font).Select(1).Rec(24, {kRed}).Rec(18, {1});
+    std::vector<uint8_t> body = Body(76, {{36, 0}, {40, 5}, {44, 4}, {48, 76}, {52, options}, {72, 84}});
+    const float one = 1;
+    std::memcpy(&body[20], &one, 4);
+    std::memcpy(&body[24], &one, 4);
+    for (uint32_t u : {0x48u, 0xD83Du, 0xDE00u, 0x48u}) test::PutLE16(body, u);
+    for (uint32_t a : {14u, 20u, 20u, 10u}) test::PutLE32(body, a);
+    return Render(e.RecBytes(84, body).Bytes(), 80, 30);
+  };
+  const auto plain = text(0), glyphs = text(0x10);
+  EXPECT_GT(CountColor(*plain, kRed, {54, 0, 70, 30}), 20);
+  EXPECT_EQ(CountColor(*plain, kRed, {36, 0, 53, 30}), 0);
+  EXPECT_EQ(CountColor(*glyphs, kRed, {0, 0, 80, 30}), 0);
+}
+
 // ---------------------------------------------------------------------------------------------
 // WMF record families
 
