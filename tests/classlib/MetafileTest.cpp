@@ -1211,6 +1211,45 @@ TEST(MetafileHostile, DrawsWhatItCanOrRaises) {
     add("EMF record of size 0", zero);
     add("EMF record past the end", past);
   }
+  {
+    WmfBuilder w(20, 20);
+    // mapping modes out of range, extreme and zero viewports, floods from everywhere
+    w.Rec(0x0103, {0}).Rec(0x0103, {9}).Rec(0x0103, {7}).Rec(0x020E, {0x7FFF, 1}).Rec(0x020C, {1, 0x7FFF});
+    w.Rec(0x0412, {1, 0x7FFF, 1, 0x7FFF}).Rec(0x0211, {0x7FFF, 0x8000}).Rectangle(0, 0, 10, 10);
+    w.Brush(kRed).Select(0).Rec(0x0419, {0, 0, 5, 5}).Rec(0x0548, {1, 0xFFFF, 0xFF, 0x8000, 0x7FFF});
+    w.Rec(0x0103, {6}).Rec(0x0548, {0, 0, 0, 1, 1}).Rec(0x0419, {0});
+    add("WMF mapping extremes and flood fills", w.Bytes());
+  }
+  {
+    EmfBuilder e(20, 20, 4);
+    e.Rec(53, {5, 5, 0, 0}).Rec(53, {-2147483647, 2147483647, 0, 1}).Rec(53, {1});  // floods
+    e.Brush(1, kRed).Select(1).Rec(53, {5, 5, 0x123456, 0}).Rec(53, {5, 5, kWhite, 1});
+    // gradients: counts past the record, indices past the vertices, huge and flat shapes
+    e.Rec(118, {0, 0, 0, 0, 0x7FFFFFFF, 0x7FFFFFFF, 2, 0, 0, 0, 0});
+    e.RecBytes(118, Gradient(2, {{-2147483647, -2147483647, 0xFFFF, 0, 0}, {2147483647, 0, 0, 0, 0}, {0, 2147483647, 0, 0, 0}},
+                             {0, 1, 2, 2, 1, 7, 0, 0, 0}));
+    e.RecBytes(118, Gradient(1, {{5, 5, 0, 0, 0}, {5, 9, 0, 0, 0}}, {0, 1, 1, 0, 9, 9}));
+    e.RecBytes(118, Gradient(7, {{0, 0, 0, 0, 0}, {9, 9, 0, 0, 0}}, {0, 1}));
+    // blits: a mask smaller than the destination, flat parallelograms, sizes that lie
+    const std::vector<uint8_t> dib = Dib2x2();
+    e.RecBytes(78, Body(128, {{32, 4000}, {36, 4000}, {40, 0xAACC0020}, {84, 128}, {88, 40}, {92, 168}, {96, 16},
+                              {100, -5}, {104, 1}, {112, 184}, {116, 48}, {120, 232}, {124, 8}},
+                        {dib, Mask2x2()}));
+    e.RecBytes(78, Body(128, {{32, 4}, {36, 4}, {40, 0x00F00021}, {88, 0xFFFF}}));
+    e.RecBytes(79, Body(140, {{32, 4}, {40, 4}, {56, 2}, {60, 2}, {96, 140}, {100, 40}, {104, 180}, {108, 16}}, {dib}));
+    e.RecBytes(79, Body(140, {{32, 1 << 30}, {44, -(1 << 30)}, {56, -2}, {60, 0x7FFFFFFF}, {96, 140}, {100, 40},
+                              {104, 180}, {108, 16}, {124, 140}, {128, 40}, {132, 180}, {136, 16}},
+                        {dib}));
+    e.RecBytes(116, Body(108, {{32, 4}, {36, 4}, {84, 108}, {88, 40}, {92, 148}, {96, 16}}, {dib}));
+    // frames as wide as can be, and clip combinations on an empty and a path clip
+    const std::vector<uint8_t> rgn = RegionData({{1, 1, 5, 5}, {3, 3, 9, 9}, {-2147483647, 0, 2147483647, 2}});
+    e.RecBytes(72, Body(40, {{24, int64_t(rgn.size())}, {28, 1}, {32, 0x7FFFFFFF}, {36, -0x7FFFFFFF}}, {rgn}));
+    e.RecBytes(72, Body(40, {{24, int64_t(rgn.size())}, {28, 0x80000004}, {32, 0}, {36, 0}}, {rgn}));
+    ClipRegion(ClipRegion(ClipRegion(e, 5, {}), 3, {{0, 0, 4, 4}}), 2, {{2, 2, 6, 6}});
+    e.Rec(59, {}).Rectangle(0, 0, 4, 4).Rec(60, {}).Rec(67, {3}).Rec(59, {}).Rectangle(1, 1, 3, 3).Rec(60, {}).Rec(67, {2});
+    ClipRegion(ClipRegion(e, 3, {{0, 0, 4, 4}}), 2, {{2, 2, 6, 6}});
+    add("EMF floods, gradients, masked and parallelogram blits, frames, clip combinations", e.Bytes());
+  }
   for (size_t cut = 1; cut < 8; ++cut) {
     const std::vector<uint8_t> b = EmfBuilder(20, 20).Brush(1, kRed).Select(1).Rectangle(0, 0, 5, 5).Bytes();
     add("EMF cut short", std::vector<uint8_t>(b.begin(), b.end() - long(cut * 4)));
