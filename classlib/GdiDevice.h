@@ -37,6 +37,8 @@ struct Dib {
 };
 
 using ColorRef = uint32_t;  // 0x00BBGGRR
+// A colour as a pixel of Cairo's RGB24 and ARGB32 formats (0x00RRGGBB).
+uint32_t ToPixel(ColorRef c);
 
 struct Pen {
   uint32_t style = 0;  // PS_* style, end cap, join and type bits ([MS-WMF] 2.1.1.23)
