@@ -531,9 +531,8 @@ void PlayEmf(const uint8_t* data, size_t size, Device& dev, uint32_t budget) {
         Dib dib, mask;
         if (!ReadDib(r, 96, 92, palette, dib)) break;
         const bool hasMask = ReadDib(r, 124, 120, palette, mask);
-        const PointD corners[3] = {{double(r.S(24)), double(r.S(28))},
-                                   {double(r.S(32)), double(r.S(36))},
-                                   {double(r.S(40)), double(r.S(44))}};
+        const PointD corners[3] = {
+            {double(r.S(24)), double(r.S(28))}, {double(r.S(32)), double(r.S(36))}, {double(r.S(40)), double(r.S(44))}};
         dev.PlgBlt(corners, dib, r.S(48), r.S(52), r.S(56), r.S(60), hasMask ? &mask : nullptr, r.S(112), r.S(116));
         break;
       }

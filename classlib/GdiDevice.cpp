@@ -1272,8 +1272,8 @@ void Device::PlgBlt(const PointD corners[3], const Dib& dib, double sx, double s
                       (mask->pixels[size_t(mv) * size_t(mask->width) + size_t(mu)] & 0xFFFFFF) != 0;
       if (!on) p = 0;
     }
-  PaintDib(Out(corners[0].x, corners[0].y), Out(corners[1].x, corners[1].y), Out(corners[2].x, corners[2].y), copy,
-           sx, sy, sw, sh, 1);
+  PaintDib(Out(corners[0].x, corners[0].y), Out(corners[1].x, corners[1].y), Out(corners[2].x, corners[2].y), copy, sx,
+           sy, sw, sh, 1);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -181,8 +181,8 @@ class Device {
                       double sh, ColorRef transparent);
   // 1:1 copy through a monochrome mask: the foreground operation (bits 16..23 of rop) where the
   // mask is 1, the background one (bits 24..31) where it is 0; no mask: the foreground one.
-  void MaskBlt(double x, double y, double w, double h, const Dib* dib, double sx, double sy, const Dib* mask,
-               double mx, double my, uint32_t rop);
+  void MaskBlt(double x, double y, double w, double h, const Dib* dib, double sx, double sy, const Dib* mask, double mx,
+               double my, uint32_t rop);
   // The source rectangle onto the parallelogram of corners[0] (its upper-left), corners[1]
   // (upper-right) and corners[2] (lower-left); where a mask is given, its 0 bits leave the destination.
   void PlgBlt(const PointD corners[3], const Dib& dib, double sx, double sy, double sw, double sh, const Dib* mask,

@@ -60,8 +60,8 @@ void Device::GradientFill(const std::vector<Vertex>& v, const std::vector<uint32
         for (int x = 0; x < w; ++x) {
           const double i = std::clamp((horizontal ? ix0 + x : iy0 + y) - lo, 0.0, std::max(n, 1.0));
           const double f = n > 0 ? i / n : 0;
-          put(x, y, first.red + (double(last.red) - first.red) * f, first.green + (double(last.green) - first.green) * f,
-              first.blue + (double(last.blue) - first.blue) * f);
+          put(x, y, first.red + (double(last.red) - first.red) * f,
+              first.green + (double(last.green) - first.green) * f, first.blue + (double(last.blue) - first.blue) * f);
         }
     } else {
       // a triangle: linear in x and y through the three vertices, taken at each pixel's corner

@@ -213,8 +213,8 @@ std::vector<uint8_t> Mask2x2() {
 // EMR_GRADIENTFILL: vertices (x, y, red, green, blue at 16 bits), then indices.
 std::vector<uint8_t> Gradient(uint32_t mode, std::initializer_list<std::array<int64_t, 5>> vertices,
                               std::initializer_list<uint32_t> indices) {
-  std::vector<uint8_t> b = Body(36, {{24, int64_t(vertices.size())}, {28, int64_t(indices.size()) / (mode == 2 ? 3 : 2)},
-                                     {32, mode}});
+  std::vector<uint8_t> b =
+      Body(36, {{24, int64_t(vertices.size())}, {28, int64_t(indices.size()) / (mode == 2 ? 3 : 2)}, {32, mode}});
   for (const auto& v : vertices) {
     test::PutLE32(b, uint32_t(v[0]));
     test::PutLE32(b, uint32_t(v[1]));
@@ -654,10 +654,11 @@ TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
        [] {
          const std::vector<uint8_t> dib = Dib2x2();
          return EmfBuilder(8, 8)
-             .RecBytes(116, Body(108,
-                                 {{32, 4}, {36, 4}, {40, kGreen}, {84, 108}, {88, 40}, {92, 148}, {96, 16}, {100, 2},
-                                  {104, 2}},
-                                 {dib}))
+             .RecBytes(
+                 116,
+                 Body(108,
+                      {{32, 4}, {36, 4}, {40, kGreen}, {84, 108}, {88, 40}, {92, 148}, {96, 16}, {100, 2}, {104, 2}},
+                      {dib}))
              .Bytes();
        },
        8,
@@ -670,8 +671,19 @@ TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
              .Brush(1, kBlue)
              .Select(1)
              .RecBytes(78, Body(128,
-                                {{24, 2}, {28, 2}, {32, 2}, {36, 2}, {40, 0xF0CC0020}, {84, 128}, {88, 40}, {92, 168},
-                                 {96, 16}, {112, 184}, {116, 48}, {120, 232}, {124, 8}},
+                                {{24, 2},
+                                 {28, 2},
+                                 {32, 2},
+                                 {36, 2},
+                                 {40, 0xF0CC0020},
+                                 {84, 128},
+                                 {88, 40},
+                                 {92, 168},
+                                 {96, 16},
+                                 {112, 184},
+                                 {116, 48},
+                                 {120, 232},
+                                 {124, 8}},
                                 {dib, Mask2x2()}))
              .Bytes();
        },
@@ -683,8 +695,18 @@ TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
          const std::vector<uint8_t> dib = Dib2x2();
          return EmfBuilder(8, 8)
              .RecBytes(79, Body(140,
-                                {{32, 4}, {44, 4}, {56, 2}, {60, 2}, {96, 140}, {100, 40}, {104, 180}, {108, 16},
-                                 {124, 196}, {128, 48}, {132, 244}, {136, 8}},
+                                {{32, 4},
+                                 {44, 4},
+                                 {56, 2},
+                                 {60, 2},
+                                 {96, 140},
+                                 {100, 40},
+                                 {104, 180},
+                                 {108, 16},
+                                 {124, 196},
+                                 {128, 48},
+                                 {132, 244},
+                                 {136, 8}},
                                 {dib, Mask2x2()}))
              .Bytes();
        },
@@ -695,10 +717,10 @@ TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
        [] {
          const std::vector<uint8_t> dib = Dib2x2();
          return EmfBuilder(8, 8)
-             .RecBytes(79, Body(140,
-                                {{24, 4}, {40, 4}, {44, 4}, {56, 2}, {60, 2}, {96, 140}, {100, 40}, {104, 180},
-                                 {108, 16}},
-                                {dib}))
+             .RecBytes(
+                 79,
+                 Body(140, {{24, 4}, {40, 4}, {44, 4}, {56, 2}, {60, 2}, {96, 140}, {100, 40}, {104, 180}, {108, 16}},
+                      {dib}))
              .Bytes();
        },
        8,
@@ -713,8 +735,17 @@ TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
        },
        8,
        8,
-       {{0, 0, 0x00}, {1, 0, 0x3F}, {2, 1, 0x7F}, {3, 0, 0xBF}, {4, 0, kWhite}, {0, 2, kWhite}, {5, 4, 0x000000},
-        {4, 5, 0x3F0000}, {5, 6, 0x7F0000}, {4, 7, 0xBF0000}, {6, 5, kWhite}}},
+       {{0, 0, 0x00},
+        {1, 0, 0x3F},
+        {2, 1, 0x7F},
+        {3, 0, 0xBF},
+        {4, 0, kWhite},
+        {0, 2, kWhite},
+        {5, 4, 0x000000},
+        {4, 5, 0x3F0000},
+        {5, 6, 0x7F0000},
+        {4, 7, 0xBF0000},
+        {6, 5, kWhite}}},
       {"GradientFill, triangle: linear through its vertices",
        [] {
          return EmfBuilder(20, 20)
@@ -725,12 +756,16 @@ TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
        20,
        {{5, 3, 0x2D004B}, {1, 1, 0x0F000F}, {10, 2, 0x1E0096}, {16, 16, kWhite}, {19, 0, kWhite}}},
       {"clip region exclusive-or (RGN_XOR) with a rectangle",
-       [] { return RedThroughClip([](EmfBuilder& e) { ClipRegion(ClipRegion(e, 5, {{0, 0, 6, 6}}), 3, {{3, 3, 9, 9}}); }); },
+       [] {
+         return RedThroughClip([](EmfBuilder& e) { ClipRegion(ClipRegion(e, 5, {{0, 0, 6, 6}}), 3, {{3, 3, 9, 9}}); });
+       },
        10,
        10,
        {{1, 1, kRed}, {4, 4, kWhite}, {7, 7, kRed}, {8, 1, kWhite}, {1, 8, kWhite}}},
       {"clip region exclusive-or without a clip: everything but the region",
-       [] { return RedThroughClip([](EmfBuilder& e) { ClipRegion(e, 3, {{2, 2, 4, 4}}); }); },
+       [] { return RedThroughClip([](EmfBuilder& e) {
+              ClipRegion(e, 3, {{2, 2, 4, 4}});
+            }); },
        10,
        10,
        {{3, 3, kWhite}, {1, 1, kRed}, {6, 6, kRed}}},
@@ -753,8 +788,15 @@ TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
        },
        10,
        10,
-       {{1, 1, kRed}, {8, 1, kRed}, {4, 4, kRed}, {8, 3, kRed}, {4, 2, kWhite}, {5, 3, kWhite}, {7, 2, kWhite},
-        {9, 1, kWhite}, {1, 5, kWhite}}},
+       {{1, 1, kRed},
+        {8, 1, kRed},
+        {4, 4, kRed},
+        {8, 3, kRed},
+        {4, 2, kWhite},
+        {5, 3, kWhite},
+        {7, 2, kWhite},
+        {9, 1, kWhite},
+        {1, 5, kWhite}}},
       {"stock objects: black brush",
        [] {
          return EmfBuilder(10, 10).Select(0x80000004).Select(EmfBuilder::kNullPen).Rectangle(0, 0, 11, 11).Bytes();
@@ -1008,30 +1050,51 @@ TEST(MetafileWmf, MappingFollowsGdi) {
   const std::vector<Probe> half = {{0, 0, kRed}, {3, 3, kRed}, {4, 4, kWhite}, {7, 7, kWhite}};
   std::vector<DrawCase> cases = {
       {"MM_TEXT: a unit is an output pixel; window extents are ignored",
-       [=] { return red(WmfBuilder(10, 10).Rec(0x0103, {1}).Rec(0x020C, {100, 100}), 0, 0, 5, 5); },
+       [=] {
+         return red(WmfBuilder(10, 10).Rec(0x0103, {1}).Rec(0x020C, {100, 100}), 0, 0, 5, 5);
+       },
        20,
        20,
        {{3, 3, kRed}, {4, 4, kWhite}, {8, 8, kWhite}}},
       {"MM_ISOTROPIC keeps units square: the wider axis is cut down",
-       [=] { return red(WmfBuilder(20, 10).Rec(0x0103, {7}).Rec(0x020C, {10, 10}), 0, 0, 10, 10); },
+       [=] {
+         return red(WmfBuilder(20, 10).Rec(0x0103, {7}).Rec(0x020C, {10, 10}), 0, 0, 10, 10);
+       },
        20,
        10,
        {{8, 8, kRed}, {9, 5, kWhite}, {15, 5, kWhite}}},
       {"META_SETVIEWPORTORG moves by output pixels",
-       [=] { return red(WmfBuilder(10, 10).Rec(0x020D, {5, 5}), 0, 0, 3, 3); },
+       [=] {
+         return red(WmfBuilder(10, 10).Rec(0x020D, {5, 5}), 0, 0, 3, 3);
+       },
        10,
        10,
        {{5, 5, kRed}, {6, 6, kRed}, {7, 7, kWhite}, {4, 4, kWhite}}},
-      {"META_OFFSETVIEWPORTORG", [=] { return red(WmfBuilder(10, 10).Rec(0x0211, {2, 3}), 0, 0, 3, 3); }, 10, 10,
-       corner3},
-      {"META_OFFSETWINDOWORG", [=] { return red(WmfBuilder(10, 10).Rec(0x020F, {-2, -3}), 0, 0, 3, 3); }, 10, 10,
-       corner3},
-      {"META_SETVIEWPORTEXT halves the scale", [=] { return red(WmfBuilder(10, 10).Rec(0x020E, {5, 5}), 0, 0, 10, 10); },
+      {"META_OFFSETVIEWPORTORG",
+       [=] {
+         return red(WmfBuilder(10, 10).Rec(0x0211, {2, 3}), 0, 0, 3, 3);
+       },
+       10, 10, corner3},
+      {"META_OFFSETWINDOWORG",
+       [=] {
+         return red(WmfBuilder(10, 10).Rec(0x020F, {-2, -3}), 0, 0, 3, 3);
+       },
+       10, 10, corner3},
+      {"META_SETVIEWPORTEXT halves the scale",
+       [=] {
+         return red(WmfBuilder(10, 10).Rec(0x020E, {5, 5}), 0, 0, 10, 10);
+       },
        10, 10, half},
       {"META_SCALEVIEWPORTEXT by 1/2",
-       [=] { return red(WmfBuilder(10, 10).Rec(0x0412, {2, 1, 2, 1}), 0, 0, 10, 10); }, 10, 10, half},
+       [=] {
+         return red(WmfBuilder(10, 10).Rec(0x0412, {2, 1, 2, 1}), 0, 0, 10, 10);
+       },
+       10, 10, half},
       {"META_SCALEWINDOWEXT by 2/1",
-       [=] { return red(WmfBuilder(10, 10).Rec(0x0410, {1, 2, 1, 2}), 0, 0, 10, 10); }, 10, 10, half},
+       [=] {
+         return red(WmfBuilder(10, 10).Rec(0x0410, {1, 2, 1, 2}), 0, 0, 10, 10);
+       },
+       10, 10, half},
       {"extents of 0 and denominators of 0 leave the mapping",
        [=] {
          return red(WmfBuilder(10, 10)
@@ -1049,11 +1112,14 @@ TEST(MetafileWmf, MappingFollowsGdi) {
   // metric modes at units per inch that make one unit one output pixel, y up from a viewport
   // origin at the bottom: the rectangle 10..30 × 20..50 covers rows 50..79
   for (auto [mode, inch] : {std::pair{2, 254}, {3, 2540}, {4, 100}, {5, 1000}, {6, 1440}})
-    cases.push_back({"metric mode",
-                     [=] { return red(WmfBuilder(100, 100, inch).Rec(0x0103, {mode}).Rec(0x020D, {100, 0}), 10, 50, 30, 20); },
-                     100,
-                     100,
-                     {{10, 50, kRed}, {28, 78, kRed}, {29, 60, kWhite}, {20, 79, kWhite}, {20, 49, kWhite}, {9, 60, kWhite}}});
+    cases.push_back(
+        {"metric mode",
+         [=] {
+           return red(WmfBuilder(100, 100, inch).Rec(0x0103, {mode}).Rec(0x020D, {100, 0}), 10, 50, 30, 20);
+         },
+         100,
+         100,
+         {{10, 50, kRed}, {28, 78, kRed}, {29, 60, kWhite}, {20, 79, kWhite}, {20, 49, kWhite}, {9, 60, kWhite}}});
   for (const DrawCase& c : cases) Check(c);
 }
 
@@ -1226,19 +1292,43 @@ TEST(MetafileHostile, DrawsWhatItCanOrRaises) {
     e.Brush(1, kRed).Select(1).Rec(53, {5, 5, 0x123456, 0}).Rec(53, {5, 5, kWhite, 1});
     // gradients: counts past the record, indices past the vertices, huge and flat shapes
     e.Rec(118, {0, 0, 0, 0, 0x7FFFFFFF, 0x7FFFFFFF, 2, 0, 0, 0, 0});
-    e.RecBytes(118, Gradient(2, {{-2147483647, -2147483647, 0xFFFF, 0, 0}, {2147483647, 0, 0, 0, 0}, {0, 2147483647, 0, 0, 0}},
-                             {0, 1, 2, 2, 1, 7, 0, 0, 0}));
+    e.RecBytes(
+        118, Gradient(2, {{-2147483647, -2147483647, 0xFFFF, 0, 0}, {2147483647, 0, 0, 0, 0}, {0, 2147483647, 0, 0, 0}},
+                      {0, 1, 2, 2, 1, 7, 0, 0, 0}));
     e.RecBytes(118, Gradient(1, {{5, 5, 0, 0, 0}, {5, 9, 0, 0, 0}}, {0, 1, 1, 0, 9, 9}));
     e.RecBytes(118, Gradient(7, {{0, 0, 0, 0, 0}, {9, 9, 0, 0, 0}}, {0, 1}));
     // blits: a mask smaller than the destination, flat parallelograms, sizes that lie
     const std::vector<uint8_t> dib = Dib2x2();
-    e.RecBytes(78, Body(128, {{32, 4000}, {36, 4000}, {40, 0xAACC0020}, {84, 128}, {88, 40}, {92, 168}, {96, 16},
-                              {100, -5}, {104, 1}, {112, 184}, {116, 48}, {120, 232}, {124, 8}},
+    e.RecBytes(78, Body(128,
+                        {{32, 4000},
+                         {36, 4000},
+                         {40, 0xAACC0020},
+                         {84, 128},
+                         {88, 40},
+                         {92, 168},
+                         {96, 16},
+                         {100, -5},
+                         {104, 1},
+                         {112, 184},
+                         {116, 48},
+                         {120, 232},
+                         {124, 8}},
                         {dib, Mask2x2()}));
     e.RecBytes(78, Body(128, {{32, 4}, {36, 4}, {40, 0x00F00021}, {88, 0xFFFF}}));
     e.RecBytes(79, Body(140, {{32, 4}, {40, 4}, {56, 2}, {60, 2}, {96, 140}, {100, 40}, {104, 180}, {108, 16}}, {dib}));
-    e.RecBytes(79, Body(140, {{32, 1 << 30}, {44, -(1 << 30)}, {56, -2}, {60, 0x7FFFFFFF}, {96, 140}, {100, 40},
-                              {104, 180}, {108, 16}, {124, 140}, {128, 40}, {132, 180}, {136, 16}},
+    e.RecBytes(79, Body(140,
+                        {{32, 1 << 30},
+                         {44, -(1 << 30)},
+                         {56, -2},
+                         {60, 0x7FFFFFFF},
+                         {96, 140},
+                         {100, 40},
+                         {104, 180},
+                         {108, 16},
+                         {124, 140},
+                         {128, 40},
+                         {132, 180},
+                         {136, 16}},
                         {dib}));
     e.RecBytes(116, Body(108, {{32, 4}, {36, 4}, {84, 108}, {88, 40}, {92, 148}, {96, 16}}, {dib}));
     // frames as wide as can be, and clip combinations on an empty and a path clip
@@ -1246,7 +1336,14 @@ TEST(MetafileHostile, DrawsWhatItCanOrRaises) {
     e.RecBytes(72, Body(40, {{24, int64_t(rgn.size())}, {28, 1}, {32, 0x7FFFFFFF}, {36, -0x7FFFFFFF}}, {rgn}));
     e.RecBytes(72, Body(40, {{24, int64_t(rgn.size())}, {28, 0x80000004}, {32, 0}, {36, 0}}, {rgn}));
     ClipRegion(ClipRegion(ClipRegion(e, 5, {}), 3, {{0, 0, 4, 4}}), 2, {{2, 2, 6, 6}});
-    e.Rec(59, {}).Rectangle(0, 0, 4, 4).Rec(60, {}).Rec(67, {3}).Rec(59, {}).Rectangle(1, 1, 3, 3).Rec(60, {}).Rec(67, {2});
+    e.Rec(59, {})
+        .Rectangle(0, 0, 4, 4)
+        .Rec(60, {})
+        .Rec(67, {3})
+        .Rec(59, {})
+        .Rectangle(1, 1, 3, 3)
+        .Rec(60, {})
+        .Rec(67, {2});
     ClipRegion(ClipRegion(e, 3, {{0, 0, 4, 4}}), 2, {{2, 2, 6, 6}});
     add("EMF floods, gradients, masked and parallelogram blits, frames, clip combinations", e.Bytes());
   }
