@@ -110,11 +110,23 @@ void TextRecord(Device& dev, const Record& r, size_t at, bool wide, double scale
   if (offDx != 0 && offDx <= r.size && chars * step <= r.size - offDx)
     for (size_t i = 0; i < chars; ++i) dx.push_back(r.S(size_t(offDx + i * step)) * scaleX);
   const bool hasRect = rect[0] != rect[2] && rect[1] != rect[3] && !(options & 0x100);
-  if (text.size() != dx.size() && wide) {
-    // FIXME: advances counted in glyphs (ETO_GLYPH_INDEX) are not followed
-    dx.clear();
+  // ETO_GLYPH_INDEX (0x10): the string holds glyph indices of the font the file was made with. The
+  // font drawn instead (a metric-compatible Liberation face) numbers its glyphs in its own order,
+  // and the original font's cmap is not in the file, so no index maps back to a character soundly:
+  // such strings are left undrawn rather than drawn as the wrong glyphs.
+  if (options & 0x10) return;
+  if (wide && dx.size() == chars && text.size() != dx.size()) {
+    // advances are given per UTF-16 unit: the two units of a surrogate pair advance as one character
+    std::vector<double> merged;
+    for (size_t i = 0; i < chars; ++i) {
+      const uint32_t c = GetLE16(s + 2 * i), next = i + 1 < chars ? GetLE16(s + 2 * (i + 1)) : 0;
+      const bool pair = c >= 0xD800 && c < 0xDC00 && next >= 0xDC00 && next < 0xE000;
+      merged.push_back(dx[i] + (pair ? dx[i + 1] : 0));
+      i += pair ? 1 : 0;
+    }
+    dx = std::move(merged);
   }
-  if (options & 0x10) return;  // FIXME: ETO_GLYPH_INDEX strings hold font glyph indices, not text
+  if (text.size() != dx.size()) dx.clear();
   dev.TextOut(x, y, text, dx, uint32_t(options), hasRect ? rect : nullptr);
 }
 
@@ -372,8 +384,9 @@ void PlayEmf(const uint8_t* data, size_t size, Device& dev, uint32_t budget) {
       case 54:
         dev.LineTo(r.S(8), r.S(12));
         break;
-      case 53:
-        break;  // FIXME: EMR_EXTFLOODFILL is not drawn
+      case 53:  // EMR_EXTFLOODFILL: start, colour, mode (FLOODFILLSURFACE 1)
+        if (r.Has(24)) dev.FloodFill(r.S(8), r.S(12), r.U(16), r.U(20) == 1);
+        break;
       // paths
       case 59:
         dev.BeginPath();
@@ -496,11 +509,51 @@ void PlayEmf(const uint8_t* data, size_t size, Device& dev, uint32_t budget) {
                        uint8_t(blend >> 16), ((blend >> 24) & 1) != 0);
         break;
       }
-      case 78:
-      case 79:
-      case 116:
-      case 118:
-        break;  // FIXME: MaskBlt, PlgBlt, TransparentBlt, GradientFill
+      case 116: {  // EMR_TRANSPARENTBLT: laid out as EMR_ALPHABLEND, the transparent colour in place of the blend
+        if (!r.Has(108)) break;
+        Dib dib;
+        if (!ReadDib(r, 84, 80, palette, dib)) break;
+        dev.TransparentBlt(r.S(24), r.S(28), r.S(32), r.S(36), dib, r.S(44), r.S(48), r.S(100), r.S(104), r.U(40));
+        break;
+      }
+      case 78: {  // EMR_MASKBLT: destination, rop4, source (at 44, bitmap at 80), mask (at 100, bitmap at 108)
+        if (!r.Has(128)) break;
+        Dib dib, mask;
+        const bool hasSource = ReadDib(r, 84, 80, palette, dib);
+        if (!hasSource && r.U(88) != 0) break;  // a source given but unreadable
+        const bool hasMask = ReadDib(r, 112, 108, palette, mask);
+        dev.MaskBlt(r.S(24), r.S(28), r.S(32), r.S(36), hasSource ? &dib : nullptr, r.S(44), r.S(48),
+                    hasMask ? &mask : nullptr, r.S(100), r.S(104), r.U(40));
+        break;
+      }
+      case 79: {  // EMR_PLGBLT: three corners, source rectangle, source bitmap (at 92), mask (at 112, bitmap at 120)
+        if (!r.Has(140)) break;
+        Dib dib, mask;
+        if (!ReadDib(r, 96, 92, palette, dib)) break;
+        const bool hasMask = ReadDib(r, 124, 120, palette, mask);
+        const PointD corners[3] = {
+            {double(r.S(24)), double(r.S(28))}, {double(r.S(32)), double(r.S(36))}, {double(r.S(40)), double(r.S(44))}};
+        dev.PlgBlt(corners, dib, r.S(48), r.S(52), r.S(56), r.S(60), hasMask ? &mask : nullptr, r.S(112), r.S(116));
+        break;
+      }
+      case 118: {  // EMR_GRADIENTFILL: bounds, vertex count, shape count, mode, TriVertex[], shapes
+        const uint64_t nVer = std::min<uint64_t>(r.U(24), r.size > 36 ? (r.size - 36) / 16 : 0);
+        const uint32_t mode = r.U(32);
+        const size_t per = mode == 2 ? 3 : 2;
+        const size_t shapesAt = 36 + 16 * size_t(nVer);
+        const uint64_t nTri = std::min<uint64_t>(r.U(28), r.size > shapesAt ? (r.size - shapesAt) / (4 * per) : 0);
+        std::vector<Device::Vertex> vertices;
+        vertices.reserve(size_t(nVer));
+        for (size_t i = 0; i < nVer; ++i) {
+          const size_t v = 36 + 16 * i;  // x, y, then 16-bit red, green, blue and alpha (ignored)
+          vertices.push_back({double(r.S(v)), double(r.S(v + 4)), GetLE16(r.data + v + 8), GetLE16(r.data + v + 10),
+                              GetLE16(r.data + v + 12)});
+        }
+        std::vector<uint32_t> indices;
+        for (size_t i = 0; i < nTri * per; ++i) indices.push_back(r.U(shapesAt + 4 * i));
+        dev.GradientFill(vertices, indices, mode);
+        break;
+      }
       // text
       case 83:
       case 84: {  // EMR_EXTTEXTOUTA/W: bounds, graphics mode, x and y scales, EmrText

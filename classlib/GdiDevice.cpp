@@ -18,6 +18,7 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr double kCoordLimit = double(1 << 22);
 constexpr size_t kMaxSaveDepth = 1024;
 constexpr size_t kMaxClipOps = 64;
+constexpr int kMaxJoinedPath = 1 << 14;  // path data entries (5 a rectangle)
 
 double Clamp(double v) {
   if (!std::isfinite(v)) return 0;
@@ -27,8 +28,6 @@ double Clamp(double v) {
 void SetColor(cairo_t* cr, ColorRef c) {
   cairo_set_source_rgb(cr, (c & 255) / 255.0, ((c >> 8) & 255) / 255.0, ((c >> 16) & 255) / 255.0);
 }
-
-uint32_t ToPixel(ColorRef c) { return ((c & 255) << 16) | (c & 0xFF00) | ((c >> 16) & 255); }
 
 std::shared_ptr<cairo_path_t> CopyPath(cairo_t* cr) {
   return std::shared_ptr<cairo_path_t>(cairo_copy_path(cr), cairo_path_destroy);
@@ -160,6 +159,8 @@ cairo_surface_t* DibSurface(const Dib& dib, bool alpha) {
 
 }  // namespace
 
+uint32_t ToPixel(ColorRef c) { return ((c & 255) << 16) | (c & 0xFF00) | ((c >> 16) & 255); }
+
 XForm Multiply(const XForm& a, const XForm& b) {
   return {a.m11 * b.m11 + a.m12 * b.m21, a.m11 * b.m12 + a.m12 * b.m22,      a.m21 * b.m11 + a.m22 * b.m21,
           a.m21 * b.m12 + a.m22 * b.m22, a.dx * b.m11 + a.dy * b.m21 + b.dx, a.dx * b.m12 + a.dy * b.m22 + b.dy};
@@ -262,18 +263,30 @@ void Device::RestoreDC(int relative) {
 
 void Device::SetMapMode(int mode) {
   if (mode < 1 || mode > 8) return;
+  // choosing the scalable mode already in force changes nothing (the extents stay); the fixed modes
+  // set both extents, and the scalable ones keep those they find
+  if (mode == dc.mapMode && mode >= 7) return;
   dc.mapMode = mode;
+  if (mode == 1) {
+    dc.winExt = dc.vpExt = {1, 1};  // MM_TEXT: one logical unit a device pixel, y down
+  } else if (mode <= 6) {
+    // metric modes: logical units per millimetre against device pixels per millimetre, y up
+    static constexpr double kUnitsPerMm[7] = {0, 0, 10, 100, 100 / 25.4, 1000 / 25.4, 1440 / 25.4};
+    dc.winExt = {kUnitsPerMm[mode], kUnitsPerMm[mode]};
+    dc.vpExt = {pixelsPerMm.x, -pixelsPerMm.y};
+  }
   Changed();
 }
 
+// GDI ignores extents set while a fixed mode is in force, and refuses extents of 0.
 void Device::SetWindowExt(double x, double y) {
-  if (x == 0 || y == 0 || !std::isfinite(x) || !std::isfinite(y)) return;  // GDI refuses a zero extent
+  if (dc.mapMode < 7 || x == 0 || y == 0 || !std::isfinite(x) || !std::isfinite(y)) return;
   dc.winExt = {x, y};
   Changed();
 }
 
 void Device::SetViewportExt(double x, double y) {
-  if (x == 0 || y == 0 || !std::isfinite(x) || !std::isfinite(y)) return;
+  if (dc.mapMode < 7 || x == 0 || y == 0 || !std::isfinite(x) || !std::isfinite(y)) return;
   dc.vpExt = {x, y};
   Changed();
 }
@@ -298,25 +311,12 @@ void Device::ModifyWorldTransform(const XForm& x, uint32_t mode) {
 
 bool Device::MappingOk() {
   if (!mappingValid) {
-    double sx = 1, sy = 1;
-    PointD vpExt = dc.vpExt, winExt = dc.winExt;
-    switch (dc.mapMode) {
-      case 1:
-        break;  // MM_TEXT: one logical unit is one device pixel
-      case 7:
-      case 8:
-        sx = vpExt.x / winExt.x, sy = vpExt.y / winExt.y;
-        if (dc.mapMode == 7) {  // MM_ISOTROPIC: equal units on both axes
-          const double m = std::min(std::fabs(sx), std::fabs(sy));
-          sx = std::copysign(m, sx), sy = std::copysign(m, sy);
-        }
-        break;
-      default: {
-        // metric modes: units per millimetre, y up
-        static constexpr double kUnitsPerMm[7] = {0, 0, 10, 100, 100 / 25.4, 1000 / 25.4, 1440 / 25.4};
-        sx = pixelsPerMm.x / kUnitsPerMm[dc.mapMode];
-        sy = -pixelsPerMm.y / kUnitsPerMm[dc.mapMode];
-      }
+    double sx = dc.vpExt.x / dc.winExt.x, sy = dc.vpExt.y / dc.winExt.y;
+    if (dc.mapMode == 7 && pixelsPerMm.x > 0 && pixelsPerMm.y > 0) {
+      // MM_ISOTROPIC: one logical unit is as long on both axes on the device, so the axis that
+      // would stretch more is cut down to the other (the device's pixels need not be square)
+      const double mm = std::min(std::fabs(sx) / pixelsPerMm.x, std::fabs(sy) / pixelsPerMm.y);
+      sx = std::copysign(mm * pixelsPerMm.x, sx), sy = std::copysign(mm * pixelsPerMm.y, sy);
     }
     const XForm page{sx, 0, 0, sy, dc.vpOrg.x - dc.winOrg.x * sx, dc.vpOrg.y - dc.winOrg.y * sy};
     mapping = Multiply(Multiply(dc.world, page), referenceToOutput);
@@ -1152,13 +1152,17 @@ void Device::AlphaBlend(double x, double y, double w, double h, const Dib& dib, 
     const uint32_t r = std::min((p >> 16) & 255, al), g = std::min((p >> 8) & 255, al), b = std::min(p & 255, al);
     p = (al << 24) | (r << 16) | (g << 8) | b;
   }
-  const PointD a = Out(x, y), b = Out(x + w, y), d = Out(x, y + h);
+  PaintDib(Out(x, y), Out(x + w, y), Out(x, y + h), copy, sx, sy, sw, sh, constantAlpha / 255.0);
+}
+
+void Device::PaintDib(const PointD& a, const PointD& b, const PointD& d, const Dib& dib, double sx, double sy,
+                      double sw, double sh, double alpha) {
   cairo_matrix_t m;
   cairo_matrix_init(&m, (b.x - a.x) / sw, (b.y - a.y) / sw, (d.x - a.x) / sh, (d.y - a.y) / sh, 0, 0);
   m.x0 = a.x - (m.xx * sx + m.xy * sy);
   m.y0 = a.y - (m.yx * sx + m.yy * sy);
   if (cairo_matrix_invert(&m) != CAIRO_STATUS_SUCCESS) return;
-  cairo_surface_t* s = DibSurface(copy, true);
+  cairo_surface_t* s = DibSurface(dib, true);
   Charge(std::min({a.x, b.x, d.x}), std::min({a.y, b.y, d.y}), std::max({a.x, b.x, d.x, b.x + d.x - a.x}),
          std::max({a.y, b.y, d.y, b.y + d.y - a.y}));
   cairo_save(cr);
@@ -1173,10 +1177,103 @@ void Device::AlphaBlend(double x, double y, double w, double h, const Dib& dib, 
   cairo_pattern_set_matrix(p, &m);
   cairo_pattern_set_filter(p, CAIRO_FILTER_NEAREST);
   cairo_set_source(cr, p);
-  cairo_paint_with_alpha(cr, constantAlpha / 255.0);
+  cairo_paint_with_alpha(cr, alpha);
   cairo_pattern_destroy(p);
   cairo_restore(cr);
   cairo_surface_destroy(s);
+}
+
+void Device::TransparentBlt(double x, double y, double w, double h, const Dib& dib, double sx, double sy, double sw,
+                            double sh, ColorRef transparent) {
+  pixelWork += dib.pixels.size();
+  if (!MappingOk() || inPath || w == 0 || h == 0 || sw == 0 || sh == 0) return;
+  Dib copy = dib;
+  const uint32_t key = ToPixel(Resolve(transparent));
+  for (uint32_t& p : copy.pixels) p = (p & 0xFFFFFF) == key ? 0 : (p | 0xFF000000u);
+  PaintDib(Out(x, y), Out(x + w, y), Out(x, y + h), copy, sx, sy, sw, sh, 1);
+}
+
+template <class F>
+void Device::WithClip(DcState::ClipOp op, F fn) {
+  const std::vector<DcState::ClipOp> clip = dc.clip;
+  dc.clip.push_back(std::move(op));
+  ApplyClip();
+  fn();
+  dc.clip = clip;
+  ApplyClip();
+}
+
+void Device::MaskBlt(double x, double y, double w, double h, const Dib* dib, double sx, double sy, const Dib* mask,
+                     double mx, double my, uint32_t rop) {
+  const uint32_t fore = rop & 0x00FF0000u, back = (rop >> 8) & 0x00FF0000u;
+  if (!mask || fore == back) {
+    StretchBlt(x, y, w, h, dib, sx, sy, w, h, fore);
+    return;
+  }
+  pixelWork += mask->pixels.size();
+  if (!MappingOk() || inPath || w == 0 || h == 0) return;
+  // the mask's 1 bits (its lighter colour) as runs of logical rectangles, looked for only where
+  // the mask covers the destination; a mask that would cut into more runs than a real picture
+  // holds is taken as all 1
+  const double lx = std::max(std::min(w, 0.0), -mx), hx = std::min(std::max(w, 0.0), mask->width - mx);
+  const double ly = std::max(std::min(h, 0.0), -my), hy = std::min(std::max(h, 0.0), mask->height - my);
+  const bool covered = lx < hx && ly < hy;  // then all four lie within the destination's int range
+  const int x0 = covered ? int(lx) : 0, x1 = covered ? int(hx) : 0, y0 = covered ? int(ly) : 0,
+            y1 = covered ? int(hy) : 0;
+  auto bit = [&](int i, int j) {
+    const double u = mx + i, v = my + j;
+    if (u < 0 || v < 0 || u >= mask->width || v >= mask->height) return false;
+    return (mask->pixels[size_t(v) * size_t(mask->width) + size_t(u)] & 0xFFFFFF) != 0;
+  };
+  constexpr size_t kMaxRuns = size_t(1) << 16;
+  size_t runs = 0;
+  cairo_new_path(cr);
+  for (int j = y0; j < y1 && runs <= kMaxRuns; ++j) {
+    for (int i = x0; i < x1 && runs <= kMaxRuns;) {
+      if (!bit(i, j)) {
+        ++i;
+        continue;
+      }
+      int e = i;
+      while (e < x1 && bit(e, j)) ++e;
+      const PointD a = Out(x + i, y + j), b = Out(x + e, y + j), c = Out(x + e, y + j + 1), d = Out(x + i, y + j + 1);
+      cairo_move_to(cr, a.x, a.y);
+      cairo_line_to(cr, b.x, b.y);
+      cairo_line_to(cr, c.x, c.y);
+      cairo_line_to(cr, d.x, d.y);
+      cairo_close_path(cr);
+      ++runs, i = e;
+    }
+  }
+  if (runs > kMaxRuns) {
+    cairo_new_path(cr);
+    StretchBlt(x, y, w, h, dib, sx, sy, w, h, fore);
+    return;
+  }
+  const auto ones = CopyPath(cr);
+  cairo_new_path(cr);
+  WithClip({ones, false, false}, [&] { StretchBlt(x, y, w, h, dib, sx, sy, w, h, fore); });
+  WithClip({ones, false, true}, [&] { StretchBlt(x, y, w, h, dib, sx, sy, w, h, back); });
+}
+
+void Device::PlgBlt(const PointD corners[3], const Dib& dib, double sx, double sy, double sw, double sh,
+                    const Dib* mask, double mx, double my) {
+  pixelWork += dib.pixels.size();
+  if (!MappingOk() || inPath || sw == 0 || sh == 0) return;
+  Dib copy = dib;
+  for (int v = 0; v < copy.height; ++v)
+    for (int u = 0; u < copy.width; ++u) {
+      uint32_t& p = copy.pixels[size_t(v) * size_t(copy.width) + size_t(u)];
+      p |= 0xFF000000u;
+      if (!mask) continue;
+      // the mask lines up with the source rectangle: source (sx, sy) is mask (mx, my)
+      const double mu = mx + (u - sx), mv = my + (v - sy);
+      const bool on = mu >= 0 && mv >= 0 && mu < mask->width && mv < mask->height &&
+                      (mask->pixels[size_t(mv) * size_t(mask->width) + size_t(mu)] & 0xFFFFFF) != 0;
+      if (!on) p = 0;
+    }
+  PaintDib(Out(corners[0].x, corners[0].y), Out(corners[1].x, corners[1].y), Out(corners[2].x, corners[2].y), copy, sx,
+           sy, sw, sh, 1);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1207,19 +1304,6 @@ void Device::FillRegion(const Region& rgn, const Brush* brush) {
   dc.polyFillMode = 2;  // the rectangles of a region do not overlap
   FillCurrent(*brush, false);
   dc.polyFillMode = fill;
-}
-
-void Device::FrameRegion(const Region& rgn, const Brush& brush, double w, double h) {
-  if (!MappingOk() || inPath) return;
-  // FIXME: frames every rectangle of the region, also the edges two rectangles share
-  Region frame{{}, rgn.deviceUnits};
-  for (size_t i = 0; i + 3 < rgn.rects.size(); i += 4) {
-    const double l = rgn.rects[i], t = rgn.rects[i + 1], r = rgn.rects[i + 2], b = rgn.rects[i + 3];
-    const double fw = std::min(std::fabs(w), (r - l) / 2), fh = std::min(std::fabs(h), (b - t) / 2);
-    for (double v : {l, t, r, t + fh, l, b - fh, r, b, l, t + fh, l + fw, b - fh, r - fw, t + fh, r, b - fh})
-      frame.rects.push_back(v);
-  }
-  FillRegion(frame, &brush);
 }
 
 void Device::InvertRegion(const Region& rgn) {
@@ -1265,7 +1349,7 @@ void Device::ClipRect(double l, double t, double r, double b, bool exclude) {
   cairo_new_path(cr);
   const PointD a = Out(l, t), c = Out(r, b);
   cairo_rectangle(cr, std::min(a.x, c.x), std::min(a.y, c.y), std::fabs(c.x - a.x), std::fabs(c.y - a.y));
-  DcState::ClipOp op{CopyPath(cr), false, exclude};
+  DcState::ClipOp op{CopyPath(cr), false, exclude, DcState::ClipOp::kDisjoint};
   cairo_new_path(cr);
   if (current) cairo_append_path(cr, current.get());
   AddClip(std::move(op));
@@ -1286,18 +1370,59 @@ void Device::SelectClipRegion(const Region* rgn, int mode) {
   if (inPath) current = CopyPath(cr);
   cairo_new_path(cr);
   RegionPath(*rgn);
-  DcState::ClipOp op{CopyPath(cr), false, mode == 4};
+  DcState::ClipOp op{CopyPath(cr), false, false, DcState::ClipOp::kDisjoint};
   cairo_new_path(cr);
   if (current) cairo_append_path(cr, current.get());
-  if (mode == 5 || mode == 3) {  // FIXME: XOR is taken as a copy
+  CombineClip(std::move(op), mode, rgn->rects.empty());
+}
+
+void Device::CombineClip(DcState::ClipOp op, int mode, bool emptyArea) {
+  if (mode < 1 || mode > 5) return;
+  const bool unclipped = dc.clip.empty() && !dc.clipEmpty;
+  if (mode == 4) op.exclude = true;
+  if (mode == 5 || ((mode == 2 || mode == 3) && dc.clipEmpty)) {  // a copy, or nothing combined with the area
     dc.clip.clear();
-    dc.clipEmpty = rgn->rects.empty();
-  } else if (mode == 2) {
-    // FIXME: a union is not kept as such; clipping is widened to everything
+    dc.clipEmpty = emptyArea;
+  } else if (mode == 2 || mode == 3) {
+    if (unclipped) {
+      if (mode == 3) {  // everything but the area
+        op.exclude = true;
+        AddClip(std::move(op));
+      }
+      return;  // the union with everything is everything
+    }
+    DcState::ClipOp& cur = dc.clip.front();
+    const bool one = dc.clip.size() == 1;
+    // rectangles that do not overlap make the exclusive-or by the even-odd rule (and the
+    // complement of an excluded area stays one: not E xor R is not (E xor R)); upright rectangles
+    // of one orientation make the union by the winding rule
+    const bool xorable = mode == 3 && one && cur.kind == DcState::ClipOp::kDisjoint && op.kind == cur.kind;
+    const bool unitable = mode == 2 && one && !cur.exclude && cur.kind != DcState::ClipOp::kGeneral &&
+                          op.kind != DcState::ClipOp::kGeneral;
+    // the joined path is kept to a size that re-applying it on every change stays cheap
+    const bool small = cur.path->num_data + op.path->num_data <= kMaxJoinedPath;
+    if ((xorable || unitable) && small) {
+      std::shared_ptr<cairo_path_t> current;
+      if (inPath) current = CopyPath(cr);
+      cairo_new_path(cr);
+      cairo_append_path(cr, cur.path.get());
+      cairo_append_path(cr, op.path.get());
+      cur.path = CopyPath(cr);
+      cairo_new_path(cr);
+      if (current) cairo_append_path(cr, current.get());
+      cur.evenOdd = xorable;
+      cur.kind = xorable ? DcState::ClipOp::kGeneral : DcState::ClipOp::kOverlapping;
+      ApplyClip();
+      return;
+    }
+    // FIXME: a union or exclusive-or with a clip of several operations or of general paths is
+    // not kept as such: a union widens clipping to everything, an exclusive-or takes the area
     dc.clip.clear();
     dc.clipEmpty = false;
-    ApplyClip();
-    return;
+    if (mode == 2) {
+      ApplyClip();
+      return;
+    }
   }
   AddClip(std::move(op));
 }
@@ -1345,10 +1470,9 @@ void Device::FillPath(bool fill, bool stroke) {
 
 void Device::SelectClipPath(int mode) {
   if (inPath || !path) return;
-  DcState::ClipOp op{path, dc.polyFillMode != 2, mode == 4};
+  DcState::ClipOp op{path, dc.polyFillMode != 2, false};
   path.reset();
-  if (mode == 5 || mode == 3) dc.clip.clear(), dc.clipEmpty = false;
-  AddClip(std::move(op));
+  CombineClip(std::move(op), mode, false);
 }
 
 }  // namespace muralo::gdi

@@ -37,6 +37,8 @@ struct Dib {
 };
 
 using ColorRef = uint32_t;  // 0x00BBGGRR
+// A colour as a pixel of Cairo's RGB24 and ARGB32 formats (0x00RRGGBB).
+uint32_t ToPixel(ColorRef c);
 
 struct Pen {
   uint32_t style = 0;  // PS_* style, end cap, join and type bits ([MS-WMF] 2.1.1.23)
@@ -87,6 +89,9 @@ struct DcState {
   struct ClipOp {
     std::shared_ptr<cairo_path_t> path;
     bool evenOdd = false, exclude = false;
+    // What the path is made of, for unions and exclusive-ors: kGeneral, kDisjoint (upright
+    // rectangles of one orientation that do not overlap), kOverlapping (such rectangles that may)
+    enum Kind { kGeneral, kDisjoint, kOverlapping } kind = kGeneral;
   };
   std::vector<ClipOp> clip;
   bool clipEmpty = false;
@@ -94,9 +99,10 @@ struct DcState {
 
 class Device {
  public:
-  // Draws onto surface (CAIRO_FORMAT_RGB24). For an enhanced metafile the DC's device space is the
-  // reference device, mapped onto the output by referenceToOutput; for a WMF the viewport is fixed
-  // to the output rectangle by the caller (identity referenceToOutput, viewport set on the DC).
+  // Draws onto surface (CAIRO_FORMAT_RGB24). The DC's device space is mapped onto the output by
+  // referenceToOutput: for an enhanced metafile it is the reference device, for a WMF the output
+  // rectangle itself (a translation). pixelsPerMm is the device's resolution, which the metric
+  // and isotropic mapping modes follow.
   Device(cairo_surface_t* surface, const XForm& referenceToOutput, const PointD& pixelsPerMm);
   ~Device();
   Device(const Device&) = delete;
@@ -170,6 +176,27 @@ class Device {
                   uint32_t rop);
   void AlphaBlend(double x, double y, double w, double h, const Dib& dib, double sx, double sy, double sw, double sh,
                   uint8_t constantAlpha, bool sourceAlpha);
+  // Source pixels of colour `transparent` leave the destination.
+  void TransparentBlt(double x, double y, double w, double h, const Dib& dib, double sx, double sy, double sw,
+                      double sh, ColorRef transparent);
+  // 1:1 copy through a monochrome mask: the foreground operation (bits 16..23 of rop) where the
+  // mask is 1, the background one (bits 24..31) where it is 0; no mask: the foreground one.
+  void MaskBlt(double x, double y, double w, double h, const Dib* dib, double sx, double sy, const Dib* mask, double mx,
+               double my, uint32_t rop);
+  // The source rectangle onto the parallelogram of corners[0] (its upper-left), corners[1]
+  // (upper-right) and corners[2] (lower-left); where a mask is given, its 0 bits leave the destination.
+  void PlgBlt(const PointD corners[3], const Dib& dib, double sx, double sy, double sw, double sh, const Dib* mask,
+              double mx, double my);
+  // Gradients ([MS-EMF] 2.3.5.12): colours are 16 bits a channel; mode 0 and 1 fill rectangles
+  // (pairs of indices) from left to right or top to bottom, mode 2 triangles (index triples).
+  struct Vertex {
+    double x, y;
+    uint32_t red, green, blue;
+  };
+  void GradientFill(const std::vector<Vertex>& vertices, const std::vector<uint32_t>& indices, uint32_t mode);
+  // Fills with the brush the pixels connected to (x, y): those not of `color` (FLOODFILLBORDER) or
+  // those of `color` (FLOODFILLSURFACE), on what the output holds so far.
+  void FloodFill(double x, double y, ColorRef color, bool surface);
   // regions
   void FillRegion(const Region& rgn, const Brush* brush);  // null: the selected brush
   void FrameRegion(const Region& rgn, const Brush& brush, double w, double h);
@@ -199,6 +226,8 @@ class Device {
  private:
   void ApplyClip();
   void AddClip(DcState::ClipOp op);
+  // Combines the clip with an area by a region mode (RGN_AND 1 ... RGN_COPY 5).
+  void CombineClip(DcState::ClipOp op, int mode, bool emptyArea);
   const Pen* CurrentPen() const;
   const Brush* CurrentBrush() const;
   // Fills and/or strokes the current cairo path (output pixels), unless a path is being recorded.
@@ -212,6 +241,14 @@ class Device {
   void AppendPolyline(const std::vector<PointD>& pts, bool close);
   void AppendEllipse(double l, double t, double r, double b);
   void RegionPath(const Region& rgn);
+  // Paints a premultiplied ARGB bitmap's source rectangle onto the output parallelogram a, b, d.
+  void PaintDib(const PointD& a, const PointD& b, const PointD& d, const Dib& dib, double sx, double sy, double sw,
+                double sh, double alpha);
+  // Paints the brush through a w × h mask (non-zero: painted) placed at output (x, y).
+  void PaintThroughMask(const uint8_t* mask, size_t stride, int x, int y, int w, int h, const Brush& brush);
+  // Runs fn with one more clip operation in force.
+  template <class F>
+  void WithClip(DcState::ClipOp op, F fn);
   PointD Out(double x, double y);
   void Charge(double x1, double y1, double x2, double y2);
   void ChargePath(double margin);

@@ -206,13 +206,20 @@ void TMetafile::Draw(TCanvas& canvas, const TRect& rect) {
     gdi::Device device(surface, refToOut, {ppmmX, ppmmY});
     gdi::PlayEmf(FData.data(), FData.size(), device, kRecordBudget);
   } else {
-    gdi::Device device(surface, gdi::XForm{}, {kScreenPixelsPerInch / 25.4, kScreenPixelsPerInch / 25.4});
-    // the window (the placeable box, else the window the records set) fills the rectangle
+    // The output rectangle is the device: its pixels span the picture's physical size (the
+    // placeable box at its units per inch, else the window at the screen's resolution), so that
+    // metric mapping modes draw at the rectangle's scale. The window (the placeable box, else the
+    // window the records set) fills it, as the caller of PlayMetaFile sets it up; the records may
+    // then change the mapping mode, window and viewport as GDI lets them.
     const TRect box = FHeader.Placeable ? FHeader.PlaceableBox : FHeader.WindowBox;
+    const double perInch = FHeader.Placeable ? FHeader.Inch : kScreenPixelsPerInch;
+    const double mmW = std::fabs(double(box.Width())) * 25.4 / perInch;
+    const double mmH = std::fabs(double(box.Height())) * 25.4 / perInch;
+    gdi::Device device(surface, gdi::XForm{1, 0, 0, 1, double(rect.Left - x0), double(rect.Top - y0)},
+                       {std::fabs(rw) / mmW, std::fabs(rh) / mmH});
     device.SetMapMode(8);  // MM_ANISOTROPIC
     device.SetWindowOrg(box.Left, box.Top);
     device.SetWindowExt(box.Width(), box.Height());
-    device.SetViewportOrg(rect.Left - x0, rect.Top - y0);
     device.SetViewportExt(rw, rh);
     gdi::PlayWmf(FData.data(), FData.size(), FHeader.Placeable ? kPlaceableSize : 0, device, kRecordBudget);
   }

@@ -110,7 +110,8 @@ void PlayWmf(const uint8_t* data, size_t size, size_t start, Device& dev, uint32
         dev.dc.bkMode = r.U(0);
         break;  // META_SETBKMODE
       case 0x0103:
-        break;  // META_SETMAPMODE: the player keeps the window mapped onto the output
+        dev.SetMapMode(r.S(0));
+        break;  // META_SETMAPMODE
       case 0x0104:
         dev.dc.rop2 = r.U(0);
         break;  // META_SETROP2
@@ -144,11 +145,19 @@ void PlayWmf(const uint8_t* data, size_t size, size_t start, Device& dev, uint32
         if (r.S(0) != 0 && r.S(2) != 0)
           dev.SetWindowExt(dev.dc.winExt.x * r.S(3) / r.S(2), dev.dc.winExt.y * r.S(1) / r.S(0));
         break;
+      // the viewport is in device pixels, the device being the output rectangle
       case 0x020D:
+        dev.SetViewportOrg(r.S(1), r.S(0));
+        break;  // META_SETVIEWPORTORG
       case 0x020E:
-      case 0x0211:
-      case 0x0412:
-        // FIXME: viewport records are ignored; the viewport stays the output rectangle
+        dev.SetViewportExt(r.S(1), r.S(0));
+        break;      // META_SETVIEWPORTEXT
+      case 0x0211:  // META_OFFSETVIEWPORTORG
+        dev.SetViewportOrg(dev.dc.vpOrg.x + r.S(1), dev.dc.vpOrg.y + r.S(0));
+        break;
+      case 0x0412:  // META_SCALEVIEWPORTEXT: yDenom, yNum, xDenom, xNum
+        if (r.S(0) != 0 && r.S(2) != 0)
+          dev.SetViewportExt(dev.dc.vpExt.x * r.S(3) / r.S(2), dev.dc.vpExt.y * r.S(1) / r.S(0));
         break;
       case 0x001E:
         dev.SaveDC();
@@ -309,9 +318,12 @@ void PlayWmf(const uint8_t* data, size_t size, size_t start, Device& dev, uint32
       case 0x041F:  // META_SETPIXEL: colour, y, x
         if (r.words >= 4) dev.SetPixel(r.S(3), r.S(2), r.U32(0));
         break;
-      case 0x0419:
-      case 0x0548:
-        break;        // FIXME: flood fills are not drawn
+      case 0x0419:  // META_FLOODFILL: colour, y, x (the colour bounds the area)
+        if (r.words >= 4) dev.FloodFill(r.S(3), r.S(2), r.U32(0), false);
+        break;
+      case 0x0548:  // META_EXTFLOODFILL: mode, colour, y, x (FLOODFILLSURFACE 1: the colour is the area)
+        if (r.words >= 5) dev.FloodFill(r.S(4), r.S(3), r.U32(1), r.U(0) == 1);
+        break;
       case 0x0521: {  // META_TEXTOUT: length, string (padded to a word), y, x
         const size_t len = r.U(0);
         const size_t words = (len + 1) / 2;

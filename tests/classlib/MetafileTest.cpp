@@ -3,6 +3,7 @@
 // anti-aliasing, right and bottom edges excluded), plus libwmf as an oracle for WMF.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
 
 #include "classlib/Bitmap.h"
@@ -186,6 +187,64 @@ void StretchDib(EmfBuilder& e, const std::vector<uint8_t>& dib, int x, int y, in
     test::PutLE32(body, uint32_t(v));
   body.insert(body.end(), dib.begin(), dib.end());
   e.RecBytes(81, body);
+}
+
+// A record body of recordSize bytes (its type and size excluded) with 32-bit fields given as
+// pairs of offset (from the start of the record) and value, followed by the given blocks.
+std::vector<uint8_t> Body(size_t recordSize, std::initializer_list<int64_t> offsetsAndValues,
+                          std::initializer_list<std::vector<uint8_t>> blocks = {}) {
+  std::vector<uint8_t> body(recordSize - 8, 0);
+  for (auto f = offsetsAndValues.begin(); f + 1 < offsetsAndValues.end(); f += 2)
+    for (size_t k = 0; k < 4; ++k) body[size_t(*f) - 8 + k] = uint8_t(uint64_t(f[1]) >> (8 * k));
+  for (const auto& b : blocks) body.insert(body.end(), b.begin(), b.end());
+  return body;
+}
+
+// A 2 × 2 monochrome DIB (black 0, white 1): 1 at top left and bottom right.
+std::vector<uint8_t> Mask2x2() {
+  std::vector<uint8_t> d;
+  for (uint32_t v : {40u, 2u, 2u}) test::PutLE32(d, v);
+  test::PutLE16(d, 1);
+  test::PutLE16(d, 1);
+  for (uint32_t v : {0u, 8u, 0u, 0u, 2u, 0u, 0u, 0xFFFFFFu, 0x40u, 0x80u}) test::PutLE32(d, v);  // palette, rows
+  return d;
+}
+
+// EMR_GRADIENTFILL: vertices (x, y, red, green, blue at 16 bits), then indices.
+std::vector<uint8_t> Gradient(uint32_t mode, std::initializer_list<std::array<int64_t, 5>> vertices,
+                              std::initializer_list<uint32_t> indices) {
+  std::vector<uint8_t> b =
+      Body(36, {24, int64_t(vertices.size()), 28, int64_t(indices.size()) / (mode == 2 ? 3 : 2), 32, mode});
+  for (const auto& v : vertices) {
+    test::PutLE32(b, uint32_t(v[0]));
+    test::PutLE32(b, uint32_t(v[1]));
+    for (size_t c = 2; c < 5; ++c) test::PutLE16(b, uint32_t(v[c]));
+    test::PutLE16(b, 0);
+  }
+  for (uint32_t i : indices) test::PutLE32(b, i);
+  return b;
+}
+
+// [MS-EMF] RegionData of the given rectangles (left, top, right, bottom each).
+std::vector<uint8_t> RegionData(std::initializer_list<std::array<int, 4>> rects) {
+  std::vector<uint8_t> d;
+  for (uint32_t v : {32u, 1u, uint32_t(rects.size()), uint32_t(16 * rects.size()), 0u, 0u, 0u, 0u}) test::PutLE32(d, v);
+  for (const auto& r : rects)
+    for (int v : r) test::PutLE32(d, uint32_t(v));
+  return d;
+}
+
+// EMR_EXTSELECTCLIPRGN with a region mode.
+EmfBuilder& ClipRegion(EmfBuilder& e, int mode, std::initializer_list<std::array<int, 4>> rects) {
+  const std::vector<uint8_t> rgn = RegionData(rects);
+  return e.RecBytes(75, Body(16, {8, int64_t(rgn.size()), 12, mode}, {rgn}));
+}
+
+// A red fill of the whole 10 × 10 picture after clip records.
+std::vector<uint8_t> RedThroughClip(const std::function<void(EmfBuilder&)>& clip) {
+  EmfBuilder e(10, 10);
+  clip(e);
+  return e.Brush(1, kRed).Select(1).Select(EmfBuilder::kNullPen).Rectangle(0, 0, 11, 11).Bytes();
 }
 
 TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
@@ -575,6 +634,129 @@ TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
        10,
        10,
        {{5, 5, kRed}}},
+      {"EMR_EXTFLOODFILL: the area the black outline bounds, then the white surface outside",
+       [] {
+         return EmfBuilder(10, 10)
+             .Select(EmfBuilder::kNullBrush)
+             .Rectangle(2, 2, 8, 8)
+             .Brush(1, kRed)
+             .Select(1)
+             .Rec(53, {4, 4, kBlack, 0})
+             .Brush(2, kBlue)
+             .Select(2)
+             .Rec(53, {0, 9, kWhite, 1})
+             .Bytes();
+       },
+       10,
+       10,
+       {{3, 3, kRed}, {6, 6, kRed}, {2, 4, kBlack}, {7, 7, kBlack}, {0, 0, kBlue}, {9, 9, kBlue}, {8, 4, kBlue}}},
+      {"TransparentBlt leaves the destination under the transparent colour",
+       [] {
+         const std::vector<uint8_t> dib = Dib2x2();
+         return EmfBuilder(8, 8)
+             .RecBytes(116,
+                       Body(108, {32, 4, 36, 4, 40, kGreen, 84, 108, 88, 40, 92, 148, 96, 16, 100, 2, 104, 2}, {dib}))
+             .Bytes();
+       },
+       8,
+       8,
+       {{0, 0, kRed}, {1, 1, kRed}, {2, 0, kWhite}, {3, 1, kWhite}, {0, 2, kBlue}, {3, 3, kBlack}, {4, 4, kWhite}}},
+      {"MaskBlt: source copied under 1 bits, brush under 0 bits",
+       [] {
+         const std::vector<uint8_t> dib = Dib2x2();
+         return EmfBuilder(8, 8)
+             .Brush(1, kBlue)
+             .Select(1)
+             .RecBytes(78, Body(128, {24, 2,  28,  2,  32, 2,   36,  2,   40, 0xF0CC0020, 84,  128, 88,
+                                      40, 92, 168, 96, 16, 112, 184, 116, 48, 120,        232, 124, 8},
+                                {dib, Mask2x2()}))
+             .Bytes();
+       },
+       8,
+       8,
+       {{2, 2, kRed}, {3, 2, kBlue}, {2, 3, kBlue}, {3, 3, kBlack}, {1, 1, kWhite}, {4, 4, kWhite}}},
+      {"PlgBlt onto an upright square through a mask",
+       [] {
+         const std::vector<uint8_t> dib = Dib2x2();
+         return EmfBuilder(8, 8)
+             .RecBytes(79, Body(140, {32,  4,   44,  4,  56,  2,   60,  2,  96,  140, 100, 40,
+                                      104, 180, 108, 16, 124, 196, 128, 48, 132, 244, 136, 8},
+                                {dib, Mask2x2()}))
+             .Bytes();
+       },
+       8,
+       8,
+       {{0, 0, kRed}, {1, 1, kRed}, {2, 0, kWhite}, {0, 2, kWhite}, {2, 2, kBlack}, {3, 3, kBlack}, {4, 4, kWhite}}},
+      {"PlgBlt mirrored by its corners",
+       [] {
+         const std::vector<uint8_t> dib = Dib2x2();
+         return EmfBuilder(8, 8)
+             .RecBytes(79, Body(140, {24, 4, 40, 4, 44, 4, 56, 2, 60, 2, 96, 140, 100, 40, 104, 180, 108, 16}, {dib}))
+             .Bytes();
+       },
+       8,
+       8,
+       {{0, 0, kGreen}, {2, 0, kRed}, {3, 3, kBlue}, {1, 3, kBlack}, {4, 0, kWhite}}},
+      {"GradientFill, rectangles: (c0 * (n - i) + c1 * i) / n from the first edge",
+       [] {
+         return EmfBuilder(8, 8)
+             .RecBytes(118, Gradient(0, {{0, 0, 0, 0, 0}, {4, 2, 0xFF00, 0, 0}}, {0, 1}))
+             .RecBytes(118, Gradient(1, {{4, 4, 0, 0, 0}, {6, 8, 0, 0, 0xFF00}}, {0, 1}))
+             .Bytes();
+       },
+       8,
+       8,
+       {{0, 0, 0x00},
+        {1, 0, 0x3F},
+        {2, 1, 0x7F},
+        {3, 0, 0xBF},
+        {4, 0, kWhite},
+        {4, 5, 0x3F0000},
+        {5, 7, 0xBF0000},
+        {6, 5, kWhite}}},
+      {"GradientFill, triangle: linear through its vertices",
+       [] {
+         return EmfBuilder(20, 20)
+             .RecBytes(118, Gradient(2, {{0, 0, 0, 0, 0}, {17, 0, 0xFF00, 0, 0}, {0, 17, 0, 0, 0xFF00}}, {0, 1, 2}))
+             .Bytes();
+       },
+       20,
+       20,
+       {{5, 3, 0x2D004B}, {1, 1, 0x0F000F}, {10, 2, 0x1E0096}, {16, 16, kWhite}, {19, 0, kWhite}}},
+      {"clip region exclusive-or (RGN_XOR) with a rectangle",
+       [] {
+         return RedThroughClip([](EmfBuilder& e) { ClipRegion(ClipRegion(e, 5, {{0, 0, 6, 6}}), 3, {{3, 3, 9, 9}}); });
+       },
+       10,
+       10,
+       {{1, 1, kRed}, {4, 4, kWhite}, {7, 7, kRed}, {8, 1, kWhite}, {1, 8, kWhite}}},
+      {"clip region exclusive-or without a clip: everything but the region",
+       [] { return RedThroughClip([](EmfBuilder& e) {
+              ClipRegion(e, 3, {{2, 2, 4, 4}});
+            }); },
+       10,
+       10,
+       {{3, 3, kWhite}, {1, 1, kRed}, {6, 6, kRed}}},
+      {"clip region union (RGN_OR) of two rectangles, then a difference (RGN_DIFF)",
+       [] {
+         return RedThroughClip([](EmfBuilder& e) {
+           ClipRegion(ClipRegion(ClipRegion(e, 5, {{0, 0, 3, 3}}), 2, {{5, 5, 8, 8}}), 4, {{6, 6, 7, 7}});
+         });
+       },
+       10,
+       10,
+       {{1, 1, kRed}, {5, 5, kRed}, {6, 6, kWhite}, {7, 7, kRed}, {4, 4, kWhite}, {8, 8, kWhite}}},
+      {"EMR_FRAMERGN frames the outline of the region, not the edge its rectangles share",
+       [] {
+         const std::vector<uint8_t> rgn = RegionData({{1, 1, 5, 5}, {5, 1, 9, 5}});
+         return EmfBuilder(10, 10)
+             .Brush(1, kRed)
+             .RecBytes(72, Body(40, {24, int64_t(rgn.size()), 28, 1, 32, 1, 36, 1}, {rgn}))
+             .Bytes();
+       },
+       10,
+       10,
+       {{1, 1, kRed}, {8, 3, kRed}, {4, 4, kRed}, {4, 2, kWhite}, {5, 3, kWhite}, {9, 1, kWhite}, {1, 5, kWhite}}},
       {"stock objects: black brush",
        [] {
          return EmfBuilder(10, 10).Select(0x80000004).Select(EmfBuilder::kNullPen).Rectangle(0, 0, 11, 11).Bytes();
@@ -643,6 +825,29 @@ TEST(MetafileEmf, HatchAndTextDrawInTheirColours) {
   EXPECT_EQ(CountColor(*left, kRed, {0, 0, 39, 30}), 0);
   EXPECT_GT(inRight, 40) << "right-aligned text lies left of it";
   EXPECT_EQ(CountColor(*right, kRed, {41, 0, 80, 30}), 0);
+}
+
+TEST(MetafileEmf, TextAdvancesCountUtf16Units) {
+  // "H", U+1F600 (a surrogate pair) and "H" with advances 14, 20 + 20, 10: the second H starts at
+  // x = 54, past where its own advances would put it; a glyph-index string draws nothing
+  auto text = [](uint32_t options) {
+    EmfBuilder e(80, 30);
+    std::vector<uint8_t> font;
+    for (int64_t v : std::initializer_list<int64_t>{1, -20, 0, 0, 0, 400, 0, 0}) test::PutLE32(font, uint32_t(v));
+    for (size_t i = 0; i < 32; ++i) test::PutLE16(font, i < 5 ? uint16_t(u"Arial"[i]) : 0);
+    e.RecBytes(82, font).Select(1).Rec(24, {kRed}).Rec(18, {1});
+    std::vector<uint8_t> body = Body(76, {36, 0, 40, 5, 44, 4, 48, 76, 52, options, 72, 84});
+    const float one = 1;
+    std::memcpy(&body[20], &one, 4);
+    std::memcpy(&body[24], &one, 4);
+    for (uint32_t u : {0x48u, 0xD83Du, 0xDE00u, 0x48u}) test::PutLE16(body, u);
+    for (uint32_t a : {14u, 20u, 20u, 10u}) test::PutLE32(body, a);
+    return Render(e.RecBytes(84, body).Bytes(), 80, 30);
+  };
+  const auto plain = text(0), glyphs = text(0x10);
+  EXPECT_GT(CountColor(*plain, kRed, {54, 0, 70, 30}), 20);
+  EXPECT_EQ(CountColor(*plain, kRed, {36, 0, 53, 30}), 0);
+  EXPECT_EQ(CountColor(*glyphs, kRed, {0, 0, 80, 30}), 0);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -755,6 +960,25 @@ TEST(MetafileWmf, RecordFamiliesDrawTheirExactRaster) {
        10,
        10,
        {{1, 1, kRed}, {2, 3, kRed}, {3, 1, kWhite}, {5, 2, kRed}, {7, 2, kWhite}, {1, 4, kWhite}}},
+      {"META_FLOODFILL inside a black outline, META_EXTFLOODFILL (surface) outside it",
+       [] {
+         return WmfBuilder(10, 10)
+             .Brush(0, 1)
+             .Pen(kBlack)
+             .Select(0)
+             .Select(1)
+             .Rectangle(2, 2, 8, 8)
+             .Brush(kRed)
+             .Select(2)
+             .Rec(0x0419, {0, 0, 4, 4})
+             .Brush(kBlue)
+             .Select(3)
+             .Rec(0x0548, {1, 0xFFFF, 0xFF, 9, 0})
+             .Bytes();
+       },
+       10,
+       10,
+       {{3, 3, kRed}, {6, 6, kRed}, {2, 4, kBlack}, {7, 7, kBlack}, {0, 0, kBlue}, {9, 9, kBlue}, {8, 4, kBlue}}},
       {"objects out of range or deleted are not selected",
        [] {
          return WmfBuilder(10, 10, 96, true, 2)
@@ -773,6 +997,89 @@ TEST(MetafileWmf, RecordFamiliesDrawTheirExactRaster) {
        10,
        {{5, 5, kRed}}},
   };
+  for (const DrawCase& c : cases) Check(c);
+}
+
+// Mapping modes and viewport records, the output rectangle being the device. A red rectangle with
+// a null pen, its right and bottom edges left out.
+TEST(MetafileWmf, MappingFollowsGdi) {
+  auto red = [](WmfBuilder b, int l, int t, int r, int bottom) {
+    return b.Brush(kRed).Select(0).Pen(0, 5).Select(1).Rectangle(l, t, r, bottom).Bytes();
+  };
+  const std::vector<Probe> corner3 = {{3, 2, kRed}, {4, 3, kRed}, {5, 3, kWhite}, {2, 2, kWhite}, {3, 4, kWhite}};
+  const std::vector<Probe> half = {{0, 0, kRed}, {3, 3, kRed}, {4, 4, kWhite}, {7, 7, kWhite}};
+  std::vector<DrawCase> cases = {
+      {"MM_TEXT: a unit is an output pixel; window extents are ignored",
+       [=] {
+         return red(WmfBuilder(10, 10).Rec(0x0103, {1}).Rec(0x020C, {100, 100}), 0, 0, 5, 5);
+       },
+       20,
+       20,
+       {{3, 3, kRed}, {4, 4, kWhite}, {8, 8, kWhite}}},
+      {"MM_ISOTROPIC keeps units square: the wider axis is cut down",
+       [=] {
+         return red(WmfBuilder(20, 10).Rec(0x0103, {7}).Rec(0x020C, {10, 10}), 0, 0, 10, 10);
+       },
+       20,
+       10,
+       {{8, 8, kRed}, {9, 5, kWhite}, {15, 5, kWhite}}},
+      {"META_SETVIEWPORTORG moves by output pixels",
+       [=] {
+         return red(WmfBuilder(10, 10).Rec(0x020D, {5, 5}), 0, 0, 3, 3);
+       },
+       10,
+       10,
+       {{5, 5, kRed}, {6, 6, kRed}, {7, 7, kWhite}, {4, 4, kWhite}}},
+      {"META_OFFSETVIEWPORTORG",
+       [=] {
+         return red(WmfBuilder(10, 10).Rec(0x0211, {2, 3}), 0, 0, 3, 3);
+       },
+       10, 10, corner3},
+      {"META_OFFSETWINDOWORG",
+       [=] {
+         return red(WmfBuilder(10, 10).Rec(0x020F, {-2, -3}), 0, 0, 3, 3);
+       },
+       10, 10, corner3},
+      {"META_SETVIEWPORTEXT halves the scale",
+       [=] {
+         return red(WmfBuilder(10, 10).Rec(0x020E, {5, 5}), 0, 0, 10, 10);
+       },
+       10, 10, half},
+      {"META_SCALEVIEWPORTEXT by 1/2",
+       [=] {
+         return red(WmfBuilder(10, 10).Rec(0x0412, {2, 1, 2, 1}), 0, 0, 10, 10);
+       },
+       10, 10, half},
+      {"META_SCALEWINDOWEXT by 2/1",
+       [=] {
+         return red(WmfBuilder(10, 10).Rec(0x0410, {1, 2, 1, 2}), 0, 0, 10, 10);
+       },
+       10, 10, half},
+      {"extents of 0 and denominators of 0 leave the mapping",
+       [=] {
+         return red(WmfBuilder(10, 10)
+                        .Rec(0x020E, {0, 0})
+                        .Rec(0x020C, {0, 7})
+                        .Rec(0x0412, {0, 1, 0, 1})
+                        .Rec(0x0412, {1, 0, 1, 0})
+                        .Rec(0x0410, {0, 1, 0, 1}),
+                    0, 0, 5, 5);
+       },
+       10,
+       10,
+       {{3, 3, kRed}, {4, 4, kWhite}}},
+  };
+  // metric modes at units per inch that make one unit one output pixel, y up from a viewport
+  // origin at the bottom: the rectangle 10..30 × 20..50 covers rows 50..79
+  for (auto [mode, inch] : {std::pair{2, 254}, {3, 2540}, {4, 100}, {5, 1000}, {6, 1440}})
+    cases.push_back(
+        {"metric mode",
+         [=] {
+           return red(WmfBuilder(100, 100, inch).Rec(0x0103, {mode}).Rec(0x020D, {100, 0}), 10, 50, 30, 20);
+         },
+         100,
+         100,
+         {{10, 50, kRed}, {28, 78, kRed}, {29, 60, kWhite}, {20, 79, kWhite}, {20, 49, kWhite}, {9, 60, kWhite}}});
   for (const DrawCase& c : cases) Check(c);
 }
 
@@ -929,6 +1236,53 @@ TEST(MetafileHostile, DrawsWhatItCanOrRaises) {
     add("EMF record of odd size", odd);
     add("EMF record of size 0", zero);
     add("EMF record past the end", past);
+  }
+  {
+    WmfBuilder w(20, 20);
+    // mapping modes out of range, extreme and zero viewports, floods from everywhere
+    w.Rec(0x0103, {0}).Rec(0x0103, {9}).Rec(0x0103, {7}).Rec(0x020E, {0x7FFF, 1}).Rec(0x020C, {1, 0x7FFF});
+    w.Rec(0x0412, {1, 0x7FFF, 1, 0x7FFF}).Rec(0x0211, {0x7FFF, 0x8000}).Rectangle(0, 0, 10, 10);
+    w.Brush(kRed).Select(0).Rec(0x0419, {0, 0, 5, 5}).Rec(0x0548, {1, 0xFFFF, 0xFF, 0x8000, 0x7FFF});
+    w.Rec(0x0103, {6}).Rec(0x0548, {0, 0, 0, 1, 1}).Rec(0x0419, {0});
+    add("WMF mapping extremes and flood fills", w.Bytes());
+  }
+  {
+    EmfBuilder e(20, 20, 4);
+    e.Rec(53, {5, 5, 0, 0}).Rec(53, {-2147483647, 2147483647, 0, 1}).Rec(53, {1});  // floods
+    e.Brush(1, kRed).Select(1).Rec(53, {5, 5, 0x123456, 0}).Rec(53, {5, 5, kWhite, 1});
+    // gradients: counts past the record, indices past the vertices, huge and flat shapes
+    e.Rec(118, {0, 0, 0, 0, 0x7FFFFFFF, 0x7FFFFFFF, 2, 0, 0, 0, 0});
+    e.RecBytes(
+        118, Gradient(2, {{-2147483647, -2147483647, 0xFFFF, 0, 0}, {2147483647, 0, 0, 0, 0}, {0, 2147483647, 0, 0, 0}},
+                      {0, 1, 2, 2, 1, 7, 0, 0, 0}));
+    e.RecBytes(118, Gradient(1, {{5, 5, 0, 0, 0}, {5, 9, 0, 0, 0}}, {0, 1, 1, 0, 9, 9}));
+    e.RecBytes(118, Gradient(7, {{0, 0, 0, 0, 0}, {9, 9, 0, 0, 0}}, {0, 1}));
+    // blits: a mask smaller than the destination, flat parallelograms, sizes that lie
+    const std::vector<uint8_t> dib = Dib2x2();
+    e.RecBytes(78, Body(128, {32, 4000, 36, 4000, 40, 0xAACC0020, 84,  128, 88, 40,  92,  168, 96,
+                              16, 100,  -5, 104,  1,  112,        184, 116, 48, 120, 232, 124, 8},
+                        {dib, Mask2x2()}));
+    e.RecBytes(78, Body(128, {32, 4, 36, 4, 40, 0x00F00021, 88, 0xFFFF}));
+    e.RecBytes(79, Body(140, {32, 4, 40, 4, 56, 2, 60, 2, 96, 140, 100, 40, 104, 180, 108, 16}, {dib}));
+    e.RecBytes(79, Body(140, {32,  1 << 30, 44,  -(1 << 30), 56,  -2,  60,  0x7FFFFFFF, 96,  140, 100, 40,
+                              104, 180,     108, 16,         124, 140, 128, 40,         132, 180, 136, 16},
+                        {dib}));
+    e.RecBytes(116, Body(108, {32, 4, 36, 4, 84, 108, 88, 40, 92, 148, 96, 16}, {dib}));
+    // frames as wide as can be, and clip combinations on an empty and a path clip
+    const std::vector<uint8_t> rgn = RegionData({{1, 1, 5, 5}, {3, 3, 9, 9}, {-2147483647, 0, 2147483647, 2}});
+    e.RecBytes(72, Body(40, {24, int64_t(rgn.size()), 28, 1, 32, 0x7FFFFFFF, 36, -0x7FFFFFFF}, {rgn}));
+    e.RecBytes(72, Body(40, {24, int64_t(rgn.size()), 28, 0x80000004, 32, 0, 36, 0}, {rgn}));
+    ClipRegion(ClipRegion(ClipRegion(e, 5, {}), 3, {{0, 0, 4, 4}}), 2, {{2, 2, 6, 6}});
+    e.Rec(59, {})
+        .Rectangle(0, 0, 4, 4)
+        .Rec(60, {})
+        .Rec(67, {3})
+        .Rec(59, {})
+        .Rectangle(1, 1, 3, 3)
+        .Rec(60, {})
+        .Rec(67, {2});
+    ClipRegion(ClipRegion(e, 3, {{0, 0, 4, 4}}), 2, {{2, 2, 6, 6}});
+    add("EMF floods, gradients, masked and parallelogram blits, frames, clip combinations", e.Bytes());
   }
   for (size_t cut = 1; cut < 8; ++cut) {
     const std::vector<uint8_t> b = EmfBuilder(20, 20).Brush(1, kRed).Select(1).Rectangle(0, 0, 5, 5).Bytes();
