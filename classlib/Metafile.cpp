@@ -67,7 +67,7 @@ Parsed ParseEmf(const std::vector<uint8_t>& d) {
   h.Enhanced = true;
   const uint32_t headerSize = GetLE32(d.data() + 4);
   if (headerSize < kEmfHeaderMin || headerSize > d.size() || headerSize % 4 != 0)
-    Invalid(Format("en-tête EMF de %s octets", headerSize));
+    Invalid(Format(SEmfHeaderSize, headerSize));
   h.Bounds = ReadRect32(d.data() + 8);
   h.Frame = ReadRect32(d.data() + 24);
   h.FileBytes = GetLE32(d.data() + 48);
@@ -76,14 +76,14 @@ Parsed ParseEmf(const std::vector<uint8_t>& d) {
   h.Device = {int32_t(GetLE32(d.data() + 72)), int32_t(GetLE32(d.data() + 76))};
   h.Millimeters = {int32_t(GetLE32(d.data() + 80)), int32_t(GetLE32(d.data() + 84))};
   if (h.Device.X <= 0 || h.Device.Y <= 0 || h.Millimeters.X <= 0 || h.Millimeters.Y <= 0)
-    Invalid(Format("périphérique de référence %s × %s", h.Device.X, h.Device.Y));
+    Invalid(Format(SEmfReferenceDevice, h.Device.X, h.Device.Y));
   // the frame, in 0.01 mm, at the reference device's resolution
   const int64_t fw = int64_t(h.Frame.Right) - h.Frame.Left, fh = int64_t(h.Frame.Bottom) - h.Frame.Top;
   p.mmWidth = Clamp32(std::llabs(fw));
   p.mmHeight = Clamp32(std::llabs(fh));
   p.width = Clamp32(MulDiv(p.mmWidth, h.Device.X, int64_t(h.Millimeters.X) * 100));
   p.height = Clamp32(MulDiv(p.mmHeight, h.Device.Y, int64_t(h.Millimeters.Y) * 100));
-  if (p.width == 0 || p.height == 0) Invalid(Format("cadre vide (%s × %s)", fw, fh));
+  if (p.width == 0 || p.height == 0) Invalid(Format(SEmfEmptyFrame, fw, fh));
   return p;
 }
 
@@ -95,11 +95,11 @@ Parsed ParseWmf(const std::vector<uint8_t>& d) {
     h.Placeable = true;
     h.PlaceableBox = ReadRect16(d.data() + 6);
     h.Inch = GetLE16(d.data() + 14);
-    if (h.Inch == 0) Invalid("0 unité par pouce");
+    if (h.Inch == 0) Invalid(SWmfNoUnitsPerInch);
     p.wmfStart = kPlaceableSize;
   }
   const uint8_t* m = d.data() + p.wmfStart;
-  if (!IsWmfHeader(m, d.size() - p.wmfStart)) Invalid("en-tête WMF");
+  if (!IsWmfHeader(m, d.size() - p.wmfStart)) Invalid(SWmfHeader);
   h.ObjectCount = GetLE16(m + 10);
   h.MaxRecordWords = GetLE32(m + 12);
   if (h.Placeable) {
@@ -110,13 +110,13 @@ Parsed ParseWmf(const std::vector<uint8_t>& d) {
     p.height = Clamp32(MulDiv(bh, kScreenPixelsPerInch, h.Inch));
     p.mmWidth = Clamp32(MulDiv(bw, 2540, h.Inch));
     p.mmHeight = Clamp32(MulDiv(bh, 2540, h.Inch));
-    if (p.width == 0 || p.height == 0) Invalid(Format("boîte vide (%s × %s)", bw, bh));
+    if (p.width == 0 || p.height == 0) Invalid(Format(SWmfEmptyBox, bw, bh));
     return p;
   }
   // A plain WMF says nothing of its size: the window its records set is taken, one unit a pixel.
   double x, y, w = 0, hh = 0;
   if (!gdi::FindWmfWindow(d.data(), d.size(), kWmfHeaderSize, x, y, w, hh))
-    Invalid("aucune fenêtre ne donne sa taille");
+    Invalid(SWmfNoWindow);
   h.WindowBox = {int32_t(x), int32_t(y), int32_t(x + w), int32_t(y + hh)};
   p.width = Clamp32(int64_t(std::fabs(w)));
   p.height = Clamp32(int64_t(std::fabs(hh)));
@@ -152,7 +152,7 @@ void TMetafile::LoadFromStream(TStream& stream) {
 }
 
 void TMetafile::SaveToStream(TStream& stream) {
-  if (FData.empty()) throw EInvalidGraphic("Métafichier vide : rien à enregistrer");
+  if (FData.empty()) throw EInvalidGraphic(SMetafileEmpty);
   stream.WriteBuffer(FData.data(), int64_t(FData.size()));
 }
 
