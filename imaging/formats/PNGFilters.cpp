@@ -25,10 +25,25 @@ inline uint8_t Paeth(int a, int b, int c) {
 
 #ifdef MURALO_PNG_SIMD
 // Pixels of 3 or 4 bytes held in the low bytes of an SSE register.
+// A 3-byte pixel is put together in a register: copying 3 bytes into a 4-byte variable goes
+// through memory, and the 4-byte load after two narrower stores stalls on every pixel.
 template <uint32_t Bpp>
 inline __m128i LoadPixel(const uint8_t* p) {
-  int32_t v = 0;
-  std::memcpy(&v, p, Bpp);
+  int32_t v;
+  if constexpr (Bpp == 3) {
+    uint16_t low;
+    std::memcpy(&low, p, 2);
+    v = int32_t(uint32_t(low) | uint32_t(p[2]) << 16);
+  } else {
+    std::memcpy(&v, p, 4);
+  }
+  return _mm_cvtsi32_si128(v);
+}
+// The same where at least 4 bytes are readable: one load, the byte past the pixel is ignored (its
+// lane is never stored).
+inline __m128i LoadPixelWide(const uint8_t* p) {
+  int32_t v;
+  std::memcpy(&v, p, 4);
   return _mm_cvtsi32_si128(v);
 }
 template <uint32_t Bpp>
@@ -69,8 +84,12 @@ __attribute__((target("ssse3"))) void PaethSIMD(const uint8_t* line, const uint8
   __m128i a = zero, c = zero;  // 16-bit lanes
   uint32_t i = 0;
   for (; i + Bpp <= r; i += Bpp) {
-    const __m128i b = _mm_unpacklo_epi8(LoadPixel<Bpp>(prev + i), zero);
-    const __m128i x = _mm_unpacklo_epi8(LoadPixel<Bpp>(line + i), zero);
+    // One load of 4 bytes where the row has them (the byte past the pixel is ignored), else the
+    // pixel's own bytes; the row's input is read before the same bytes are written (the target may
+    // be the input).
+    const bool wide = i + 4 <= r;
+    const __m128i b = _mm_unpacklo_epi8(wide ? LoadPixelWide(prev + i) : LoadPixel<Bpp>(prev + i), zero);
+    const __m128i x = _mm_unpacklo_epi8(wide ? LoadPixelWide(line + i) : LoadPixel<Bpp>(line + i), zero);
     // pa = |b - c|, pb = |a - c|, pc = |a + b - 2c| (PNG 9.4 with p = a + b - c)
     const __m128i pa0 = _mm_sub_epi16(b, c), pb0 = _mm_sub_epi16(a, c);
     const __m128i pa = _mm_abs_epi16(pa0), pb = _mm_abs_epi16(pb0), pc = _mm_abs_epi16(_mm_add_epi16(pa0, pb0));

@@ -53,7 +53,7 @@ uint32_t TPNGGraphic::LoadAndSwapHeader() {
   Stream->ReadBuffer(bytes, 8);
   Header.Length = GetBE32(bytes);
   Header.ChunkType = GetBE32(bytes + 4);
-  return static_cast<uint32_t>(crc32(0, bytes + 4, 4));
+  return libdeflate_crc32(0, bytes + 4, 4);
 }
 
 void TPNGGraphic::CheckChunkFits() {
@@ -64,8 +64,9 @@ void TPNGGraphic::CheckChunkFits() {
 void TPNGGraphic::ReadChunkData(uint8_t* into) {
   Stream->ReadBuffer(into, Header.Length);
   const uint32_t stored = ReadBE32(*Stream);
-  // (zlib answers 0 for a null buffer, so an empty chunk leaves the CRC of its type alone)
-  if (Header.Length > 0) CurrentCRC = static_cast<uint32_t>(crc32_z(CurrentCRC, into, Header.Length));
+  // The standard CRC-32, continued over the data; libdeflate's computes it with carry-less
+  // multiplication where the processor has it, several times faster than zlib's table walk.
+  if (Header.Length > 0) CurrentCRC = libdeflate_crc32(CurrentCRC, into, Header.Length);
   if (stored != CurrentCRC) Invalid(gesInvalidCRC);
 }
 
