@@ -222,7 +222,11 @@ bool SystemParametersInfo(unsigned action, unsigned /*param*/, const std::string
   if (flags & SPIF_UPDATEINIFILE) {
     try {
       TRegistry registry(hive);
-      if (registry.OpenKey("\\Control Panel\\Desktop", false)) registry.WriteString("Wallpaper", file);
+      // A hive write costs two fsyncs, and every change names the same file: the value is
+      // written only when it is not that file already.
+      if (registry.OpenKey("\\Control Panel\\Desktop", false) &&
+          (registry.GetDataType("Wallpaper") != TRegDataType::rdString || registry.ReadString("Wallpaper") != file))
+        registry.WriteString("Wallpaper", file);
     } catch (const Exception& error) {
       PlatformReport(error.what());
     }
