@@ -339,8 +339,7 @@ class TReplacementStream final : public TStream {
 }  // namespace
 
 void ReplaceFileContent(const std::string& fileName, const void* data, size_t size) {
-  ReplaceFileContent(fileName,
-                     [&](TStream& file) { file.WriteBuffer(data, static_cast<int64_t>(size)); });
+  ReplaceFileContent(fileName, [&](TStream& file) { file.WriteBuffer(data, static_cast<int64_t>(size)); });
 }
 
 void ReplaceFileContent(const std::string& fileName, const std::function<void(TStream&)>& writeContent) {

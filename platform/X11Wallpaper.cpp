@@ -326,8 +326,8 @@ class TStripUploader {
   };
 
   bool AttachShared(TShared& buffer, Visual* visual, int depth, TErrorTrap& trap) {
-    XImage* image = XShmCreateImage(FDisplay, visual, static_cast<unsigned>(depth), ZPixmap, nullptr,
-                                    &buffer.Segment, static_cast<unsigned>(FWidth), static_cast<unsigned>(FRows));
+    XImage* image = XShmCreateImage(FDisplay, visual, static_cast<unsigned>(depth), ZPixmap, nullptr, &buffer.Segment,
+                                    static_cast<unsigned>(FWidth), static_cast<unsigned>(FRows));
     if (!image) return false;
     const size_t bytes = static_cast<size_t>(image->bytes_per_line) * static_cast<size_t>(FRows);
     buffer.Segment.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);

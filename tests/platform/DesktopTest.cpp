@@ -450,16 +450,18 @@ TEST_F(DesktopBackendTest, SystemParametersInfoRecordsTheWallpaperAndApplies) {
   EXPECT_FALSE(SystemParametersInfo(99, 0, Bmp, SPIF_UPDATEINIFILE));
   EXPECT_TRUE(SystemParametersInfo(SPI_SETDESKWALLPAPER, 0, Bmp, SPIF_UPDATEINIFILE));
   // The same file again: applied again, but the hive, which holds it already, is not rewritten.
-  struct stat before {}, after {};
+  struct stat before;
+  struct stat after;
   ASSERT_EQ(stat(DefaultHiveFile().c_str(), &before), 0);
   EXPECT_TRUE(SystemParametersInfo(SPI_SETDESKWALLPAPER, 0, Bmp, SPIF_UPDATEINIFILE));
   ASSERT_EQ(stat(DefaultHiveFile().c_str(), &after), 0);
   EXPECT_EQ(after.st_ino, before.st_ino);
   setenv("PATH", savedPath.c_str(), 1);
   unsetenv("MURALO_DESKTOP");
-  const std::string once = "set org.mate.background picture-options centered\n"
-                           "set org.mate.background picture-filename " +
-                           Bmp + "\n";
+  const std::string once =
+      "set org.mate.background picture-options centered\n"
+      "set org.mate.background picture-filename " +
+      Bmp + "\n";
   EXPECT_EQ(ReadFile(log), once + once);
   TRegistry registry;
   ASSERT_TRUE(registry.OpenKey("\\Control Panel\\Desktop", false));
