@@ -166,7 +166,18 @@ bool IsPacked24(const TBitmap& picture) {
 
 // n pixels of B, G, R bytes as B, G, R, 0.
 void Bgr24ToBgrx(uint8_t* out, const uint8_t* in, int n) {
-  for (int i = 0; i < n; ++i, in += 3, out += 4) {
+  int i = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  // Four bytes at a time, the fourth (the next pixel's blue) masked off; the last pixel goes byte
+  // by byte, so that nothing past the span is read.
+  for (; i + 1 < n; ++i, in += 3, out += 4) {
+    uint32_t v;
+    std::memcpy(&v, in, 4);
+    v &= 0x00FFFFFFu;
+    std::memcpy(out, &v, 4);
+  }
+#endif
+  for (; i < n; ++i, in += 3, out += 4) {
     out[0] = in[0];
     out[1] = in[1];
     out[2] = in[2];
