@@ -26,8 +26,8 @@ void TSystemDesktop::WriteTileWallpaper(bool tiled) {
   }
 }
 
-void TSystemDesktop::SetDeskWallpaper(const std::string& path) {
-  SystemParametersInfo(SPI_SETDESKWALLPAPER, 0, path, SPIF_UPDATEINIFILE);
+void TSystemDesktop::SetDeskWallpaper(const std::string& path, const TBitmap* picture) {
+  SystemParametersInfo(SPI_SETDESKWALLPAPER, 0, path, SPIF_UPDATEINIFILE, picture);
 }
 
 std::unique_ptr<TGraphic> LoadResourceIcon(const char* name) {

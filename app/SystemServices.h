@@ -18,7 +18,7 @@ class TSystemDesktop final : public TDesktopServices {
   TSize ScreenSize() override;
   std::string WindowsDirectory() override;
   void WriteTileWallpaper(bool tiled) override;
-  void SetDeskWallpaper(const std::string& path) override;
+  void SetDeskWallpaper(const std::string& path, const TBitmap* picture) override;
 };
 
 // Resource names of the pictures embedded in the program (RCDATA).

@@ -61,12 +61,11 @@ bool ApplyWallpaper(TDesktopServices& desktop, TGraphic* picture, const TWallpap
   std::unique_ptr<TBitmap> bitmap = RenderWallpaper(picture, desktop.ScreenSize(), options, caption, captionFont);
   if (!bitmap) return false;
   // The file is written beside and renamed over the previous one: a disk that fills up leaves the
-  // previous wallpaper whole, and the desktop is then not told of a new one.
-  TMemoryStream bytes;
-  bitmap->SaveToStream(bytes);
-  bitmap.reset();
-  ReplaceFileContent(path, bytes.Memory(), static_cast<size_t>(bytes.Size()));
-  desktop.SetDeskWallpaper(path);
+  // previous wallpaper whole, and the desktop is then not told of a new one. The bitmap outlives
+  // the call, so that a desktop drawn by the program itself (the X root window) does not read the
+  // file back.
+  ReplaceFileContent(path, [&](TStream& file) { bitmap->SaveToStream(file); });
+  desktop.SetDeskWallpaper(path, bitmap.get());
   return true;
 }
 

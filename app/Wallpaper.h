@@ -27,7 +27,9 @@ class TDesktopServices {
   // Writes "TileWallpaper" ("1" tiled, "0" centred) under Control Panel\Desktop, without creating the key.
   virtual void WriteTileWallpaper(bool tiled) = 0;
   // SystemParametersInfo(SPI_SETDESKWALLPAPER, 0, path, SPIF_UPDATEINIFILE); the result is not used.
-  virtual void SetDeskWallpaper(const std::string& path) = 0;
+  // picture is what the file holds, still in memory (null when it is not at hand): a desktop that
+  // draws the picture itself takes it from there instead of reading the file back.
+  virtual void SetDeskWallpaper(const std::string& path, const TBitmap* picture) = 0;
 };
 
 struct TWallpaperOptions {
@@ -58,9 +60,9 @@ std::unique_ptr<TBitmap> RenderWallpaper(TGraphic* picture, TSize screen, const 
 std::string WallpaperPath(const std::string& windowsDirectory);
 
 // The whole change: render, write muralo.bmp into the directory through a temporary file renamed
-// over the previous one (errors propagate, the previous file stays whole and the wallpaper
-// call is then not made), release the bitmap, call the wallpaper. Returns false when nothing was
-// drawn (no picture).
+// over the previous one, straight from the bitmap in one pass (errors propagate, the previous file
+// stays whole and the wallpaper call is then not made), call the wallpaper with the file and the
+// bitmap, release the bitmap. Returns false when nothing was drawn (no picture).
 bool ApplyWallpaper(TDesktopServices& desktop, TGraphic* picture, const TWallpaperOptions& options,
                     const std::optional<std::string>& caption, const TFont& captionFont);
 

@@ -145,14 +145,20 @@ int main(int argc, char** argv) {
                   static_cast<int>(std::lround(screen->geometry().height() * screen->devicePixelRatio())));
 
   try {
+    // Started to change the wallpaper once, the program shows no window at all (it runs on the
+    // offscreen platform): it builds neither the splash nor, after the change, the windows that
+    // only the tray program opens.
     std::unique_ptr<TGraphic> banner;
-    try {
-      banner = LoadResourceBitmap(ResSplashBanner);
-    } catch (const std::exception&) {
+    std::unique_ptr<TfrmSplash> splash;
+    if (!oneShot) {
+      try {
+        banner = LoadResourceBitmap(ResSplashBanner);
+      } catch (const std::exception&) {
+      }
+      splash = std::make_unique<TfrmSplash>(banner.get());
+      splash->show();
+      QApplication::processEvents();
     }
-    auto splash = std::make_unique<TfrmSplash>(banner.get());
-    splash->show();
-    QApplication::processEvents();
 
     TRegistry hive;
     TSystemDesktop desktop;
@@ -222,12 +228,13 @@ int main(int argc, char** argv) {
         QApplication::quit();  // does nothing before the loop runs: sessionEnded covers that
       });
     form.RunGuarded([&] { form.FormCreate(); });
+    if (oneShot) return 0;
     form2 = new TForm2(&form);
     form3 = new TForm3(form, &form);
     imgWin = new TImgWin(&form);
     splash->hide();
     splash.reset();
-    if (oneShot || sessionEnded) return 0;
+    if (sessionEnded) return 0;
 
     // The end of the desktop session: the list and the settings are saved, the tray icon goes.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&](QSessionManager&) { EndSession(form); });

@@ -66,6 +66,27 @@ using HPALETTE = std::shared_ptr<const TPalette>;
 HPALETTE CreatePalette(const TPaletteEntry* entries, size_t count);
 HPALETTE CreatePalette(const std::vector<TPaletteEntry>& entries);
 
+// Pixel storage. Buffers of several MiB (a 4K wallpaper is 24 MiB) ask the system for transparent
+// huge pages: their first touch then costs a dozen page faults instead of thousands, which on a
+// virtual machine is most of the time of a wallpaper change. Smaller buffers come from operator new.
+void* AllocatePixelMemory(size_t bytes);
+void FreePixelMemory(void* memory, size_t bytes) noexcept;
+
+template <typename T>
+struct TPixelAllocator {
+  using value_type = T;
+  TPixelAllocator() = default;
+  template <typename U>
+  TPixelAllocator(const TPixelAllocator<U>&) noexcept {}
+  T* allocate(size_t n) { return static_cast<T*>(AllocatePixelMemory(n * sizeof(T))); }
+  void deallocate(T* p, size_t n) noexcept { FreePixelMemory(p, n * sizeof(T)); }
+  template <typename U>
+  bool operator==(const TPixelAllocator<U>&) const noexcept {
+    return true;
+  }
+};
+using TPixelBytes = std::vector<uint8_t, TPixelAllocator<uint8_t>>;
+
 class TBitmap : public TGraphic {
   MURALO_GRAPHIC_CLASS(TBitmap)
 public:
@@ -101,7 +122,7 @@ public:
   const uint8_t* RowData(int y) const;
   size_t RowBytes() const { return FRowBytes; }
   // The whole pixel buffer, top row first.
-  const std::vector<uint8_t>& Bits() const { return FBits; }
+  const TPixelBytes& Bits() const { return FBits; }
 
   // Releases the image: an empty 0 × 0 bitmap, no palette; the pixel format stays.
   void ReleaseImage();
@@ -129,7 +150,7 @@ private:
   int FWidth = 0, FHeight = 0;
   TPixelFormat FFormat = TPixelFormat::pfDevice;
   HPALETTE FPalette;
-  std::vector<uint8_t> FBits;
+  TPixelBytes FBits;
   size_t FRowBytes = 0;
   std::unique_ptr<TCanvas> FCanvas;
 };

@@ -332,10 +332,10 @@ void TBitmap::SaveToStream(TStream& stream) {
     header.WriteBuffer(q, 4);
   }
   stream.WriteBuffer(header.Memory(), header.Size());
-  // bottom-up rows, gathered into pieces of about 1 MiB: a tall narrow bitmap is not written a
-  // few bytes at a time
+  // bottom-up rows, gathered into pieces of about 256 KiB: a tall narrow bitmap is not written a
+  // few bytes at a time, and the piece is small enough that its fresh pages cost little
   if (rowBytes == 0) return;
-  const size_t rowsPerPiece = std::max<size_t>(1, (size_t(1) << 20) / rowBytes);
+  const size_t rowsPerPiece = std::max<size_t>(1, (size_t(1) << 18) / rowBytes);
   std::vector<uint8_t> piece(rowsPerPiece * rowBytes);
   for (int y = FHeight - 1; y >= 0;) {
     size_t used = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -97,6 +98,40 @@ void HalftoneBlt(TBitmap& target, const TRect& dest, const TBitmap& source, int 
   target.Modified();
 }
 
+// COLORONCOLOR between two bitmaps of one 24- or 32-bit layout, nothing transparent: the pixels
+// are copied as bytes (the fourth byte of a 32-bit pixel becomes 255, as a copy through B, G, R, A
+// leaves it), and a target row that takes the same source row as the row above copies that row.
+void CopyBlt(TBitmap& target, const TBitmap& source, int x0, int x1, const std::vector<int>& columns,
+             const std::vector<int>& rows, int y0) {
+  const size_t pixel = target.BitsPerPixel() / 8;
+  const size_t span = size_t(x1 - x0) * pixel;
+  int lastSy = -1;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const int y = y0 + static_cast<int>(i), sy = rows[i];
+    uint8_t* d = target.RowData(y) + size_t(x0) * pixel;
+    if (sy == lastSy) {
+      std::memcpy(d, target.RowData(y - 1) + size_t(x0) * pixel, span);
+      continue;
+    }
+    lastSy = sy;
+    const uint8_t* s = source.RowData(sy);
+    if (pixel == 3) {
+      for (const int sx : columns) {
+        const uint8_t* p = s + size_t(sx) * 3;
+        d[0] = p[0], d[1] = p[1], d[2] = p[2];
+        d += 3;
+      }
+    } else {
+      for (const int sx : columns) {
+        const uint8_t* p = s + size_t(sx) * 4;
+        d[0] = p[0], d[1] = p[1], d[2] = p[2], d[3] = 255;
+        d += 4;
+      }
+    }
+  }
+  target.Modified();
+}
+
 }  // namespace
 
 void StretchBlt(TBitmap& target, const TRect& dest, const TBitmap& source) {
@@ -114,7 +149,6 @@ void StretchBlt(TBitmap& target, const TRect& dest, const TBitmap& source) {
   // A source wider than the target span is read only at the columns used, so that a very wide
   // source (a 1-bit row of 2^31 pixels is 256 MiB, 8 GiB as B, G, R, A) costs what the target needs.
   const bool perColumn = sw > x1 - x0;
-  std::vector<uint8_t> srcRow(size_t(perColumn ? x1 - x0 : sw) * 4), dstRow(size_t(tw) * 4);
   std::vector<int> columns(size_t(x1 - x0));
   const int adw = std::abs(dw), adh = std::abs(dh);
   for (int x = x0; x < x1; ++x) {
@@ -124,6 +158,17 @@ void StretchBlt(TBitmap& target, const TRect& dest, const TBitmap& source) {
     columns[size_t(x - x0)] = std::clamp(sx, 0, sw - 1);
   }
   const bool transparent = source.Transparent;
+  const unsigned bpp = source.BitsPerPixel();
+  if (!transparent && (bpp == 24 || bpp == 32) && target.BitsPerPixel() == bpp && &target != &source) {
+    std::vector<int> rows(size_t(y1 - y0));
+    for (int y = y0; y < y1; ++y) {
+      const int offset = dh > 0 ? y - dest.Top : dest.Top - 1 - y;
+      rows[size_t(y - y0)] = std::clamp(static_cast<int>(((2LL * offset + 1) * sh) / (2LL * adh)), 0, sh - 1);
+    }
+    CopyBlt(target, source, x0, x1, columns, rows, y0);
+    return;
+  }
+  std::vector<uint8_t> srcRow(size_t(perColumn ? x1 - x0 : sw) * 4), dstRow(size_t(tw) * 4);
   const uint8_t key[3] = {GetBValue(source.TransparentColor), GetGValue(source.TransparentColor),
                           GetRValue(source.TransparentColor)};
   int lastSy = -1;

@@ -294,27 +294,72 @@ void WriteBE32(TStream& s, uint32_t v) {
   s.WriteBuffer(b, 4);
 }
 
+namespace {
+
+// The temporary file of ReplaceFileContent, its write errors named after the file it replaces.
+class TReplacementStream final : public TStream {
+ public:
+  TReplacementStream(int fd, const std::string& fileName) : Fd(fd), Name(fileName) {}
+  int64_t Read(void*, int64_t) override { return 0; }
+  int64_t Write(const void* buffer, int64_t count) override {
+    if (count <= 0) return 0;
+    for (;;) {
+      const ssize_t n = ::write(Fd, buffer, static_cast<size_t>(count));
+      if (n >= 0) {
+        LastError = 0;
+        return n;
+      }
+      if (errno != EINTR) {
+        LastError = errno;
+        return 0;
+      }
+    }
+  }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+    const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
+                       : origin == TSeekOrigin::soCurrent ? SEEK_CUR
+                                                          : SEEK_END;
+    const off_t r = ::lseek(Fd, static_cast<off_t>(offset), whence);
+    if (r < 0) throw EWriteError();
+    return r;
+  }
+
+ protected:
+  [[noreturn]] void RaiseWriteError() override {
+    throw EWriteError(
+        Format(SStreamErrorDetail, SWriteError, Name, LastError ? SystemErrorText(LastError) : SShortWrite));
+  }
+
+ private:
+  int Fd;
+  const std::string& Name;
+  int LastError = 0;
+};
+
+}  // namespace
+
 void ReplaceFileContent(const std::string& fileName, const void* data, size_t size) {
+  ReplaceFileContent(fileName, [&](TStream& file) { file.WriteBuffer(data, static_cast<int64_t>(size)); });
+}
+
+void ReplaceFileContent(const std::string& fileName, const std::function<void(TStream&)>& writeContent) {
   const size_t slash = fileName.rfind('/');
   const std::string dir = slash == std::string::npos ? std::string() : fileName.substr(0, slash + 1);
   const std::string base = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
   std::string temp = dir + "." + base + ".XXXXXX";
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) throw EFCreateError(fileName, SystemErrorText(errno));
-  int error = 0;
-  const auto* p = static_cast<const uint8_t*>(data);
-  size_t done = 0;
-  while (error == 0 && done < size) {
-    const ssize_t n = ::write(fd, p + done, size - done);
-    if (n > 0)
-      done += static_cast<size_t>(n);
-    else if (n < 0 && errno != EINTR)
-      error = errno;
-    else if (n == 0)
-      error = EIO;
+  try {
+    TReplacementStream file(fd, fileName);
+    writeContent(file);
+  } catch (...) {
+    ::close(fd);
+    ::unlink(temp.c_str());
+    throw;
   }
+  int error = 0;
   // mkstemp makes the file private; the replaced file gets the usual permissions.
-  if (error == 0 && ::fchmod(fd, 0644) != 0) error = errno;
+  if (::fchmod(fd, 0644) != 0) error = errno;
   if (error == 0 && ::fsync(fd) != 0) error = errno;
   if (::close(fd) != 0 && error == 0) error = errno;
   if (error != 0) {

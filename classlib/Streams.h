@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,10 @@ void WriteBE32(TStream& s, uint32_t v);
 // The file gets the usual permissions (0644). Raises EFCreateError or EWriteError naming fileName;
 // the previous file is then as it was and no temporary file is left.
 void ReplaceFileContent(const std::string& fileName, const void* data, size_t size);
+// The same with the content written by writeContent into the temporary file, in one pass (a
+// picture need not be gathered in memory first). An error that writeContent raises removes the
+// temporary file and passes on; the stream's own write errors name fileName.
+void ReplaceFileContent(const std::string& fileName, const std::function<void(TStream&)>& writeContent);
 
 // Reads a whole file into memory (raises EFOpenError / EReadError).
 std::vector<uint8_t> ReadFileBytes(const std::string& fileName);

@@ -170,7 +170,7 @@ std::string FileUri(const std::string& path) {
 }
 
 void SetDesktopWallpaper(const std::string& bmpFile, const std::string& registryFile, const TDesktopEnvironment& env,
-                         TCommandRunner& runner, const TBackendDirs& dirs) {
+                         TCommandRunner& runner, const TBackendDirs& dirs, const TBitmap* picture) {
   // As Windows does: the style is the string "TileWallpaper" of the desktop key; "1" tiles.
   TWallpaperStyle style = TWallpaperStyle::wsCentred;
   try {
@@ -198,7 +198,11 @@ void SetDesktopWallpaper(const std::string& bmpFile, const std::string& registry
   }
   try {
     std::string absolute = std::filesystem::absolute(bmpFile).string();
-    CreateDesktopBackend(kind, runner, dirs, env.Display)->Apply(absolute, style);
+    std::unique_ptr<TDesktopBackend> backend = CreateDesktopBackend(kind, runner, dirs, env.Display);
+    if (picture)
+      backend->ApplyPicture(absolute, *picture, style);
+    else
+      backend->Apply(absolute, style);
   } catch (const std::exception& error) {
     PlatformReport(std::string("fond d'écran non appliqué (") + DesktopKindName(kind) + ") : " + error.what());
   }
@@ -211,18 +215,24 @@ bool RefreshRootWallpaper(const std::string& bmpFile, const std::string& registr
   return true;
 }
 
-bool SystemParametersInfo(unsigned action, unsigned /*param*/, const std::string& file, unsigned flags) {
+bool SystemParametersInfo(unsigned action, unsigned /*param*/, const std::string& file, unsigned flags,
+                          const TBitmap* picture) {
   if (action != SPI_SETDESKWALLPAPER) return false;
   const std::string hive = DefaultHiveFile();
   if (flags & SPIF_UPDATEINIFILE) {
     try {
       TRegistry registry(hive);
-      if (registry.OpenKey("\\Control Panel\\Desktop", false)) registry.WriteString("Wallpaper", file);
+      // A hive write costs two fsyncs, and every change names the same file: the value is
+      // written only when it is not that file already.
+      if (registry.OpenKey("\\Control Panel\\Desktop", false) &&
+          (registry.GetDataType("Wallpaper") != TRegDataType::rdString || registry.ReadString("Wallpaper") != file))
+        registry.WriteString("Wallpaper", file);
     } catch (const Exception& error) {
       PlatformReport(error.what());
     }
   }
-  SetDesktopWallpaper(file, hive, TDesktopEnvironment::FromProcess(), SystemCommandRunner(), TBackendDirs::Default());
+  SetDesktopWallpaper(file, hive, TDesktopEnvironment::FromProcess(), SystemCommandRunner(), TBackendDirs::Default(),
+                      picture);
   return true;
 }
 

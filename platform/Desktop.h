@@ -74,6 +74,11 @@ class TDesktopBackend {
   virtual TDesktopKind Kind() const = 0;
   // Shows the BMP file bmpFile (absolute path) as the wallpaper; raises EDesktopError on failure.
   virtual void Apply(const std::string& bmpFile, TWallpaperStyle style) = 0;
+  // The same with the file's picture at hand in memory: a backend that draws the picture itself
+  // takes it from there instead of reading the file back; the others hand over the file.
+  virtual void ApplyPicture(const std::string& bmpFile, const TBitmap& /*picture*/, TWallpaperStyle style) {
+    Apply(bmpFile, style);
+  }
 };
 
 // Where a backend keeps its own files (KDE's fresh copies, swaybg's process id, wf-shell.ini) and
@@ -123,7 +128,9 @@ inline constexpr unsigned SPIF_SENDWININICHANGE = 2;
 // SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, file, flags): reads "TileWallpaper", records the
 // file as "Wallpaper" of "Control Panel\Desktop" when SPIF_UPDATEINIFILE is given, and applies the
 // file through the detected backend (failures go to the platform's reporter). Other actions do nothing and give false.
-bool SystemParametersInfo(unsigned action, unsigned param, const std::string& file, unsigned flags);
+// picture, when given, is the file's picture still in memory (see TDesktopBackend::ApplyPicture).
+bool SystemParametersInfo(unsigned action, unsigned param, const std::string& file, unsigned flags,
+                          const TBitmap* picture = nullptr);
 
 // After the screen changed (RandR): the root-window wallpaper is laid out again from the BMP file
 // when the desktop is one whose background is the root window; other desktops place their own.
@@ -133,6 +140,6 @@ bool RefreshRootWallpaper(const std::string& bmpFile, const std::string& registr
 
 // The same with everything injected (tests): the hive's TileWallpaper is read from registryFile.
 void SetDesktopWallpaper(const std::string& bmpFile, const std::string& registryFile, const TDesktopEnvironment& env,
-                         TCommandRunner& runner, const TBackendDirs& dirs);
+                         TCommandRunner& runner, const TBackendDirs& dirs, const TBitmap* picture = nullptr);
 
 }  // namespace muralo

@@ -159,40 +159,76 @@ const uint8_t* RowBGRX(const TBitmap& picture, int y, std::vector<uint8_t>& scra
   return scratch.data();
 }
 
-// The picture in one area: tiled from the area's top-left corner, or centred on black and cut
-// where it is larger than the area. The image starts black.
-void ComposeArea(XImage* image, const TBitmap& picture, TWallpaperStyle style, const Visual* visual,
-                 const TMonitorArea& area) {
+bool IsPacked24(const TBitmap& picture) {
+  return picture.BitsPerPixel() == 24 &&
+         (picture.PixelFormat() == TPixelFormat::pf24bit || picture.PixelFormat() == TPixelFormat::pfDevice);
+}
+
+// n pixels of B, G, R bytes as B, G, R, 0.
+void Bgr24ToBgrx(uint8_t* out, const uint8_t* in, int n) {
+  int i = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  // Four bytes at a time, the fourth (the next pixel's blue) masked off; the last pixel goes byte
+  // by byte, so that nothing past the span is read.
+  for (; i + 1 < n; ++i, in += 3, out += 4) {
+    uint32_t v;
+    std::memcpy(&v, in, 4);
+    v &= 0x00FFFFFFu;
+    std::memcpy(out, &v, 4);
+  }
+#endif
+  for (; i < n; ++i, in += 3, out += 4) {
+    out[0] = in[0];
+    out[1] = in[1];
+    out[2] = in[2];
+    out[3] = 0;
+  }
+}
+
+// Screen rows [first, first + count) composed into image, whose row 0 is screen row first: on each
+// area the picture tiled from the area's top-left corner, or centred and cut where it is larger
+// than the area. What the picture leaves uncovered is not touched (the image starts black).
+void ComposeRows(XImage* image, int first, int count, const TBitmap& picture, TWallpaperStyle style,
+                 const Visual* visual, const std::vector<TMonitorArea>& areas) {
   const int pw = picture.Width(), ph = picture.Height();
   if (pw <= 0 || ph <= 0) return;
   const bool tiled = style == TWallpaperStyle::wsTiled;
-  const int ox = (area.Width - pw) / 2, oy = (area.Height - ph) / 2;
+  // The picture's rows go straight into the image where both are B, G, R in memory.
   const bool bgrx = IsBGRXImage(image, visual);
+  const bool direct24 = bgrx && IsPacked24(picture);
   const TChannel red(visual->red_mask), green(visual->green_mask), blue(visual->blue_mask);
   std::vector<uint8_t> scratch;
-  for (int y = 0; y < area.Height; ++y) {
-    const int sy = tiled ? y % ph : y - oy;
-    if (sy < 0 || sy >= ph) continue;
-    const uint8_t* row = RowBGRX(picture, sy, scratch);
-    // The spans of this screen row that show picture columns [sx, sx + n).
-    auto put = [&](int dx, int sx, int n) {
-      if (bgrx) {
-        std::memcpy(image->data + static_cast<size_t>(area.Y + y) * static_cast<size_t>(image->bytes_per_line) +
-                        static_cast<size_t>(area.X + dx) * 4,
-                    row + static_cast<size_t>(sx) * 4, static_cast<size_t>(n) * 4);
-        return;
+  for (const TMonitorArea& area : areas) {
+    const int ox = (area.Width - pw) / 2, oy = (area.Height - ph) / 2;
+    const int top = std::max(area.Y, first), bottom = std::min(area.Y + area.Height, first + count);
+    for (int y = top; y < bottom; ++y) {
+      const int ay = y - area.Y;
+      const int sy = tiled ? ay % ph : ay - oy;
+      if (sy < 0 || sy >= ph) continue;
+      auto* out = reinterpret_cast<uint8_t*>(image->data) +
+                  static_cast<size_t>(y - first) * static_cast<size_t>(image->bytes_per_line);
+      const uint8_t* row = direct24 ? picture.RowData(sy) : RowBGRX(picture, sy, scratch);
+      // The spans of this screen row that show picture columns [sx, sx + n).
+      auto put = [&](int dx, int sx, int n) {
+        uint8_t* to = out + static_cast<size_t>(area.X + dx) * 4;
+        if (direct24) {
+          Bgr24ToBgrx(to, row + static_cast<size_t>(sx) * 3, n);
+        } else if (bgrx) {
+          std::memcpy(to, row + static_cast<size_t>(sx) * 4, static_cast<size_t>(n) * 4);
+        } else {
+          for (int i = 0; i < n; ++i) {
+            const uint8_t* p = row + static_cast<size_t>(sx + i) * 4;
+            XPutPixel(image, area.X + dx + i, y - first, red.Place(p[2]) | green.Place(p[1]) | blue.Place(p[0]));
+          }
+        }
+      };
+      if (tiled) {
+        for (int dx = 0; dx < area.Width; dx += pw) put(dx, 0, std::min(pw, area.Width - dx));
+      } else {
+        const int dx = std::max(ox, 0), sx = dx - ox;
+        const int n = std::min(area.Width - dx, pw - sx);
+        if (n > 0) put(dx, sx, n);
       }
-      for (int i = 0; i < n; ++i) {
-        const uint8_t* p = row + static_cast<size_t>(sx + i) * 4;
-        XPutPixel(image, area.X + dx + i, area.Y + y, red.Place(p[2]) | green.Place(p[1]) | blue.Place(p[0]));
-      }
-    };
-    if (tiled) {
-      for (int dx = 0; dx < area.Width; dx += pw) put(dx, 0, std::min(pw, area.Width - dx));
-    } else {
-      const int dx = std::max(ox, 0), sx = dx - ox;
-      const int n = std::min(area.Width - dx, pw - sx);
-      if (n > 0) put(dx, sx, n);
     }
   }
 }
@@ -216,101 +252,152 @@ void ComposeScreenPicture(const TBitmap& picture, TWallpaperStyle style, int wid
   image.byte_order = LSBFirst;
   image.bytes_per_line = static_cast<int>(screen.RowBytes());
   image.data = reinterpret_cast<char*>(screen.RowData(0));
-  if (monitors.empty()) ComposeArea(&image, picture, style, &visual, TMonitorArea{0, 0, width, height});
+  std::vector<TMonitorArea> areas;
+  if (monitors.empty()) areas.push_back(TMonitorArea{0, 0, width, height});
   for (const TMonitorArea& area : monitors) {
     const int x0 = std::max(area.X, 0), y0 = std::max(area.Y, 0);
     const int x1 = std::min(area.X + area.Width, width), y1 = std::min(area.Y + area.Height, height);
-    if (x1 > x0 && y1 > y0) ComposeArea(&image, picture, style, &visual, TMonitorArea{x0, y0, x1 - x0, y1 - y0});
+    if (x1 > x0 && y1 > y0) areas.push_back(TMonitorArea{x0, y0, x1 - x0, y1 - y0});
   }
+  ComposeRows(&image, 0, height, picture, style, &visual, areas);
   screen.Modified();
 }
 
 namespace {
 
-// The screen-sized image the wallpaper is composed in, starting black. On a local server it lives
-// in shared memory (MIT-SHM), so the server reads it in place instead of through the socket; where
-// the extension is missing or refuses (a remote display), it is an ordinary client-side image.
-class TScreenImage {
+// The screen goes to the server in strips of rows, each composed in a small buffer that serves
+// again for a later strip, not in one screen-sized image: the fresh pages of 33 MB (a 4K screen)
+// cost more to fault in, on both sides, than composing them. On a local server the buffers are
+// shared memory (MIT-SHM), two of them, so that one is composed while the server copies the other;
+// where the extension is missing or refuses (a remote display), one ordinary buffer goes through
+// the socket, which Xlib has copied from before XPutImage returns.
+class TStripUploader {
  public:
-  TScreenImage(Display* display, Visual* visual, int depth, int width, int height, TErrorTrap& trap)
-      : FDisplay(display), FWidth(width), FHeight(height) {
-    if (XShmQueryExtension(display)) AttachShared(visual, depth, trap);
-    if (FImage) return;
-    FImage = XCreateImage(display, visual, static_cast<unsigned>(depth), ZPixmap, 0, nullptr,
-                          static_cast<unsigned>(width), static_cast<unsigned>(height), 32, 0);
-    if (!FImage) throw EDesktopError("image X impossible à créer");
-    FImage->data =
-        static_cast<char*>(std::calloc(static_cast<size_t>(FImage->bytes_per_line), static_cast<size_t>(height)));
-    if (!FImage->data) {
-      XDestroyImage(FImage);
+  TStripUploader(Display* display, Visual* visual, int depth, int width, int height, const TX11Upload& upload,
+                 TErrorTrap& trap)
+      : FDisplay(display), FWidth(width) {
+    XImage* probe = XCreateImage(display, visual, static_cast<unsigned>(depth), ZPixmap, 0, nullptr,
+                                 static_cast<unsigned>(width), 1, 32, 0);
+    if (!probe) throw EDesktopError("image X impossible à créer");
+    const size_t rowBytes = static_cast<size_t>(probe->bytes_per_line);
+    XDestroyImage(probe);
+    FRows = static_cast<int>(std::clamp<size_t>(upload.StripBytes / std::max<size_t>(rowBytes, 1), 1,
+                                                static_cast<size_t>(std::max(height, 1))));
+    if (upload.SharedMemory && XShmQueryExtension(display)) {
+      for (TShared& buffer : FShared)
+        if (!AttachShared(buffer, visual, depth, trap)) {
+          ReleaseShared();
+          break;
+        }
+    }
+    if (FSharedCount > 0) return;
+    FPlain = XCreateImage(display, visual, static_cast<unsigned>(depth), ZPixmap, 0, nullptr,
+                          static_cast<unsigned>(width), static_cast<unsigned>(FRows), 32, 0);
+    if (!FPlain) throw EDesktopError("image X impossible à créer");
+    FPlain->data = static_cast<char*>(std::malloc(rowBytes * static_cast<size_t>(FRows)));
+    if (!FPlain->data) {
+      XDestroyImage(FPlain);
       throw EDesktopError("mémoire insuffisante pour l'image de l'écran");
     }
   }
 
-  ~TScreenImage() {
-    if (FShared) {
-      XShmDetach(FDisplay, &FSegment);
-      XSync(FDisplay, False);
-      shmdt(FSegment.shmaddr);
-      FImage->data = nullptr;
-    }
-    XDestroyImage(FImage);
+  ~TStripUploader() {
+    ReleaseShared();
+    if (FPlain) XDestroyImage(FPlain);
   }
-  TScreenImage(const TScreenImage&) = delete;
-  TScreenImage& operator=(const TScreenImage&) = delete;
+  TStripUploader(const TStripUploader&) = delete;
+  TStripUploader& operator=(const TStripUploader&) = delete;
 
-  XImage* Image() const { return FImage; }
+  int Rows() const { return FRows; }
 
-  void PutInto(Pixmap pixmap, GC gc) {
-    const unsigned w = static_cast<unsigned>(FWidth), h = static_cast<unsigned>(FHeight);
-    if (FShared)
-      XShmPutImage(FDisplay, pixmap, gc, FImage, 0, 0, 0, 0, w, h, False);
-    else
-      XPutImage(FDisplay, pixmap, gc, FImage, 0, 0, 0, 0, w, h);
+  // The buffer of the next strip, black. A shared one was last sent two strips ago, and the round
+  // trip made before the strip in between was sent has seen the server through it.
+  XImage* Next() {
+    XImage* image = FSharedCount > 0 ? FShared[FPuts % 2].Image : FPlain;
+    std::memset(image->data, 0, static_cast<size_t>(image->bytes_per_line) * static_cast<size_t>(FRows));
+    return image;
+  }
+
+  // Sends the first rows of the buffer that Next gave into the pixmap at screen row y.
+  void Put(Pixmap pixmap, GC gc, int y, int rows) {
+    const unsigned w = static_cast<unsigned>(FWidth), h = static_cast<unsigned>(rows);
+    if (FSharedCount > 0) {
+      if (FPuts > 0) XSync(FDisplay, False);  // the previous strip is in: its buffer is free
+      XShmPutImage(FDisplay, pixmap, gc, FShared[FPuts % 2].Image, 0, 0, 0, y, w, h, False);
+    } else {
+      XPutImage(FDisplay, pixmap, gc, FPlain, 0, 0, 0, y, w, h);
+    }
+    ++FPuts;
   }
 
  private:
-  void AttachShared(Visual* visual, int depth, TErrorTrap& trap) {
-    XImage* image = XShmCreateImage(FDisplay, visual, static_cast<unsigned>(depth), ZPixmap, nullptr, &FSegment,
-                                    static_cast<unsigned>(FWidth), static_cast<unsigned>(FHeight));
-    if (!image) return;
-    const size_t bytes = static_cast<size_t>(image->bytes_per_line) * static_cast<size_t>(FHeight);
-    FSegment.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
-    if (FSegment.shmid < 0) {
+  struct TShared {
+    XImage* Image = nullptr;
+    XShmSegmentInfo Segment{};
+  };
+
+  bool AttachShared(TShared& buffer, Visual* visual, int depth, TErrorTrap& trap) {
+    XImage* image = XShmCreateImage(FDisplay, visual, static_cast<unsigned>(depth), ZPixmap, nullptr, &buffer.Segment,
+                                    static_cast<unsigned>(FWidth), static_cast<unsigned>(FRows));
+    if (!image) return false;
+    const size_t bytes = static_cast<size_t>(image->bytes_per_line) * static_cast<size_t>(FRows);
+    buffer.Segment.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+    if (buffer.Segment.shmid < 0) {
       XDestroyImage(image);
-      return;
+      return false;
     }
-    // Fresh shared pages are zero: the image starts black.
-    FSegment.shmaddr = static_cast<char*>(shmat(FSegment.shmid, nullptr, 0));
+    buffer.Segment.shmaddr = static_cast<char*>(shmat(buffer.Segment.shmid, nullptr, 0));
     bool attached = false;
-    if (FSegment.shmaddr != reinterpret_cast<char*>(-1)) {
-      FSegment.readOnly = True;
-      XShmAttach(FDisplay, &FSegment);
+    if (buffer.Segment.shmaddr != reinterpret_cast<char*>(-1)) {
+      buffer.Segment.readOnly = True;
+      XShmAttach(FDisplay, &buffer.Segment);
       attached = trap.Take() == 0;  // BadAccess from a server on another machine
     }
     // Marked for removal once attached: it goes when both sides let go, also if we crash.
-    shmctl(FSegment.shmid, IPC_RMID, nullptr);
+    shmctl(buffer.Segment.shmid, IPC_RMID, nullptr);
     if (!attached) {
-      if (FSegment.shmaddr != reinterpret_cast<char*>(-1)) shmdt(FSegment.shmaddr);
+      if (buffer.Segment.shmaddr != reinterpret_cast<char*>(-1)) shmdt(buffer.Segment.shmaddr);
       XDestroyImage(image);
-      return;
+      return false;
     }
-    image->data = FSegment.shmaddr;
-    FImage = image;
-    FShared = true;
+    image->data = buffer.Segment.shmaddr;
+    buffer.Image = image;
+    ++FSharedCount;
+    return true;
+  }
+
+  void ReleaseShared() {
+    if (FSharedCount == 0) return;
+    for (TShared& buffer : FShared)
+      if (buffer.Image) XShmDetach(FDisplay, &buffer.Segment);
+    XSync(FDisplay, False);
+    for (TShared& buffer : FShared) {
+      if (!buffer.Image) continue;
+      shmdt(buffer.Segment.shmaddr);
+      buffer.Image->data = nullptr;
+      XDestroyImage(buffer.Image);
+      buffer.Image = nullptr;
+    }
+    FSharedCount = 0;
   }
 
   Display* FDisplay;
-  int FWidth, FHeight;
-  XImage* FImage = nullptr;
-  XShmSegmentInfo FSegment{};
-  bool FShared = false;
+  int FWidth;
+  int FRows = 1;
+  TShared FShared[2];
+  int FSharedCount = 0;
+  XImage* FPlain = nullptr;
+  int FPuts = 0;
 };
 
 class TX11Backend final : public TDesktopBackend {
  public:
   explicit TX11Backend(std::string displayName) : FDisplayName(std::move(displayName)) {}
   TDesktopKind Kind() const override { return TDesktopKind::dkX11; }
+
+  void ApplyPicture(const std::string&, const TBitmap& picture, TWallpaperStyle style) override {
+    SetX11RootWallpaper(picture, style, FDisplayName);
+  }
 
   void Apply(const std::string& bmpFile, TWallpaperStyle style) override {
     TBitmap picture;
@@ -334,6 +421,11 @@ std::unique_ptr<TDesktopBackend> CreateX11Backend(const std::string& displayName
 }
 
 void SetX11RootWallpaper(const TBitmap& picture, TWallpaperStyle style, const std::string& displayName) {
+  SetX11RootWallpaper(picture, style, displayName, TX11Upload{});
+}
+
+void SetX11RootWallpaper(const TBitmap& picture, TWallpaperStyle style, const std::string& displayName,
+                         const TX11Upload& upload) {
   // A connection of our own: its close-down mode must not touch the toolkit's connection.
   std::unique_ptr<Display, TDisplayCloser> display(XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str()));
   if (!display) {
@@ -355,14 +447,22 @@ void SetX11RootWallpaper(const TBitmap& picture, TWallpaperStyle style, const st
   const Pixmap oldRoot = ReadPixmapProperty(dpy, root, rootPmap);
   const Pixmap oldEsetroot = ReadPixmapProperty(dpy, root, esetrootPmap);
 
-  TScreenImage image(dpy, visual, depth, width, height, trap);
-  for (const TMonitorArea& area : MonitorAreas(dpy, root, width, height))
-    ComposeArea(image.Image(), picture, style, visual, area);
-
+  const std::vector<TMonitorArea> areas = MonitorAreas(dpy, root, width, height);
   const Pixmap pixmap = XCreatePixmap(dpy, root, static_cast<unsigned>(width), static_cast<unsigned>(height),
                                       static_cast<unsigned>(depth));
   GC gc = XCreateGC(dpy, pixmap, 0, nullptr);
-  image.PutInto(pixmap, gc);
+  try {
+    TStripUploader strips(dpy, visual, depth, width, height, upload, trap);
+    for (int y = 0; y < height; y += strips.Rows()) {
+      const int rows = std::min(strips.Rows(), height - y);
+      ComposeRows(strips.Next(), y, rows, picture, style, visual, areas);
+      strips.Put(pixmap, gc, y, rows);
+    }
+  } catch (...) {
+    XFreeGC(dpy, gc);
+    XFreePixmap(dpy, pixmap);
+    throw;
+  }
   XFreeGC(dpy, gc);
   if (int error = trap.Take()) {
     XFreePixmap(dpy, pixmap);

@@ -89,7 +89,7 @@ class TRecordingDesktop final : public TDesktopServices {
   TSize ScreenSize() override { return Screen; }
   std::string WindowsDirectory() override { return Directory; }
   void WriteTileWallpaper(bool tiled) override { TileWrites.push_back(tiled ? "1" : "0"); }
-  void SetDeskWallpaper(const std::string& path) override { WallpaperCalls.push_back(path); }
+  void SetDeskWallpaper(const std::string& path, const TBitmap*) override { WallpaperCalls.push_back(path); }
 
   std::string Directory;
   TSize Screen;

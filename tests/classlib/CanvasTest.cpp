@@ -156,6 +156,57 @@ TEST(Canvas, VeryWideSourceIsReadOnlyWhereUsed) {
   EXPECT_EQ(Pixels(*target), (std::vector<TColor>{clBlack, clWhite, clBlack, clBlack}));
 }
 
+// A bitmap of pseudo-random bytes, padding and fourth bytes included.
+std::unique_ptr<TBitmap> Noise(TPixelFormat format, int w, int h, uint32_t seed) {
+  auto b = std::make_unique<TBitmap>();
+  b->SetPixelFormat(format);
+  b->SetSize(w, h);
+  for (int y = 0; y < h; ++y)
+    for (size_t i = 0; i < b->RowBytes(); ++i)
+      b->RowData(y)[i] = static_cast<uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
+  return b;
+}
+
+TEST(Canvas, SameLayoutCopiesEqualTheCopyThroughBGRA) {
+  // Between two 24-bit or two 32-bit bitmaps pixels are copied as bytes; a transparent source with a
+  // colour it does not hold takes the general path through B, G, R, A. Both must give the same
+  // pixels inside the rectangle, and the bytes outside it (padding included) must stay as they were
+  // (the general path rewrites the fourth byte of the whole row).
+  const struct {
+    const char* Name;
+    int SourceW, SourceH;
+    TRect Dest;
+  } cases[] = {
+      {"enlarged, rows repeated", 3, 2, {0, 0, 13, 7}}, {"reduced, rows and columns dropped", 29, 17, {0, 0, 13, 7}},
+      {"mirrored both ways", 5, 4, {13, 7, 0, 0}},      {"clipped on every side", 9, 9, {-4, -3, 17, 11}},
+      {"inside, one pixel", 1, 1, {2, 3, 5, 4}},
+  };
+  for (TPixelFormat format : {TPixelFormat::pf24bit, TPixelFormat::pf32bit}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.Name) + (format == TPixelFormat::pf24bit ? " 24" : " 32"));
+      auto source = Noise(format, c.SourceW, c.SourceH, 7);
+      auto fast = Noise(format, 13, 7, 99), general = Noise(format, 13, 7, 99), before = Noise(format, 13, 7, 99);
+      fast->Canvas().StretchDraw(c.Dest, *source);
+      source->Transparent = true;
+      source->TransparentColor = RGB(1, 2, 3);
+      for (int y = 0; y < source->Height(); ++y)
+        for (int x = 0; x < source->Width(); ++x) ASSERT_NE(source->Pixel(x, y), source->TransparentColor);
+      general->Canvas().StretchDraw(c.Dest, *source);
+      const size_t pixel = format == TPixelFormat::pf24bit ? 3 : 4;
+      const int left = std::min(c.Dest.Left, c.Dest.Right), right = std::max(c.Dest.Left, c.Dest.Right);
+      const int top = std::min(c.Dest.Top, c.Dest.Bottom), bottom = std::max(c.Dest.Top, c.Dest.Bottom);
+      int wrong = 0;
+      for (int y = 0; y < 7; ++y)
+        for (size_t i = 0; i < fast->RowBytes(); ++i) {
+          const int x = static_cast<int>(i / pixel);
+          const bool inside = x < 13 && x >= left && x < right && y >= top && y < bottom;
+          wrong += fast->RowData(y)[i] != (inside ? general : before)->RowData(y)[i];
+        }
+      EXPECT_EQ(wrong, 0);
+    }
+  }
+}
+
 TEST(Canvas, ReadPixelsChecksItsRange) {
   auto b = Row(TPixelFormat::pf24bit, {A, B, C});
   uint8_t px[12];

@@ -117,5 +117,30 @@ TEST(Streams, ReplaceFileContentRenamesAWholeFileOverThePreviousOne) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path), {}), 1);
 }
 
+// Content written into the stream in pieces lands whole; an error of the writer leaves the previous
+// file and no temporary one, and passes on unchanged.
+TEST(Streams, ReplaceFileContentFromAWriter) {
+  test::TempDir dir;
+  const std::string name = dir / "f.bin";
+  ReplaceFileContent(name, [](TStream& file) {
+    file.WriteBuffer("ab", 2);
+    EXPECT_EQ(file.Position(), 2);
+    file.WriteBuffer("cde", 3);
+  });
+  auto content = [&] {
+    std::ifstream in(name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  EXPECT_EQ(content(), "abcde");
+  EXPECT_THROW(ReplaceFileContent(name,
+                                  [](TStream& file) {
+                                    file.WriteBuffer("xyz", 3);
+                                    throw EInvalidGraphic("stop");
+                                  }),
+               EInvalidGraphic);
+  EXPECT_EQ(content(), "abcde");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path), {}), 1);
+}
+
 }  // namespace
 }  // namespace muralo

@@ -1,5 +1,7 @@
 // Which desktop backend a session gets, and what each backend runs (through a recording runner).
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "PlatformTestTools.h"
@@ -447,12 +449,20 @@ TEST_F(DesktopBackendTest, SystemParametersInfoRecordsTheWallpaperAndApplies) {
   setenv("PATH", (bin + ":/usr/bin:/bin").c_str(), 1);
   EXPECT_FALSE(SystemParametersInfo(99, 0, Bmp, SPIF_UPDATEINIFILE));
   EXPECT_TRUE(SystemParametersInfo(SPI_SETDESKWALLPAPER, 0, Bmp, SPIF_UPDATEINIFILE));
+  // The same file again: applied again, but the hive, which holds it already, is not rewritten.
+  struct stat before;
+  struct stat after;
+  ASSERT_EQ(stat(DefaultHiveFile().c_str(), &before), 0);
+  EXPECT_TRUE(SystemParametersInfo(SPI_SETDESKWALLPAPER, 0, Bmp, SPIF_UPDATEINIFILE));
+  ASSERT_EQ(stat(DefaultHiveFile().c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
   setenv("PATH", savedPath.c_str(), 1);
   unsetenv("MURALO_DESKTOP");
-  EXPECT_EQ(ReadFile(log),
-            "set org.mate.background picture-options centered\n"
-            "set org.mate.background picture-filename " +
-                Bmp + "\n");
+  const std::string once =
+      "set org.mate.background picture-options centered\n"
+      "set org.mate.background picture-filename " +
+      Bmp + "\n";
+  EXPECT_EQ(ReadFile(log), once + once);
   TRegistry registry;
   ASSERT_TRUE(registry.OpenKey("\\Control Panel\\Desktop", false));
   EXPECT_EQ(registry.ReadString("Wallpaper"), Bmp);

@@ -17,10 +17,12 @@
 #include "platform/Registry.h"
 #include "platform/ScreenWatch.h"
 #include "platform/System.h"
+#include "platform/X11Backend.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
 
 namespace muralo {
 namespace {
@@ -30,7 +32,7 @@ constexpr int kScreenW = 320, kScreenH = 240;
 // Xvfb on a display number it picks itself (-displayfd), torn down with the test.
 class TXvfb {
  public:
-  explicit TXvfb(int depth = 24, int width = kScreenW, int height = kScreenH) {
+  explicit TXvfb(int depth = 24, int width = kScreenW, int height = kScreenH, bool sharedMemory = true) {
     int fds[2];
     if (pipe(fds) != 0) return;
     Pid = fork();
@@ -40,8 +42,12 @@ class TXvfb {
       dup2(null, STDERR_FILENO);
       const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
       const std::string fd = std::to_string(fds[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-noreset", "-nolisten", "tcp",
-             static_cast<char*>(nullptr));
+      if (sharedMemory)
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-noreset", "-nolisten", "tcp",
+               static_cast<char*>(nullptr));
+      else
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-noreset", "-nolisten", "tcp",
+               "-extension", "MIT-SHM", static_cast<char*>(nullptr));
       _exit(127);
     }
     close(fds[1]);
@@ -134,6 +140,7 @@ unsigned long Rgb(const TBitmap& b, int x, int y) {
 
 class X11WallpaperTest : public ::testing::Test {
  protected:
+  explicit X11WallpaperTest(bool sharedMemory = true) : Server(24, kScreenW, kScreenH, sharedMemory) {}
   void SetUp() override {
     ASSERT_FALSE(Server.Name.empty()) << "Xvfb (package xvfb) is needed for the X11 wallpaper tests";
     Viewer.reset(XOpenDisplay(Server.Name.c_str()));
@@ -150,7 +157,7 @@ class X11WallpaperTest : public ::testing::Test {
     return XGetImage(d, p, 0, 0, kScreenW, kScreenH, AllPlanes, ZPixmap);
   }
 
-  // Every screen pixel against what the picture puts there (expected(x, y) < 0 means black).
+  // Every screen pixel against what the picture puts there.
   template <typename Expect>
   void CheckScreen(Expect&& expected) {
     XImage* image = RootImage();
@@ -164,6 +171,19 @@ class X11WallpaperTest : public ::testing::Test {
       }
     EXPECT_EQ(wrong, 0);
     XDestroyImage(image);
+  }
+
+  // A picture that the strips' boundaries cut, tiled and centred, sent as upload says.
+  void CheckStrips(const TX11Upload& upload) {
+    const auto picture = Picture(51, 37);
+    SetX11RootWallpaper(*picture, TWallpaperStyle::wsTiled, Server.Name, upload);
+    CheckScreen([&](int x, int y) { return Rgb(*picture, x % 51, y % 37); });
+    SetX11RootWallpaper(*picture, TWallpaperStyle::wsCentred, Server.Name, upload);
+    const int ox = (kScreenW - 51) / 2, oy = (kScreenH - 37) / 2;
+    CheckScreen([&](int x, int y) -> unsigned long {
+      if (x < ox || y < oy || x >= ox + 51 || y >= oy + 37) return 0;
+      return Rgb(*picture, x - ox, y - oy);
+    });
   }
 
   test::TXdgSandbox Sandbox;
@@ -193,6 +213,35 @@ TEST_F(X11WallpaperTest, APictureLargerThanTheScreenShowsItsCentreOrItsTopLeft) 
   CheckScreen([&](int x, int y) { return Rgb(*picture, x + 40, y + 30); });
   SetX11RootWallpaper(*picture, TWallpaperStyle::wsTiled, Server.Name);
   CheckScreen([&](int x, int y) { return Rgb(*picture, x, y); });
+}
+
+TEST_F(X11WallpaperTest, EveryStripSizeGivesTheSameScreenThroughSharedMemoryOrTheSocket) {
+  // 240 rows: 34 strips of 7 and one of 2; strips of one row (the least a strip holds); one strip.
+  const size_t row = kScreenW * 4;
+  const struct {
+    const char* Name;
+    TX11Upload Upload;
+  } cases[] = {
+      {"shared memory, strips of 7 rows", {7 * row, true}},
+      {"socket, strips of 7 rows", {7 * row, false}},
+      {"shared memory, strips of 1 row", {1, true}},
+      {"socket, one strip", {size_t(1) << 30, false}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    CheckStrips(c.Upload);
+  }
+}
+
+// A server without MIT-SHM (as a remote one is): the screen goes through the socket.
+class X11WallpaperWithoutShmTest : public X11WallpaperTest {
+ protected:
+  X11WallpaperWithoutShmTest() : X11WallpaperTest(false) {}
+};
+
+TEST_F(X11WallpaperWithoutShmTest, TheSocketCarriesTheScreen) {
+  ASSERT_FALSE(XShmQueryExtension(Viewer.get()));
+  CheckStrips(TX11Upload{});
 }
 
 TEST_F(X11WallpaperTest, AnIndexedPictureShowsItsPaletteColours) {
@@ -346,6 +395,22 @@ TEST_F(X11WallpaperTest, ShowsABmpFileThroughTheWallpaperCall) {
     });
   }
   EXPECT_TRUE(runner.Runs.empty());  // X11 needs no command
+}
+
+TEST_F(X11WallpaperTest, APictureAtHandIsShownWithoutReadingTheFile) {
+  const auto picture = Picture(5, 4);
+  test::TFakeRunner runner;
+  muralo::test::TReportCapture capture;
+  SetDesktopWallpaper(Sandbox.Root + "/never-written.bmp", Sandbox.Config + "/muralo/registry.reg",
+                      {"x11", "", "", "", "", Server.Name}, runner,
+                      {Sandbox.Data, Sandbox.Runtime, Sandbox.Config, 0, 0}, picture.get());
+  const std::string told = capture.Messages;
+  EXPECT_EQ(told, "");
+  const int ox = (kScreenW - 5) / 2, oy = (kScreenH - 4) / 2;
+  CheckScreen([&](int x, int y) -> unsigned long {
+    if (x < ox || y < oy || x >= ox + 5 || y >= oy + 4) return 0;
+    return Rgb(*picture, x - ox, y - oy);
+  });
 }
 
 TEST_F(X11WallpaperTest, AnUnreadableFileIsReportedAndTheWallpaperStays) {
