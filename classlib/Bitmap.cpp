@@ -96,7 +96,7 @@ void CheckImageSize(uint64_t width, uint64_t height, unsigned bitsPerPixel) {
 
 void CheckAllocation(uint64_t bytes) {
   if (bytes > gMemoryLimit)
-    throw EOutOfResources(Format("Tampon de %s octets refusé : il dépasse la limite de mémoire", bytes));
+    throw EOutOfResources(Format(SBufferTooLarge, bytes));
 }
 
 HPALETTE CreatePalette(const TPaletteEntry* entries, size_t count) {
@@ -179,12 +179,12 @@ void TBitmap::SetPalette(HPALETTE palette) {
 }
 
 uint8_t* TBitmap::RowData(int y) {
-  if (y < 0 || y >= FHeight) throw EInvalidGraphic(Format("Indice de ligne hors limites (%d)", y));
+  if (y < 0 || y >= FHeight) throw EInvalidGraphic(Format(SRowOutOfRange, y));
   return FBits.data() + FRowBytes * size_t(y);
 }
 
 const uint8_t* TBitmap::RowData(int y) const {
-  if (y < 0 || y >= FHeight) throw EInvalidGraphic(Format("Indice de ligne hors limites (%d)", y));
+  if (y < 0 || y >= FHeight) throw EInvalidGraphic(Format(SRowOutOfRange, y));
   return FBits.data() + FRowBytes * size_t(y);
 }
 
@@ -205,7 +205,7 @@ void TBitmap::ReadRowBGRA(int y, uint8_t* out) const { ReadPixelsBGRA(y, 0, FWid
 void TBitmap::ReadPixelsBGRA(int y, int first, int count, uint8_t* bgra) const {
   const uint8_t* row = RowData(y);
   if (first < 0 || count < 0 || count > FWidth - first)
-    throw EInvalidGraphic(Format("Indice de colonne hors limites (%d)", first + count));
+    throw EInvalidGraphic(Format(SColumnOutOfRange, first + count));
   const unsigned bpp = BitsPerPixel();
   const int end = first + count;
   auto paletteColour = [&](unsigned index, uint8_t* px) {
@@ -331,7 +331,7 @@ void TBitmap::WriteRowBGRA(int y, const uint8_t* in) {
 }
 
 TColor TBitmap::Pixel(int x, int y) const {
-  if (x < 0 || x >= FWidth) throw EInvalidGraphic(Format("Indice de colonne hors limites (%d)", x));
+  if (x < 0 || x >= FWidth) throw EInvalidGraphic(Format(SColumnOutOfRange, x));
   uint8_t px[4];
   ReadPixelsBGRA(y, x, 1, px);
   return RGB(px[2], px[1], px[0]);

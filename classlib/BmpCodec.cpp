@@ -35,7 +35,7 @@ struct BmpHeader {
 // Step 1: the file header and the bitmap header, read as they stand.
 BmpHeader ReadHeader(TStream& s) {
   BmpHeader h;
-  if (ReadLE16(s) != 0x4D42) Invalid("signature BM absente");
+  if (ReadLE16(s) != 0x4D42) Invalid(SBmpNoSignature);
   ReadLE32(s);  // file size: often wrong in the wild, not used
   ReadLE32(s);  // reserved
   h.offBits = ReadLE32(s);
@@ -49,7 +49,7 @@ BmpHeader ReadHeader(TStream& s) {
     h.bitCount = ReadLE16(s);
     return h;
   }
-  if (h.headerSize < 40 || h.headerSize > 1024) Invalid(Format("en-tête de %s octets", h.headerSize));
+  if (h.headerSize < 40 || h.headerSize > 1024) Invalid(Format(SBmpHeaderSize, h.headerSize));
   std::vector<uint8_t> rest = ReadBytes(s, h.headerSize - 4);
   auto le32 = [&](size_t at) {
     return uint32_t(rest[at]) | uint32_t(rest[at + 1]) << 8 | uint32_t(rest[at + 2]) << 16 |
@@ -73,27 +73,27 @@ BmpHeader ReadHeader(TStream& s) {
 
 // Step 2: what we can decode.
 void Validate(const BmpHeader& h) {
-  if (h.width < 0) Invalid(Format("largeur négative %s", h.width));
+  if (h.width < 0) Invalid(Format(SBmpNegativeWidth, h.width));
   switch (h.bitCount) {
     case 1: case 4: case 8: case 16: case 24: case 32: break;
-    default: Invalid(Format("%s bits par pixel", h.bitCount));
+    default: Invalid(Format(SBitsPerPixel, h.bitCount));
   }
   switch (h.compression) {
     case BI_RGB: break;
     case BI_RLE8:
-      if (h.bitCount != 8) Invalid("RLE8 exige 8 bits par pixel");
+      if (h.bitCount != 8) Invalid(SBmpRle8Depth);
       break;
     case BI_RLE4:
-      if (h.bitCount != 4) Invalid("RLE4 exige 4 bits par pixel");
+      if (h.bitCount != 4) Invalid(SBmpRle4Depth);
       break;
     case BI_BITFIELDS:
     case BI_ALPHABITFIELDS:
-      if (h.bitCount != 16 && h.bitCount != 32) Invalid("champs de bits hors 16 et 32 bits");
-      if (h.masks[0] == 0 && h.masks[1] == 0 && h.masks[2] == 0) Invalid("masques de couleur nuls");
+      if (h.bitCount != 16 && h.bitCount != 32) Invalid(SBmpBitFieldsDepth);
+      if (h.masks[0] == 0 && h.masks[1] == 0 && h.masks[2] == 0) Invalid(SBmpNullMasks);
       break;
     case BI_JPEG:
-    case BI_PNG: Invalid("compression JPEG ou PNG non prise en charge");
-    default: Invalid(Format("compression %s inconnue", h.compression));
+    case BI_PNG: Invalid(SBmpEmbeddedImage);
+    default: Invalid(Format(SBmpUnknownCompression, h.compression));
   }
 }
 
@@ -303,7 +303,7 @@ void TBitmap::SaveToStream(TStream& stream) {
   const uint64_t rowBytes = BitmapRowBytes(uint64_t(FWidth), bpp);
   const uint64_t imageSize = rowBytes * uint64_t(FHeight);
   const uint64_t offBits = kFileHeaderSize + 40 + masksSize + palette.size() * 4;
-  if (offBits + imageSize > 0xFFFFFFFFu) throw EWriteError("Image trop grande pour un fichier BMP");
+  if (offBits + imageSize > 0xFFFFFFFFu) throw EWriteError(SBmpTooLarge);
 
   TMemoryStream header;
   WriteLE16(header, 0x4D42);
