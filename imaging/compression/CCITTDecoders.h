@@ -70,9 +70,18 @@ class TCCITTDecoder : public TDecoder {
   };
   using TNibbleSteps = std::vector<TNibbleStep>;
   static TNibbleSteps MakeNibbleSteps(const TStateArray& States);
-  int32_t FindCode(const TStateArray& States, const TNibbleSteps& Steps);
+  // A whole code read from the next 13 bits at once: its run and its length in bits, or a length
+  // of 0 where the walk through the tree would go further (the bit-wise walk then reads it).
+  struct TWholeCode {
+    int16_t Run;
+    uint8_t Bits;
+  };
+  static constexpr unsigned WholeCodeBits = 13;
+  using TWholeCodes = std::vector<TWholeCode>;
+  static TWholeCodes MakeWholeCodes(const TStateArray& States);
+  int32_t FindCode(const TStateArray& States, const TNibbleSteps& Steps, const TWholeCode* Whole);
   TNibbleSteps WhiteSteps, BlackSteps;
-  void SetBits(uint8_t Value);  // sets bits in the current output byte, if it lies inside the output
+  TWholeCodes WhiteCodes, BlackCodes;
 };
 
 // TIFF compression 3 (T.4 one-dimensional, rows introduced by end-of-line codes). T4Options bit 0
