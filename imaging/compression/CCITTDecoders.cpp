@@ -151,7 +151,8 @@ bool TCCITTDecoder::NextBit() {
   return bit;
 }
 
-int32_t TCCITTDecoder::FindCode(const TStateArray& States, const TNibbleSteps& Steps, const TWholeCode* Whole) {
+inline int32_t TCCITTDecoder::FindCode(const TStateArray& States, const TNibbleSteps& Steps,
+                                       const TWholeCode* Whole) {
   int64_t sum = 0;
   // Whole codes while at least two more bytes follow the current one: the 13 bits ahead are then
   // all there, and the byte holding the bit after the code can be loaded as the walk loads it.
@@ -179,6 +180,11 @@ int32_t TCCITTDecoder::FindCode(const TStateArray& States, const TNibbleSteps& S
     // for runs beyond 2560) of the same colour.
     if (code.Run < 64) return static_cast<int32_t>(sum);
   }
+  return FindCodeBitwise(States, Steps, sum);
+}
+
+// Reads a code bit by bit, after the run sum of any make-up codes read before it.
+int32_t TCCITTDecoder::FindCodeBitwise(const TStateArray& States, const TNibbleSteps& Steps, int64_t sum) {
   uint32_t node = 0;
   for (;;) {
     if (BitsLeft == 0) {
@@ -216,8 +222,8 @@ int32_t TCCITTDecoder::FindCode(const TStateArray& States, const TNibbleSteps& S
   }
 }
 
-int32_t TCCITTDecoder::FindWhiteCode() { return FindCode(WhiteStates, WhiteSteps, WhiteCodes.data()); }
-int32_t TCCITTDecoder::FindBlackCode() { return FindCode(BlackStates, BlackSteps, BlackCodes.data()); }
+inline int32_t TCCITTDecoder::FindWhiteCode() { return FindCode(WhiteStates, WhiteSteps, WhiteCodes.data()); }
+inline int32_t TCCITTDecoder::FindBlackCode() { return FindCode(BlackStates, BlackSteps, BlackCodes.data()); }
 
 // Sets the bits from..to (exclusive) counted from the first bit of `row`, from < to.
 static void SetBitRange(uint8_t* row, size_t from, size_t to) {
@@ -240,7 +246,7 @@ static void SetBitRange(uint8_t* row, size_t from, size_t to) {
 
 // The run starts at the free bits of the current byte. A run is not clipped at the row end, only
 // at the end of the output.
-bool TCCITTDecoder::FillRun(uint32_t RunLength) {
+inline bool TCCITTDecoder::FillRun(uint32_t RunLength) {
   const size_t room = static_cast<size_t>(TargetEnd - Target);
   const size_t from = 8u - FreeTargetBits;
   const size_t to = from + RunLength;

@@ -80,6 +80,7 @@ class TCCITTDecoder : public TDecoder {
   using TWholeCodes = std::vector<TWholeCode>;
   static TWholeCodes MakeWholeCodes(const TStateArray& States);
   int32_t FindCode(const TStateArray& States, const TNibbleSteps& Steps, const TWholeCode* Whole);
+  [[gnu::noinline]] int32_t FindCodeBitwise(const TStateArray& States, const TNibbleSteps& Steps, int64_t Sum);
   TNibbleSteps WhiteSteps, BlackSteps;
   TWholeCodes WhiteCodes, BlackCodes;
 };
