@@ -21,7 +21,6 @@ namespace muralo {
 namespace {
 
 constexpr uint32_t kClear = 256;
-constexpr uint32_t kEndOfInformation = 257;
 constexpr uint32_t kFirstFree = 258;
 constexpr uint32_t kTableSize = 4096;
 constexpr unsigned kMinWidth = 9;
@@ -206,7 +205,7 @@ size_t TTIFFLZWDecoder::DecodeStream(const uint8_t* Source, size_t PackedSize, u
           CopyHead(Dest + out, from, std::min<size_t>(length, left));
         }
       } else {
-        return out;  // End of information, or a code that names no string (corrupt data)
+        return out;  // End of information (257), or a code that names no string (corrupt data)
       }
       // Section 13: the new string is the previous one plus the first byte of this one.
       if (next < kTableSize) {

@@ -78,6 +78,9 @@ const OracleCase kOracleCases[] = {
      TReference::ImageMagick, 0, false, csG},
     {"grey_alpha_pillow", PIL("im.convert('LA').save('image.tif')"), TReference::ImageMagick, 0, false, csG},
     {"cmyk", IM("-colorspace CMYK -compress None"), TReference::ImageMagick, 1, false, csCMYK},
+    // CIE L*a*b* (photometric 8) to sRGB: ImageMagick decides the linear segment per component and
+    // rounds its 16-bit quantum to 8 bits, at most 2 levels from one conversion in extended precision.
+    {"cielab", IM("-colorspace Lab -compress None"), TReference::ImageMagick, 2, false, csCIELab},
     {"fax_g3", IM("-monochrome -compress Fax"), TReference::ImageMagick, 0, false, csG},
     {"fax_g3_tiffcp",
      IM_TO("-monochrome -type bilevel -depth 1 -compress None", "mono.tif") " && tiffcp -c g3:1d mono.tif image.tif",
