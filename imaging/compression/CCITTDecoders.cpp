@@ -74,8 +74,11 @@ void TCCITTDecoder::MakeStates() {
   }
   WhiteSteps = MakeNibbleSteps(WhiteStates);
   BlackSteps = MakeNibbleSteps(BlackStates);
-  WhiteCodes = MakeWholeCodes(WhiteStates);
-  BlackCodes = MakeWholeCodes(BlackStates);
+  // The trees are the same for every decoder: their tables of whole codes are made once.
+  static const TWholeCodes whiteCodes = MakeWholeCodes(WhiteStates);
+  static const TWholeCodes blackCodes = MakeWholeCodes(BlackStates);
+  WhiteCodes = whiteCodes.data();
+  BlackCodes = blackCodes.data();
 }
 
 // The bit-wise walk of FindCode done ahead for every 13-bit pattern: where it ends a code (at a
@@ -152,8 +155,7 @@ bool TCCITTDecoder::NextBit() {
 }
 
 inline int32_t TCCITTDecoder::FindCode(const TStateArray& States, const TNibbleSteps& Steps,
-                                       const TWholeCode* Whole) {
-  int64_t sum = 0;
+                                       const TWholeCode* Whole, int64_t sum) {
   // Whole codes while at least two more bytes follow the current one: the 13 bits ahead are then
   // all there, and the byte holding the bit after the code can be loaded as the walk loads it.
   while (PackedSize >= 2) {
@@ -222,8 +224,8 @@ int32_t TCCITTDecoder::FindCodeBitwise(const TStateArray& States, const TNibbleS
   }
 }
 
-inline int32_t TCCITTDecoder::FindWhiteCode() { return FindCode(WhiteStates, WhiteSteps, WhiteCodes.data()); }
-inline int32_t TCCITTDecoder::FindBlackCode() { return FindCode(BlackStates, BlackSteps, BlackCodes.data()); }
+inline int32_t TCCITTDecoder::FindWhiteCode(int64_t Sum) { return FindCode(WhiteStates, WhiteSteps, WhiteCodes, Sum); }
+inline int32_t TCCITTDecoder::FindBlackCode(int64_t Sum) { return FindCode(BlackStates, BlackSteps, BlackCodes, Sum); }
 
 // Sets the bits from..to (exclusive) counted from the first bit of `row`, from < to.
 static void SetBitRange(uint8_t* row, size_t from, size_t to) {
@@ -275,6 +277,82 @@ TCCITTFax3Decoder::TCCITTFax3Decoder(uint32_t AOptions, bool ASwapBits, bool AWo
   if (AOptions & 1) CompressionError(Format(gesUnsupportedFeature, gesFax2DCoding, "TIF/TIFF"));
 }
 
+// The row loop of Decode below on local copies of the reader's and the writer's state, while whole
+// codes can be read from the table (the rest of the row then goes through FindCode). Answers
+// whether the row ended; MadeUp receives the run of make-up codes read before a code the table
+// could not read.
+bool TCCITTFax3Decoder::DecodeRowFast(uint32_t& EndOfLines, int64_t& MadeUp) {
+  const uint8_t* source = Source;
+  size_t packed = PackedSize;
+  unsigned bits = Bits, bitsLeft = BitsLeft;
+  uint8_t* target = Target;
+  unsigned freeBits = FreeTargetBits;
+  uint32_t rest = RestWidth;
+  bool white = IsWhite;
+  bool moved = false, ended = false;
+  int64_t sum = 0;
+  while (packed >= 2) {
+    const uint32_t b0 = SwapBits ? ReverseBits[source[0]] : source[0];
+    const uint32_t b1 = SwapBits ? ReverseBits[source[1]] : source[1];
+    const uint32_t ahead = (bits & ((1u << bitsLeft) - 1)) << 16 | b0 << 8 | b1;
+    const TWholeCode code =
+        (white ? WhiteCodes : BlackCodes)[(ahead >> (bitsLeft + 16 - WholeCodeBits)) & ((1u << WholeCodeBits) - 1)];
+    if (code.Bits == 0) break;
+    moved = true;
+    if (code.Bits < bitsLeft) {
+      bitsLeft -= code.Bits;
+    } else {
+      const unsigned past = code.Bits - bitsLeft;
+      const unsigned bytes = past / 8;
+      bits = bytes == 0 ? b0 : b1;
+      source += bytes + 1;
+      packed -= bytes + 1;
+      bitsLeft = 8 - past % 8;
+    }
+    sum = std::min<int64_t>(sum + code.Run, MaxRunSum);
+    if (code.Run >= 64) continue;  // a make-up code: the terminating code follows
+    const int32_t run = static_cast<int32_t>(sum);
+    sum = 0;
+    if (run > 0) {
+      // FillRun on the local state.
+      const size_t room = static_cast<size_t>(TargetEnd - target);
+      const size_t from = 8u - freeBits;
+      const size_t to = from + static_cast<uint32_t>(run);
+      if (!white && room > 0) {
+        const size_t end = std::min(to, room * 8);
+        if (end > from) SetBitRange(target, from, end);
+      }
+      target += std::min(to / 8, room);
+      freeBits = 8 - to % 8;
+      rest -= std::min(static_cast<uint32_t>(run), rest);
+      if (rest == 0) {
+        ended = true;
+        break;
+      }
+      white = !white;
+    } else if (run == 0) {
+      white = !white;
+    } else {
+      if (run == ccitt::RunEndOfLine) ++EndOfLines;
+      ended = true;
+      break;
+    }
+  }
+  if (moved) {
+    Source = source;
+    PackedSize = packed;
+    Bits = static_cast<uint8_t>(bits);
+    BitsLeft = static_cast<uint8_t>(bitsLeft);
+    Mask = static_cast<uint8_t>(1u << (bitsLeft - 1));
+    Target = target;
+    FreeTargetBits = static_cast<uint8_t>(freeBits);
+    RestWidth = rest;
+    IsWhite = white;
+  }
+  MadeUp = sum;
+  return ended;
+}
+
 void TCCITTFax3Decoder::Decode(const uint8_t*& ASource, uint8_t*& ADest, size_t APackedSize, size_t AUnpackedSize) {
   StartBlock(ASource, ADest, APackedSize, AUnpackedSize);
   uint32_t endOfLines = 0;
@@ -288,8 +366,11 @@ void TCCITTFax3Decoder::Decode(const uint8_t*& ASource, uint8_t*& ADest, size_t 
     }
     endOfLines = 0;
     IsWhite = true;
-    while (SourceLeft()) {
-      const int32_t code = IsWhite ? FindWhiteCode() : FindBlackCode();
+    int64_t madeUp = 0;
+    bool ended = DecodeRowFast(endOfLines, madeUp);
+    while (!ended && SourceLeft()) {
+      const int32_t code = IsWhite ? FindWhiteCode(madeUp) : FindBlackCode(madeUp);
+      madeUp = 0;
       if (code > 0) {
         if (FillRun(static_cast<uint32_t>(code))) break;
         IsWhite = !IsWhite;
