@@ -320,7 +320,11 @@ bool TCCITTFax3Decoder::DecodeRowFast(uint32_t& EndOfLines, int64_t& MadeUp) {
       const size_t to = from + static_cast<uint32_t>(run);
       if (!white && room > 0) {
         const size_t end = std::min(to, room * 8);
-        if (end > from) SetBitRange(target, from, end);
+        // Runs inside the current byte are set here, longer ones by SetBitRange (from < 8).
+        if (end <= 8)
+          target[0] |= static_cast<uint8_t>((0xFFu >> from) & (0xFF00u >> end));
+        else
+          SetBitRange(target, from, end);
       }
       target += std::min(to / 8, room);
       freeBits = 8 - to % 8;
