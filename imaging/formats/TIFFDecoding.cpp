@@ -207,6 +207,13 @@ void TTIFFGraphic::DecodeImage(TStream& stream) {
   const uint32_t stored = p.Channels;
   const uint32_t bits = p.BitsPerSample;
 
+  if (p.PlanarConfig != 1 && p.PlanarConfig != 2) Invalid();
+  const bool planar = p.PlanarConfig == 2 && stored > 1;
+  // The JPEG decoder reads 8-bit interleaved scans only: planar JPEG and 12-bit JPEG are left to
+  // other programs, like the other compressions refused in CreateDecoder.
+  if (jpeg && (planar || bits != 8))
+    throw EInvalidGraphic(Format(gesUnsupportedFeature, gesCompressionScheme, kLabel));
+
   // What the rows hold must be what the colour scheme reads: anything else would make the colour
   // manager read past a row.
   const uint32_t colourSamples = SchemeSamples(p.ColorScheme);
@@ -216,8 +223,6 @@ void TTIFFGraphic::DecodeImage(TStream& stream) {
     BadColorFormat();
   // The colour map of TIFF 6.0 section 5 has 2^BitsPerSample entries; the bitmap's palette 256.
   if (p.ColorScheme == csIndexed && bits > 8) Invalid();
-  if (p.PlanarConfig != 1 && p.PlanarConfig != 2) Invalid();
-  const bool planar = p.PlanarConfig == 2 && stored > 1;
 
   TLayout L;
   L.Tiled = p.Options.Has(ioTiled);
@@ -238,7 +243,6 @@ void TTIFFGraphic::DecodeImage(TStream& stream) {
   // JPEG blocks come out of libjpeg as grey, three-sample (blue, green, red) or CMYK pixels.
   uint32_t jpegSamples = 0;
   if (jpeg) {
-    if (planar || bits != 8) Invalid();
     jpegSamples = colourSamples;
     if (p.ColorScheme == csIndexed || p.ColorScheme == csCIELab || p.ColorScheme == csRGBA) BadColorFormat();
   }

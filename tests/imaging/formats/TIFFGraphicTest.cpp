@@ -314,6 +314,15 @@ TEST(TIFFHostile, MalformedFilesAreRefusedWithTheFrameworksMessages) {
       {"group 4 fax", Craft(false, with(GreyEntries(), 259, {4}), px), unsupported},
       {"old-style JPEG", Craft(false, with(GreyEntries(), 259, {6}), px), unsupported},
       {"JBIG", Craft(false, with(GreyEntries(), 259, {34661}), px), unsupported},
+      {"12-bit JPEG", Craft(false, with(with(GreyEntries(), 259, {7}), 258, {12}), px), unsupported},
+      {"planar JPEG",
+       [&] {
+         std::vector<Entry> e = with(with(GreyEntries(), 259, {7}), 262, {2});
+         e.insert(e.begin() + 6, {277, 3, {3}});
+         e.push_back({284, 3, {2}});
+         return Craft(false, e, std::vector<uint8_t>(18));
+       }(),
+       unsupported},
       {"RGB with one sample per pixel", Craft(false, with(GreyEntries(), 262, {2}), px),
        Message(gesInvalidColorFormat)},
       {"12-bit grey", Craft(false, with(GreyEntries(), 258, {12}), px), Message(gesInvalidColorFormat)},
