@@ -66,8 +66,15 @@ void SpaceRow(const SpaceLayout& layout, uint8_t* target, uint32_t count, uint8_
 bool Is8or16(unsigned bits) { return bits == 8 || bits == 16; }
 
 // Rounds to the nearest integer, halves to even (the default floating-point rounding mode).
+// Coefficients come from files: a product that is not a number counts as 0, and one beyond
+// ±2^24 (where every pixel saturates already) is held there, so that the tables' sums stay in
+// 32 bits.
 template <typename F>
 int32_t RoundEven(F value) {
+  constexpr F kLimit = F(1 << 24);
+  if (!(value == value)) return 0;
+  if (value >= kLimit) return 1 << 24;
+  if (value <= -kLimit) return -(1 << 24);
   return int32_t(std::nearbyint(value));
 }
 
