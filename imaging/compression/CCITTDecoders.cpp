@@ -295,8 +295,10 @@ bool TCCITTFax3Decoder::DecodeRowFast(uint32_t& EndOfLines, int64_t& MadeUp) {
     const uint32_t b0 = SwapBits ? ReverseBits[source[0]] : source[0];
     const uint32_t b1 = SwapBits ? ReverseBits[source[1]] : source[1];
     const uint32_t ahead = (bits & ((1u << bitsLeft) - 1)) << 16 | b0 << 8 | b1;
-    const TWholeCode code =
-        (white ? WhiteCodes : BlackCodes)[(ahead >> (bitsLeft + 16 - WholeCodeBits)) & ((1u << WholeCodeBits) - 1)];
+    // The table is chosen in a statement of its own: GCC 12 with -fsanitize=undefined at -O0 reads
+    // a subscript of the conditional expression itself from the wrong place.
+    const TWholeCode* table = white ? WhiteCodes : BlackCodes;
+    const TWholeCode code = table[(ahead >> (bitsLeft + 16 - WholeCodeBits)) & ((1u << WholeCodeBits) - 1)];
     if (code.Bits == 0) break;
     moved = true;
     if (code.Bits < bitsLeft) {
