@@ -66,8 +66,15 @@ void SpaceRow(const SpaceLayout& layout, uint8_t* target, uint32_t count, uint8_
 bool Is8or16(unsigned bits) { return bits == 8 || bits == 16; }
 
 // Rounds to the nearest integer, halves to even (the default floating-point rounding mode).
+// Coefficients come from files: a product that is not a number counts as 0, and one beyond
+// ±2^24 (where every pixel saturates already) is held there, so that the tables' sums stay in
+// 32 bits.
 template <typename F>
 int32_t RoundEven(F value) {
+  constexpr F kLimit = F(1 << 24);
+  if (!(value == value)) return 0;
+  if (value >= kLimit) return 1 << 24;
+  if (value <= -kLimit) return -(1 << 24);
   return int32_t(std::nearbyint(value));
 }
 
@@ -161,8 +168,16 @@ void TColorManager::RowConvertCMYK2RGB(const TPointerArray& Source, void* Target
 
 namespace {
 
-// CIE 1976 L*a*b* (D65 white) to linear RGB, in extended precision; the result is scaled to
-// 0..255, rounded half to even and clamped. No transfer curve follows the matrix.
+// IEC 61966-2-1 (sRGB) transfer function: linear light to the encoded value, both 0..1.
+long double EncodeSRGB(long double v) {
+  if (v <= 0.0031308L) return 12.92L * v;
+  return 1.055L * std::pow(v, 1 / 2.4L) - 0.055L;
+}
+
+// CIE 1976 L*a*b* (D65 white) to sRGB, in extended precision: the inverse of CIE 1976 (with its
+// linear segment below L* = 8) gives X, Y, Z relative to the white, which the D65 white point
+// (0.95047, 1, 1.08883) scales before the IEC 61966-2-1 matrix and transfer function; the result
+// is scaled to 0..255, rounded half to even and clamped.
 std::array<uint8_t, 3> LabToRGB(long double L, long double a, long double b) {
   long double X, Y, Z;
   const long double fy = (L + 16) / 116;
@@ -177,11 +192,13 @@ std::array<uint8_t, 3> LabToRGB(long double L, long double a, long double b) {
     Y = fy * fy * fy;
     Z = fz * fz * fz;
   }
-  const long double rgb[3] = {2.998L * X - 1.458L * Y - 0.541L * Z, -0.952L * X + 1.893L * Y + 0.059L * Z,
-                              0.099L * X - 0.198L * Y + 1.099L * Z};
+  X *= 0.95047L;
+  Z *= 1.08883L;
+  const long double rgb[3] = {3.2406L * X - 1.5372L * Y - 0.4986L * Z, -0.9689L * X + 1.8758L * Y + 0.0415L * Z,
+                              0.0557L * X - 0.2040L * Y + 1.0570L * Z};
   std::array<uint8_t, 3> out{};
   for (int i = 0; i < 3; ++i) {
-    const long double v = std::nearbyint(rgb[i] * 255);
+    const long double v = std::nearbyint(EncodeSRGB(rgb[i]) * 255);
     out[i] = v < 0 ? uint8_t(0) : v > 255 ? uint8_t(255) : uint8_t(v);
   }
   return out;

@@ -74,6 +74,35 @@ void TCCITTDecoder::MakeStates() {
   }
   WhiteSteps = MakeNibbleSteps(WhiteStates);
   BlackSteps = MakeNibbleSteps(BlackStates);
+  // The trees are the same for every decoder: their tables of whole codes are made once.
+  static const TWholeCodes whiteCodes = MakeWholeCodes(WhiteStates);
+  static const TWholeCodes blackCodes = MakeWholeCodes(BlackStates);
+  WhiteCodes = whiteCodes.data();
+  BlackCodes = blackCodes.data();
+}
+
+// The bit-wise walk of FindCode done ahead for every 13-bit pattern: where it ends a code (at a
+// node without a transition for the following bit, so that bit too must lie inside the pattern,
+// unless the node has no transitions at all) and with which run.
+TCCITTDecoder::TWholeCodes TCCITTDecoder::MakeWholeCodes(const TStateArray& States) {
+  TWholeCodes codes(size_t{1} << WholeCodeBits, TWholeCode{0, 0});
+  for (uint32_t pattern = 0; pattern < codes.size(); ++pattern) {
+    uint32_t node = 0;
+    for (uint8_t taken = 0;; ++taken) {
+      const bool leaf = States[node].NewState[0] == 0 && States[node].NewState[1] == 0;
+      if (taken == WholeCodeBits) {
+        if (leaf) codes[pattern] = TWholeCode{static_cast<int16_t>(States[node].RunLength), taken};
+        break;
+      }
+      const uint32_t next = States[node].NewState[(pattern >> (WholeCodeBits - 1 - taken)) & 1];
+      if (next == 0) {
+        if (taken > 0) codes[pattern] = TWholeCode{static_cast<int16_t>(States[node].RunLength), taken};
+        break;
+      }
+      node = next;
+    }
+  }
+  return codes;
 }
 
 TCCITTDecoder::TNibbleSteps TCCITTDecoder::MakeNibbleSteps(const TStateArray& States) {
@@ -125,8 +154,39 @@ bool TCCITTDecoder::NextBit() {
   return bit;
 }
 
-int32_t TCCITTDecoder::FindCode(const TStateArray& States, const TNibbleSteps& Steps) {
-  int64_t sum = 0;
+inline int32_t TCCITTDecoder::FindCode(const TStateArray& States, const TNibbleSteps& Steps,
+                                       const TWholeCode* Whole, int64_t sum) {
+  // Whole codes while at least two more bytes follow the current one: the 13 bits ahead are then
+  // all there, and the byte holding the bit after the code can be loaded as the walk loads it.
+  while (PackedSize >= 2) {
+    const uint32_t b0 = SwapBits ? ReverseBits[Source[0]] : Source[0];
+    const uint32_t b1 = SwapBits ? ReverseBits[Source[1]] : Source[1];
+    const uint32_t ahead = (uint32_t{Bits} & ((1u << BitsLeft) - 1)) << 16 | b0 << 8 | b1;
+    const TWholeCode code = Whole[(ahead >> (BitsLeft + 16 - WholeCodeBits)) & ((1u << WholeCodeBits) - 1)];
+    if (code.Bits == 0) break;
+    if (code.Bits < BitsLeft) {
+      BitsLeft = static_cast<uint8_t>(BitsLeft - code.Bits);
+      Mask = static_cast<uint8_t>(Mask >> code.Bits);
+    } else {
+      // The bit after the code lies in one of the next two bytes.
+      const unsigned past = code.Bits - BitsLeft;
+      const unsigned bytes = past / 8;
+      Bits = static_cast<uint8_t>(bytes == 0 ? b0 : b1);
+      Source += bytes + 1;
+      PackedSize -= bytes + 1;
+      BitsLeft = static_cast<uint8_t>(8 - past % 8);
+      Mask = static_cast<uint8_t>(0x80u >> (past % 8));
+    }
+    sum = std::min<int64_t>(sum + code.Run, MaxRunSum);
+    // T.4 4.1.1: a make-up code is followed by a terminating code (or by a further make-up code
+    // for runs beyond 2560) of the same colour.
+    if (code.Run < 64) return static_cast<int32_t>(sum);
+  }
+  return FindCodeBitwise(States, Steps, sum);
+}
+
+// Reads a code bit by bit, after the run sum of any make-up codes read before it.
+int32_t TCCITTDecoder::FindCodeBitwise(const TStateArray& States, const TNibbleSteps& Steps, int64_t sum) {
   uint32_t node = 0;
   for (;;) {
     if (BitsLeft == 0) {
@@ -164,37 +224,40 @@ int32_t TCCITTDecoder::FindCode(const TStateArray& States, const TNibbleSteps& S
   }
 }
 
-int32_t TCCITTDecoder::FindWhiteCode() { return FindCode(WhiteStates, WhiteSteps); }
-int32_t TCCITTDecoder::FindBlackCode() { return FindCode(BlackStates, BlackSteps); }
+inline int32_t TCCITTDecoder::FindWhiteCode(int64_t Sum) { return FindCode(WhiteStates, WhiteSteps, WhiteCodes, Sum); }
+inline int32_t TCCITTDecoder::FindBlackCode(int64_t Sum) { return FindCode(BlackStates, BlackSteps, BlackCodes, Sum); }
 
-void TCCITTDecoder::SetBits(uint8_t Value) {
-  if (Target < TargetEnd) *Target |= Value;
+// Sets the bits from..to (exclusive) counted from the first bit of `row`, from < to.
+static void SetBitRange(uint8_t* row, size_t from, size_t to) {
+  const size_t first = from / 8, last = (to - 1) / 8;
+  const uint8_t head = static_cast<uint8_t>(0xFFu >> (from % 8));
+  const uint8_t tail = static_cast<uint8_t>(0xFF00u >> ((to - 1) % 8 + 1));
+  if (first == last) {
+    row[first] |= static_cast<uint8_t>(head & tail);
+    return;
+  }
+  row[first] |= head;
+  const size_t whole = last - first - 1;
+  if (whole <= 8) {
+    for (size_t i = 1; i <= whole; ++i) row[first + i] = 0xFF;
+  } else {
+    std::memset(row + first + 1, 0xFF, whole);
+  }
+  row[last] |= tail;
 }
 
-bool TCCITTDecoder::FillRun(uint32_t RunLength) {
-  const bool black = !IsWhite;
-  uint32_t n = RunLength;
-  // Complete a partly used byte (or start one when the run is shorter than a byte).
-  const uint32_t k = std::min<uint32_t>(n, FreeTargetBits);
-  if (k >= 1 && k <= 7) {
-    FreeTargetBits = static_cast<uint8_t>(FreeTargetBits - k);
-    if (black) SetBits(static_cast<uint8_t>(((1u << k) - 1) << FreeTargetBits));
-    if (FreeTargetBits == 0) {
-      if (Target < TargetEnd) ++Target;
-      FreeTargetBits = 8;
-    }
-    n -= k;
-  }
-  // Whole bytes. A run is not clipped at the row end, only at the end of the output.
+// The run starts at the free bits of the current byte. A run is not clipped at the row end, only
+// at the end of the output.
+inline bool TCCITTDecoder::FillRun(uint32_t RunLength) {
   const size_t room = static_cast<size_t>(TargetEnd - Target);
-  const size_t bytes = std::min<size_t>(n / 8, room);
-  if (black && bytes > 0) std::memset(Target, 0xFF, bytes);
-  Target += bytes;
-  n %= 8;
-  if (n > 0) {
-    FreeTargetBits = static_cast<uint8_t>(8 - n);
-    if (black) SetBits(static_cast<uint8_t>(((1u << n) - 1) << (8 - n)));
+  const size_t from = 8u - FreeTargetBits;
+  const size_t to = from + RunLength;
+  if (!IsWhite && room > 0) {
+    const size_t end = std::min(to, room * 8);
+    if (end > from) SetBitRange(Target, from, end);
   }
+  Target += std::min(to / 8, room);
+  FreeTargetBits = static_cast<uint8_t>(8 - to % 8);
   RestWidth -= std::min(RunLength, RestWidth);
   return RestWidth == 0;
 }
@@ -214,6 +277,88 @@ TCCITTFax3Decoder::TCCITTFax3Decoder(uint32_t AOptions, bool ASwapBits, bool AWo
   if (AOptions & 1) CompressionError(Format(gesUnsupportedFeature, gesFax2DCoding, "TIF/TIFF"));
 }
 
+// The row loop of Decode below on local copies of the reader's and the writer's state, while whole
+// codes can be read from the table (the rest of the row then goes through FindCode). Answers
+// whether the row ended; MadeUp receives the run of make-up codes read before a code the table
+// could not read.
+bool TCCITTFax3Decoder::DecodeRowFast(uint32_t& EndOfLines, int64_t& MadeUp) {
+  const uint8_t* source = Source;
+  size_t packed = PackedSize;
+  unsigned bits = Bits, bitsLeft = BitsLeft;
+  uint8_t* target = Target;
+  unsigned freeBits = FreeTargetBits;
+  uint32_t rest = RestWidth;
+  bool white = IsWhite;
+  bool moved = false, ended = false;
+  int64_t sum = 0;
+  while (packed >= 2) {
+    const uint32_t b0 = SwapBits ? ReverseBits[source[0]] : source[0];
+    const uint32_t b1 = SwapBits ? ReverseBits[source[1]] : source[1];
+    const uint32_t ahead = (bits & ((1u << bitsLeft) - 1)) << 16 | b0 << 8 | b1;
+    // The table is chosen in a statement of its own: GCC 12 with -fsanitize=undefined at -O0 reads
+    // a subscript of the conditional expression itself from the wrong place.
+    const TWholeCode* table = white ? WhiteCodes : BlackCodes;
+    const TWholeCode code = table[(ahead >> (bitsLeft + 16 - WholeCodeBits)) & ((1u << WholeCodeBits) - 1)];
+    if (code.Bits == 0) break;
+    moved = true;
+    if (code.Bits < bitsLeft) {
+      bitsLeft -= code.Bits;
+    } else {
+      const unsigned past = code.Bits - bitsLeft;
+      const unsigned bytes = past / 8;
+      bits = bytes == 0 ? b0 : b1;
+      source += bytes + 1;
+      packed -= bytes + 1;
+      bitsLeft = 8 - past % 8;
+    }
+    sum = std::min<int64_t>(sum + code.Run, MaxRunSum);
+    if (code.Run >= 64) continue;  // a make-up code: the terminating code follows
+    const int32_t run = static_cast<int32_t>(sum);
+    sum = 0;
+    if (run > 0) {
+      // FillRun on the local state.
+      const size_t room = static_cast<size_t>(TargetEnd - target);
+      const size_t from = 8u - freeBits;
+      const size_t to = from + static_cast<uint32_t>(run);
+      if (!white && room > 0) {
+        const size_t end = std::min(to, room * 8);
+        // Runs inside the current byte are set here, longer ones by SetBitRange (from < 8).
+        if (end <= 8)
+          target[0] |= static_cast<uint8_t>((0xFFu >> from) & (0xFF00u >> end));
+        else
+          SetBitRange(target, from, end);
+      }
+      target += std::min(to / 8, room);
+      freeBits = 8 - to % 8;
+      rest -= std::min(static_cast<uint32_t>(run), rest);
+      if (rest == 0) {
+        ended = true;
+        break;
+      }
+      white = !white;
+    } else if (run == 0) {
+      white = !white;
+    } else {
+      if (run == ccitt::RunEndOfLine) ++EndOfLines;
+      ended = true;
+      break;
+    }
+  }
+  if (moved) {
+    Source = source;
+    PackedSize = packed;
+    Bits = static_cast<uint8_t>(bits);
+    BitsLeft = static_cast<uint8_t>(bitsLeft);
+    Mask = static_cast<uint8_t>(1u << (bitsLeft - 1));
+    Target = target;
+    FreeTargetBits = static_cast<uint8_t>(freeBits);
+    RestWidth = rest;
+    IsWhite = white;
+  }
+  MadeUp = sum;
+  return ended;
+}
+
 void TCCITTFax3Decoder::Decode(const uint8_t*& ASource, uint8_t*& ADest, size_t APackedSize, size_t AUnpackedSize) {
   StartBlock(ASource, ADest, APackedSize, AUnpackedSize);
   uint32_t endOfLines = 0;
@@ -227,8 +372,11 @@ void TCCITTFax3Decoder::Decode(const uint8_t*& ASource, uint8_t*& ADest, size_t 
     }
     endOfLines = 0;
     IsWhite = true;
-    while (SourceLeft()) {
-      const int32_t code = IsWhite ? FindWhiteCode() : FindBlackCode();
+    int64_t madeUp = 0;
+    bool ended = DecodeRowFast(endOfLines, madeUp);
+    while (!ended && SourceLeft()) {
+      const int32_t code = IsWhite ? FindWhiteCode(madeUp) : FindBlackCode(madeUp);
+      madeUp = 0;
       if (code > 0) {
         if (FillRun(static_cast<uint32_t>(code))) break;
         IsWhite = !IsWhite;

@@ -33,8 +33,9 @@ class TCCITTDecoder : public TDecoder {
  protected:
   void MakeStates();
   bool NextBit();
-  int32_t FindWhiteCode();
-  int32_t FindBlackCode();
+  // Sum: the run of make-up codes already read for this code.
+  int32_t FindWhiteCode(int64_t Sum = 0);
+  int32_t FindBlackCode(int64_t Sum = 0);
   bool FillRun(uint32_t RunLength);
   void EndRow();
   // Sets up the bit reader and the run writer for one Decode call and clears the output.
@@ -60,7 +61,7 @@ class TCCITTDecoder : public TDecoder {
   const uint8_t* SourceStart = nullptr;  // the block's first byte
   uint8_t* TargetEnd = nullptr;          // just past the output
 
- private:
+ protected:
   // Four bits walked at once from a node: where the walk ends, how many bits it took, and
   // whether it stopped at a node that has no transition for the following bit.
   struct TNibbleStep {
@@ -70,9 +71,20 @@ class TCCITTDecoder : public TDecoder {
   };
   using TNibbleSteps = std::vector<TNibbleStep>;
   static TNibbleSteps MakeNibbleSteps(const TStateArray& States);
-  int32_t FindCode(const TStateArray& States, const TNibbleSteps& Steps);
+  // A whole code read from the next 13 bits at once: its run and its length in bits, or a length
+  // of 0 where the walk through the tree would go further (the bit-wise walk then reads it).
+  struct TWholeCode {
+    int16_t Run;
+    uint8_t Bits;
+  };
+  static constexpr unsigned WholeCodeBits = 13;
+  using TWholeCodes = std::vector<TWholeCode>;
+  static TWholeCodes MakeWholeCodes(const TStateArray& States);
+  int32_t FindCode(const TStateArray& States, const TNibbleSteps& Steps, const TWholeCode* Whole, int64_t Sum);
+  [[gnu::noinline]] int32_t FindCodeBitwise(const TStateArray& States, const TNibbleSteps& Steps, int64_t Sum);
   TNibbleSteps WhiteSteps, BlackSteps;
-  void SetBits(uint8_t Value);  // sets bits in the current output byte, if it lies inside the output
+  const TWholeCode* WhiteCodes = nullptr;
+  const TWholeCode* BlackCodes = nullptr;
 };
 
 // TIFF compression 3 (T.4 one-dimensional, rows introduced by end-of-line codes). T4Options bit 0
@@ -81,6 +93,9 @@ class TCCITTFax3Decoder : public TCCITTDecoder {
  public:
   TCCITTFax3Decoder(uint32_t AOptions, bool ASwapBits, bool AWordAligned, uint32_t AWidth);
   void Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t UnpackedSize) override;
+
+ private:
+  bool DecodeRowFast(uint32_t& EndOfLines, int64_t& MadeUp);
 };
 
 // TIFF compression 2 (Modified Huffman, rows byte aligned, no end-of-line codes) and 32771 (the

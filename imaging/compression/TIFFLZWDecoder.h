@@ -24,11 +24,11 @@ class TTIFFLZWDecoder : public TDecoder {
   size_t BytesDecoded() const { return Decoded; }
 
  private:
+  // A string of the table as a piece of the output already decoded (codes below 256 are their
+  // own byte).
   struct TEntry {
-    uint16_t Prefix;  // code of the string without its last byte
-    uint16_t Length;  // bytes of the string
-    uint8_t Suffix;   // last byte
-    uint8_t First;    // first byte
+    uint32_t At;      // where the string starts in the output
+    uint32_t Length;  // bytes of the string
   };
   template <bool Compat>
   size_t DecodeStream(const uint8_t* Source, size_t PackedSize, uint8_t* Dest, size_t Room);

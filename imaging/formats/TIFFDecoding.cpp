@@ -69,15 +69,21 @@ struct TLayout {
   size_t ExpandedRowBytes = 0;               // a row of full YCbCr triples, when subsampled
 };
 
-// The running sums of one pixel's samples stay in registers: the sum of a sample then never waits
-// for the store of the previous pixel's one.
+// The running sums of one pixel's samples stay in named registers (an array of them ends up in
+// memory, where each sum waits for the store of the previous pixel's one).
 template <unsigned Stride>
 void UndoPredictor8(uint8_t* row, uint32_t pixels) {
-  uint8_t sum[Stride];
-  for (unsigned k = 0; k < Stride; ++k) sum[k] = row[k];
-  for (uint32_t x = 1; x < pixels; ++x) {
-    uint8_t* p = row + size_t{x} * Stride;
-    for (unsigned k = 0; k < Stride; ++k) p[k] = sum[k] = static_cast<uint8_t>(sum[k] + p[k]);
+  static_assert(Stride >= 1 && Stride <= 4);
+  unsigned s0 = row[0], s1 = 0, s2 = 0, s3 = 0;
+  if constexpr (Stride > 1) s1 = row[1];
+  if constexpr (Stride > 2) s2 = row[2];
+  if constexpr (Stride > 3) s3 = row[3];
+  uint8_t* const end = row + size_t{pixels} * Stride;
+  for (uint8_t* p = row + Stride; p < end; p += Stride) {
+    p[0] = static_cast<uint8_t>(s0 += p[0]);
+    if constexpr (Stride > 1) p[1] = static_cast<uint8_t>(s1 += p[1]);
+    if constexpr (Stride > 2) p[2] = static_cast<uint8_t>(s2 += p[2]);
+    if constexpr (Stride > 3) p[3] = static_cast<uint8_t>(s3 += p[3]);
   }
 }
 
@@ -176,7 +182,7 @@ std::unique_ptr<TDecoder> CreateDecoder(const TImageProperties& p, uint32_t t4Op
     case ctFaxRLEW:
       return std::make_unique<TCCITTMHDecoder>(t4Options, reversed, true, width);
     case ctLZ77:
-      return std::make_unique<TLZ77Decoder>(Z_PARTIAL_FLUSH, true);
+      return std::make_unique<TDeflateBlockDecoder>();
     case ctJPEG:
       return std::make_unique<TTIFFJPEGDecoder>(jpegProperties);
     case ctThunderscan:
@@ -201,6 +207,13 @@ void TTIFFGraphic::DecodeImage(TStream& stream) {
   const uint32_t stored = p.Channels;
   const uint32_t bits = p.BitsPerSample;
 
+  if (p.PlanarConfig != 1 && p.PlanarConfig != 2) Invalid();
+  const bool planar = p.PlanarConfig == 2 && stored > 1;
+  // The JPEG decoder reads 8-bit interleaved scans only: planar JPEG and 12-bit JPEG are left to
+  // other programs, like the other compressions refused in CreateDecoder.
+  if (jpeg && (planar || bits != 8))
+    throw EInvalidGraphic(Format(gesUnsupportedFeature, gesCompressionScheme, kLabel));
+
   // What the rows hold must be what the colour scheme reads: anything else would make the colour
   // manager read past a row.
   const uint32_t colourSamples = SchemeSamples(p.ColorScheme);
@@ -210,8 +223,6 @@ void TTIFFGraphic::DecodeImage(TStream& stream) {
     BadColorFormat();
   // The colour map of TIFF 6.0 section 5 has 2^BitsPerSample entries; the bitmap's palette 256.
   if (p.ColorScheme == csIndexed && bits > 8) Invalid();
-  if (p.PlanarConfig != 1 && p.PlanarConfig != 2) Invalid();
-  const bool planar = p.PlanarConfig == 2 && stored > 1;
 
   TLayout L;
   L.Tiled = p.Options.Has(ioTiled);
@@ -232,7 +243,6 @@ void TTIFFGraphic::DecodeImage(TStream& stream) {
   // JPEG blocks come out of libjpeg as grey, three-sample (blue, green, red) or CMYK pixels.
   uint32_t jpegSamples = 0;
   if (jpeg) {
-    if (planar || bits != 8) Invalid();
     jpegSamples = colourSamples;
     if (p.ColorScheme == csIndexed || p.ColorScheme == csCIELab || p.ColorScheme == csRGBA) BadColorFormat();
   }

@@ -138,8 +138,8 @@ TEST(ColorSpaceCMYK, PlanarOnlyWithFourPointers) {
 
 // --- CIE L*a*b* -------------------------------------------------------------------------------
 
-// The published conversion in double precision (CIE 1976 inverse with the linear segment below
-// L = 7.9996, then the given matrix), before rounding.
+// The conversion in double precision (CIE 1976 inverse with the linear segment below L = 7.9996,
+// the D65 white, the IEC 61966-2-1 matrix and transfer function), before rounding.
 std::array<double, 3> LabReference(double L, double a, double b) {
   double X, Y, Z;
   const double fy = (L + 16) / 116;
@@ -152,8 +152,11 @@ std::array<double, 3> LabReference(double L, double a, double b) {
     Y = std::pow(fy, 3);
     Z = std::pow(fy - b / 200, 3);
   }
-  return {255 * (2.998 * X - 1.458 * Y - 0.541 * Z), 255 * (-0.952 * X + 1.893 * Y + 0.059 * Z),
-          255 * (0.099 * X - 0.198 * Y + 1.099 * Z)};
+  X *= 0.95047;
+  Z *= 1.08883;
+  auto encode = [](double v) { return 255 * (v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055); };
+  return {encode(3.2406 * X - 1.5372 * Y - 0.4986 * Z), encode(-0.9689 * X + 1.8758 * Y + 0.0415 * Z),
+          encode(0.0557 * X - 0.2040 * Y + 1.0570 * Z)};
 }
 
 uint8_t ClampRound(double v) { return ClampByte(int32_t(std::max(-1.0, std::min(256.0, std::nearbyint(v))))); }
@@ -161,8 +164,9 @@ uint8_t ClampRound(double v) { return ClampByte(int32_t(std::max(-1.0, std::min(
 TEST(ColorSpaceLab, PublishedEdgeCases) {
   auto m = Manager(csCIELab, csRGB);
   EXPECT_EQ(ToRGB8(m, {100, 0, 0}, 1), (std::vector<uint8_t>{255, 255, 255}));
-  EXPECT_NEAR(LabReference(100, 0, 0)[0], 254.745, 0.001);
-  EXPECT_EQ(ToRGB8(m, {50, 0, 0}, 1), (std::vector<uint8_t>{47, 47, 47}));
+  EXPECT_NEAR(LabReference(100, 0, 0)[0], 255.0, 0.01);
+  // Mid grey: L* 50 is 18.4 % of the white's luminance, encoded by the sRGB curve as 119.
+  EXPECT_EQ(ToRGB8(m, {50, 0, 0}, 1), (std::vector<uint8_t>{119, 119, 119}));
   EXPECT_EQ(ToRGB8(m, {0, 0, 0}, 1), (std::vector<uint8_t>{0, 0, 0}));
   // L 7 is below the threshold of the cube branch, L 8 above it: each against its formula.
   const auto linear = LabReference(7, 20, -20), cube = LabReference(8, 20, -20);
@@ -176,7 +180,7 @@ TEST(ColorSpaceLab, PublishedEdgeCases) {
   EXPECT_EQ(ToRGB8(byteRange, {255, 0, 0}, 1), (std::vector<uint8_t>{255, 255, 255}));
   auto offset = Manager(csCIELab, csRGB);
   offset.SourceOptions = {coLabChromaOffset};
-  EXPECT_EQ(ToRGB8(offset, {50, 128, 128}, 1), (std::vector<uint8_t>{47, 47, 47}));
+  EXPECT_EQ(ToRGB8(offset, {50, 128, 128}, 1), (std::vector<uint8_t>{119, 119, 119}));
   // With the offset the byte 0 is -128; without it the byte 0x80 is -128.
   auto plain = Manager(csCIELab, csRGB);
   EXPECT_EQ(ToRGB8(offset, {60, 0, 200}, 1), ToRGB8(plain, {60, 0x80, 72}, 1));

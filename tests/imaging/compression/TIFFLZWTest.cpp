@@ -2,6 +2,7 @@
 // uncompressed; streams of the old least-significant-bit-first kind made here and checked by
 // libtiff's own decode; output bounds and corrupt codes.
 
+#include <algorithm>
 #include <map>
 #include <random>
 
@@ -149,6 +150,44 @@ TEST(TIFFLZW, StopsAtTheOutputAndAtCorruptCodes) {
   const DecodeResult bad = RunDecoder(corrupt, {0x80, 0x4B, 0x00, 0x00}, 16);
   EXPECT_EQ(corrupt.BytesDecoded(), 0u);
   EXPECT_TRUE(bad.GuardIntact);
+}
+
+// Strings are copied from the output already decoded in whole words merged with what lies past
+// them: every length of string (one byte repeated makes each code the one being defined, a
+// repeated 40-byte pattern strings longer than 16 bytes), decoded into rooms that end anywhere
+// near the data's end, must give the data's head and leave every byte after it as it was.
+TEST(TIFFLZW, CopiesStringsOfEveryLengthAndLeavesTheRestOfTheRoom) {
+  std::mt19937 random(11);
+  Bytes pattern(40), noise(3000);
+  for (auto& b : pattern) b = uint8_t(random());
+  for (auto& b : noise) b = uint8_t(random());
+  Bytes repeated;
+  for (int i = 0; i < 60; ++i) repeated.insert(repeated.end(), pattern.begin(), pattern.end());
+  Bytes period2;
+  for (int i = 0; i < 1500; ++i) period2.push_back(i % 2 ? 'B' : 'A');
+  struct Case {
+    const char* Name;
+    Bytes Data;
+  };
+  const Case cases[] = {{"one byte repeated", Bytes(3000, 0x41)},
+                        {"two-byte period", period2},
+                        {"40-byte pattern repeated", repeated},
+                        {"random bytes", noise}};
+  for (const Case& c : cases)
+    for (bool compat : {false, true}) {
+      SCOPED_TRACE(std::string(c.Name) + (compat ? " compat" : ""));
+      const Bytes stream = EncodeLZW(c.Data, compat);
+      for (size_t room = c.Data.size() - 30; room <= c.Data.size() + 9; ++room) {
+        SCOPED_TRACE(room);
+        TTIFFLZWDecoder decoder;
+        const DecodeResult r = RunDecoder(decoder, stream, room);
+        const size_t n = std::min(room, c.Data.size());
+        ASSERT_EQ(decoder.BytesDecoded(), n);
+        EXPECT_TRUE(std::equal(r.Output.begin(), r.Output.begin() + std::ptrdiff_t(n), c.Data.begin()));
+        EXPECT_EQ(std::count(r.Output.begin() + std::ptrdiff_t(n), r.Output.end(), 0xEE), std::ptrdiff_t(room - n));
+        EXPECT_TRUE(r.GuardIntact);
+      }
+    }
 }
 
 }  // namespace

@@ -78,6 +78,9 @@ const OracleCase kOracleCases[] = {
      TReference::ImageMagick, 0, false, csG},
     {"grey_alpha_pillow", PIL("im.convert('LA').save('image.tif')"), TReference::ImageMagick, 0, false, csG},
     {"cmyk", IM("-colorspace CMYK -compress None"), TReference::ImageMagick, 1, false, csCMYK},
+    // CIE L*a*b* (photometric 8) to sRGB: ImageMagick decides the linear segment per component and
+    // rounds its 16-bit quantum to 8 bits, at most 2 levels from one conversion in extended precision.
+    {"cielab", IM("-colorspace Lab -compress None"), TReference::ImageMagick, 2, false, csCIELab},
     {"fax_g3", IM("-monochrome -compress Fax"), TReference::ImageMagick, 0, false, csG},
     {"fax_g3_tiffcp",
      IM_TO("-monochrome -type bilevel -depth 1 -compress None", "mono.tif") " && tiffcp -c g3:1d mono.tif image.tif",
@@ -311,6 +314,15 @@ TEST(TIFFHostile, MalformedFilesAreRefusedWithTheFrameworksMessages) {
       {"group 4 fax", Craft(false, with(GreyEntries(), 259, {4}), px), unsupported},
       {"old-style JPEG", Craft(false, with(GreyEntries(), 259, {6}), px), unsupported},
       {"JBIG", Craft(false, with(GreyEntries(), 259, {34661}), px), unsupported},
+      {"12-bit JPEG", Craft(false, with(with(GreyEntries(), 259, {7}), 258, {12}), px), unsupported},
+      {"planar JPEG",
+       [&] {
+         std::vector<Entry> e = with(with(GreyEntries(), 259, {7}), 262, {2});
+         e.insert(e.begin() + 6, {277, 3, {3}});
+         e.push_back({284, 3, {2}});
+         return Craft(false, e, std::vector<uint8_t>(18));
+       }(),
+       unsupported},
       {"RGB with one sample per pixel", Craft(false, with(GreyEntries(), 262, {2}), px),
        Message(gesInvalidColorFormat)},
       {"12-bit grey", Craft(false, with(GreyEntries(), 258, {12}), px), Message(gesInvalidColorFormat)},
