@@ -68,21 +68,24 @@ void TSGIGraphic::LoadImage(TStream& stream) {
   const uint32_t bytesPerSample = h.BytesPerChannel;
   const TColorScheme scheme = p.ColorScheme;
 
-  // Run-length images start with the tables of every channel row's offset and length (big-endian).
   const bool rle = p.Compression == ctRLE;
+  const uint8_t spp = scheme == csIndexed ? 1 : p.SamplesPerPixel;
+  const TColorScheme targetScheme = scheme == csRGB ? csBGR : scheme == csRGBA ? csBGRA : csIndexed;
+  SetupColors({scheme, p.BitsPerSample, spp, targetScheme, 8, spp, {coNeedByteSwap}});
+  // Verbatim channels are stored whole. Run-length images need their two tables and at least one
+  // row's terminator (rows may share their data, and a row may stop short of the width).
+  const uint64_t entries = uint64_t{p.Height} * h.ZSize;
+  SizeFromProperties(stream, rle ? entries * 8 + bytesPerSample : entries * p.Width * bytesPerSample);
+
+  // Run-length images start with the tables of every channel row's offset and length (big-endian).
   TCardinalArray offsets, lengths;
   if (rle) {
-    const uint64_t entries = CheckedMul(p.Height, h.ZSize, lblSGI);
     CheckAllocation(entries * 8);
     offsets.resize(entries);
     lengths.resize(entries);
     for (auto& v : offsets) v = ReadBE32(stream);
     for (auto& v : lengths) v = ReadBE32(stream);
   }
-  const uint8_t spp = scheme == csIndexed ? 1 : p.SamplesPerPixel;
-  const TColorScheme targetScheme = scheme == csRGB ? csBGR : scheme == csRGBA ? csBGRA : csIndexed;
-  SetupColors({scheme, p.BitsPerSample, spp, targetScheme, 8, spp, {coNeedByteSwap}});
-  SizeFromProperties();
 
   BeginRows();
   const uint64_t rowBytes = uint64_t{p.Width} * bytesPerSample;
