@@ -1,5 +1,7 @@
 #include "imaging/formats/SGIGraphic.h"
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "classlib/ByteOrder.h"
@@ -88,41 +90,57 @@ void TSGIGraphic::LoadImage(TStream& stream) {
   }
 
   BeginRows();
-  const uint64_t rowBytes = uint64_t{p.Width} * bytesPerSample;
+  const size_t rowBytes = CheckedSize(uint64_t{p.Width} * bytesPerSample, lblSGI);
+  const uint32_t channels = scheme == csRGB ? 3 : scheme == csRGBA ? 4 : 1;
+
+  // Run-length rows are found through the tables anywhere in the image: the image is read once,
+  // up to the end of its last row, and each row decoded from there.
+  std::vector<uint8_t> image;
+  if (rle) {
+    uint64_t end = 0;
+    for (size_t i = 0; i < offsets.size(); ++i) end = std::max(end, uint64_t{offsets[i]} + lengths[i]);
+    stream.SetPosition(BasePosition);
+    image = ReadBytes(stream, static_cast<int64_t>(end));
+  }
   TSGIRLEDecoder decoder(p.BitsPerSample);
-  // Row `row` of channel `channel` (red or grey, green, blue, alpha) into target.
-  auto readChannelRow = [&](uint8_t* target, uint32_t row, uint32_t channel) {
-    const uint64_t index = row + uint64_t{channel} * p.Height;
-    if (rle) {
-      if (index >= offsets.size()) throw EInvalidGraphic(Format(gesInvalidImage, lblSGI));
-      // The length table counts bytes; a row whose data the stream does not hold is a truncated file.
-      CheckAllocation(lengths[index]);
-      stream.SetPosition(BasePosition + offsets[index]);
-      const std::vector<uint8_t> packed = ReadBytes(stream, lengths[index]);
-      const uint8_t* source = packed.data();
-      uint8_t* dest = target;
-      decoder.Decode(source, dest, packed.size(), rowBytes);
-    } else {
-      const uint64_t offset = CheckedMul(index, rowBytes, lblSGI);
-      stream.SetPosition(BasePosition + SGIHeaderSize + static_cast<int64_t>(offset));
-      stream.ReadBuffer(target, static_cast<int64_t>(rowBytes));
+  // Verbatim channels are read a block of rows at a time, each channel from its own place.
+  const uint32_t blockRows =
+      static_cast<uint32_t>(std::clamp<uint64_t>((uint64_t{1} << 18) / std::max<size_t>(rowBytes, 1), 1, std::max<uint32_t>(p.Height, 1)));
+  TPlaneRows blocks(rle ? 0 : channels, rle ? 0 : rowBytes * blockRows);
+  auto readBlocks = [&](uint32_t row) {
+    const uint32_t rows = std::min(blockRows, p.Height - row);
+    for (uint32_t c = 0; c < channels; ++c) {
+      const uint64_t index = row + uint64_t{c} * p.Height;
+      stream.SetPosition(BasePosition + SGIHeaderSize + static_cast<int64_t>(CheckedMul(index, rowBytes, lblSGI)));
+      stream.ReadBuffer(blocks[c], static_cast<int64_t>(rows * rowBytes));
     }
   };
-  const uint32_t channels = scheme == csRGB ? 3 : scheme == csRGBA ? 4 : 1;
+  // Row `row` of channel `channel` (red or grey, green, blue, alpha): decoded into target, or
+  // where it lies in its block.
+  auto channelRow = [&](uint8_t* target, uint32_t row, uint32_t channel) -> const uint8_t* {
+    if (!rle) return blocks[channel] + (row % blockRows) * rowBytes;
+    const size_t index = row + size_t{channel} * p.Height;
+    const uint8_t* source = image.data() + offsets[index];
+    uint8_t* dest = target;
+    decoder.Decode(source, dest, lengths[index], rowBytes);
+    return target;
+  };
   TPlaneRows planes(4, rowBytes);
   if (scheme != csRGB && scheme != csRGBA) SetPalette(ColorManager().CreateGrayscalePalette(false));
   for (uint32_t r = 0; r < p.Height; ++r) {
+    if (!rle && r % blockRows == 0) readBlocks(r);
     uint8_t* target = RowData(static_cast<int>(p.Height - 1 - r));
     if (channels > 1) {
-      for (uint32_t c = 0; c < channels; ++c) readChannelRow(planes[c], r, c);
-      ColorManager().ConvertRow(planes.Pointers(channels), target, p.Width, 0xFF);
+      const void* rows[4] = {};
+      for (uint32_t c = 0; c < channels; ++c) rows[c] = channelRow(planes[c], r, c);
+      ColorManager().ConvertRow(TPointerArray(rows, channels), target, p.Width, 0xFF);
     } else if (bytesPerSample == 1) {
-      readChannelRow(target, r, 0);
+      const uint8_t* row = channelRow(target, r, 0);
+      if (row != target) std::memcpy(target, row, rowBytes);
     } else {
       // 16-bit grey: reduced to 8 bits as the colour manager reduces 16-bit colour samples, so the
       // row stays inside the 8-bit bitmap row.
-      readChannelRow(planes[0], r, 0);
-      ReduceSamplesTo8(planes[0], 16, target, p.Width);
+      ReduceSamplesTo8(channelRow(planes[0], r, 0), 16, target, p.Width);
     }
     RowProgress(r + 1, p.Height);
   }
