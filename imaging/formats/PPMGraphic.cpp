@@ -164,8 +164,8 @@ class TSampleScale {
   std::vector<uint8_t> Table;
 };
 
-void ReadRow(TCharReader& in, const TPPMHeader& h, const TSampleScale& scale, TColorManager& cm, uint8_t* target,
-             std::vector<uint8_t>& scratch) {
+// One row of a plain map, or of a raw bitmap, into the bitmap row.
+void ReadRow(TCharReader& in, const TPPMHeader& h, const TSampleScale& scale, uint8_t* target) {
   const uint32_t width = h.Width;
   switch (h.Kind) {
     case 1:
@@ -188,28 +188,25 @@ void ReadRow(TCharReader& in, const TPPMHeader& h, const TSampleScale& scale, TC
     case 4:
       in.GetChars(target, (width + 7) / 8);
       break;
-    case 5:
-    case 6: {
-      const size_t samples = size_t{width} * h.Samples();
-      if (h.Wide()) {
-        in.GetChars(scratch.data(), 2 * samples);
-        for (size_t i = 0; i < samples; ++i) scratch[i] = scale.Wide(scratch.data() + 2 * i);
-        if (h.Kind == 5) {
-          std::memcpy(target, scratch.data(), samples);
-          break;
-        }
-        cm.ConvertRow(scratch.data(), target, width, 0xFF);
-      } else if (h.Kind == 5) {
-        in.GetChars(target, samples);
-      } else {
-        // Red, green, blue in the file; the bitmap's blue, green, red made in place.
-        in.GetChars(target, samples);
-        cm.ConvertRow(target, target, width, 0xFF);
-      }
-      break;
-    }
     default:
       break;
+  }
+}
+
+// One raw grey or pixel map row as read (`row`) into the bitmap row.
+void ConvertRawRow(const TPPMHeader& h, const TSampleScale& scale, TColorManager& cm, const uint8_t* row,
+                   uint8_t* target, std::vector<uint8_t>& scratch) {
+  const size_t samples = size_t{h.Width} * h.Samples();
+  if (h.Wide()) {
+    uint8_t* narrow = h.Kind == 5 ? target : scratch.data();
+    for (size_t i = 0; i < samples; ++i) narrow[i] = scale.Wide(row + 2 * i);
+    row = narrow;
+  }
+  if (h.Kind == 5) {
+    if (row != target) std::memcpy(target, row, samples);
+  } else {
+    // Red, green, blue in the file, blue, green, red in the bitmap.
+    cm.ConvertRow(row, target, h.Width, 0xFF);
   }
 }
 
@@ -284,9 +281,21 @@ void TPPMGraphic::LoadImage(TStream& stream) {
     SetPalette(cm.CreateGrayscalePalette(h.Bitmap()));
   }
   const TSampleScale scale(h.Maximum);
-  std::vector<uint8_t> scratch(h.Wide() ? size_t{2} * h.Width * h.Samples() : 0);
+  // Raw grey and pixel rows are read about 256 KiB at a time, then converted row by row.
+  const bool raw = h.Kind == 5 || h.Kind == 6;
+  const size_t fileRow = raw ? size_t{h.Width} * h.Samples() * (h.Wide() ? 2 : 1) : 0;
+  const uint32_t blockRows =
+      raw ? static_cast<uint32_t>(std::clamp<uint64_t>((uint64_t{1} << 18) / fileRow, 1, h.Height)) : 0;
+  std::vector<uint8_t> block(fileRow * blockRows);
+  std::vector<uint8_t> scratch(h.Kind == 6 && h.Wide() ? size_t{h.Width} * 3 : 0);
   for (uint32_t y = 0; y < h.Height; ++y) {
-    ReadRow(in, h, scale, cm, RowData(static_cast<int>(y)), scratch);
+    uint8_t* target = RowData(static_cast<int>(y));
+    if (raw) {
+      if (y % blockRows == 0) in.GetChars(block.data(), fileRow * std::min(blockRows, h.Height - y));
+      ConvertRawRow(h, scale, cm, block.data() + (y % blockRows) * fileRow, target, scratch);
+    } else {
+      ReadRow(in, h, scale, target);
+    }
     RowProgress(y + 1, h.Height);
   }
 }

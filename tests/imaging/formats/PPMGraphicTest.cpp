@@ -164,6 +164,17 @@ TEST(PPMReader, PixelDataPastTheFirstBufferRefill) {
   EXPECT_EQ(ppm->RowData(40)[96], 4096 % 251);
 }
 
+TEST(PPMReader, RawRowsPastTheFirstReadBlock) {
+  // Two-byte samples, 2000 bytes a row: rows are read in blocks of 131, so row 199 is in the second.
+  std::string text = "P5\n1000 200\n65535\n";
+  for (int y = 0; y < 200; ++y)
+    for (int x = 0; x < 1000; ++x) text += {char(y), char(x % 256)};
+  auto ppm = test::LoadBytes<TPPMGraphic>(Bytes(text));
+  EXPECT_EQ(ppm->RowData(130)[999], (130 * 256 + 999 % 256) * 255 / 65535);
+  EXPECT_EQ(ppm->RowData(199)[0], (199 * 256) * 255 / 65535);
+  EXPECT_EQ(ppm->RowData(199)[999], (199 * 256 + 999 % 256) * 255 / 65535);
+}
+
 TEST(PPMReader, ContentTest) {
   struct Case {
     const char* Text;
