@@ -253,8 +253,8 @@ void TBitmap::LoadFromStream(TStream& stream) {
     b.SetSize(width, height);
     // Rows are read about 256 KiB at a time (a read call per row cost more than the copy).
     const size_t rowBytes = size_t(fileRowBytes);
-    const int blockRows = int(std::clamp<uint64_t>((uint64_t{1} << 18) / std::max<uint64_t>(fileRowBytes, 1), 1,
-                                                   uint64_t(height)));
+    const int blockRows =
+        int(std::clamp<uint64_t>((uint64_t{1} << 18) / std::max<uint64_t>(fileRowBytes, 1), 1, uint64_t(height)));
     std::vector<uint8_t> block(rowBytes * size_t(blockRows));
     const Channel cr(h.masks[0]), cg(h.masks[1]), cb(h.masks[2]), ca(h.masks[3]);
     for (int y = 0; y < height; ++y) {

@@ -140,8 +140,8 @@ __attribute__((target("avx2"))) uint32_t ExchangeRB4Wide(const uint8_t* s, uint8
 // Three 8-bit planes into interleaved 3-byte pixels, 16 pixels a step: each output vector takes
 // its bytes from the three planes by one shuffle each (index 0x80 gives a zero byte). The planes
 // a, b, c become the pixels' bytes 0, 1 and 2. Returns the number of pixels done.
-__attribute__((target("ssse3"))) uint32_t Interleave3(const uint8_t* a, const uint8_t* b, const uint8_t* c,
-                                                      uint8_t* d, uint32_t count) {
+__attribute__((target("ssse3"))) uint32_t Interleave3(const uint8_t* a, const uint8_t* b, const uint8_t* c, uint8_t* d,
+                                                      uint32_t count) {
   alignas(16) static constexpr auto masks = [] {
     std::array<std::array<std::array<uint8_t, 16>, 3>, 3> m{};  // [output vector][plane][byte]
     for (unsigned v = 0; v < 3; ++v)

@@ -53,7 +53,8 @@ class TCharReader {
     std::memcpy(target, Buffer + Index, buffered);
     Index += buffered;
     if (count == buffered) return;
-    if (Stream.Read(target + buffered, static_cast<int64_t>(count - buffered)) != static_cast<int64_t>(count - buffered))
+    if (Stream.Read(target + buffered, static_cast<int64_t>(count - buffered)) !=
+        static_cast<int64_t>(count - buffered))
       throw EInvalidGraphic(Format(gesStreamReadError, lblPPM));
   }
   // Bytes read from the stream ahead of what was consumed.
@@ -124,7 +125,6 @@ struct TPPMHeader {
   uint32_t Maximum = 1;
   bool Bitmap() const { return Kind == 1 || Kind == 4; }
   bool Pixmap() const { return Kind == 3 || Kind == 6; }
-  bool Plain() const { return Kind >= 1 && Kind <= 3; }
   uint32_t Samples() const { return Pixmap() ? 3 : 1; }
   // Raw samples of maps whose maximum is above 255 take two bytes, most significant first.
   bool Wide() const { return Maximum > 255; }

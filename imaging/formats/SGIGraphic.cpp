@@ -104,8 +104,8 @@ void TSGIGraphic::LoadImage(TStream& stream) {
   }
   TSGIRLEDecoder decoder(p.BitsPerSample);
   // Verbatim channels are read a block of rows at a time, each channel from its own place.
-  const uint32_t blockRows =
-      static_cast<uint32_t>(std::clamp<uint64_t>((uint64_t{1} << 18) / std::max<size_t>(rowBytes, 1), 1, std::max<uint32_t>(p.Height, 1)));
+  const uint32_t blockRows = static_cast<uint32_t>(
+      std::clamp<uint64_t>((uint64_t{1} << 18) / std::max<size_t>(rowBytes, 1), 1, std::max<uint32_t>(p.Height, 1)));
   TPlaneRows blocks(rle ? 0 : channels, rle ? 0 : rowBytes * blockRows);
   auto readBlocks = [&](uint32_t row) {
     const uint32_t rows = std::min(blockRows, p.Height - row);

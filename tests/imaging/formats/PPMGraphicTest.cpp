@@ -28,16 +28,15 @@ struct OracleCase {
 // (pnmtopnm, then pamdepth to maximum 255).
 const OracleCase kOracleCases[] = {
     {"P6_imagemagick", "convert-im6.q16 rose: -resize 37x23! out.pnm", '6', TPixelFormat::pf24bit, 0},
-    {"P3_plain", "convert-im6.q16 rose: -resize 37x23! ppm:- | pnmtoplainpnm > out.pnm", '3', TPixelFormat::pf24bit,
-     0},
+    {"P3_plain", "convert-im6.q16 rose: -resize 37x23! ppm:- | pnmtoplainpnm > out.pnm", '3', TPixelFormat::pf24bit, 0},
     {"P5_ramp", "pgmramp -lr 37 23 > out.pnm", '5', TPixelFormat::pf8bit, 0},
     {"P2_plain_ramp", "pgmramp -diagonal 41 19 | pnmtoplainpnm > out.pnm", '2', TPixelFormat::pf8bit, 0},
     {"P4_bitmap", "convert-im6.q16 rose: -resize 37x23! -threshold 50% pbm:out.pnm", '4', TPixelFormat::pf1bit, 0},
     {"P1_separated", "convert-im6.q16 rose: -resize 37x23! -threshold 50% -compress none pbm:out.pnm", '1',
      TPixelFormat::pf1bit, 0},
     // Netpbm's plain bitmaps write their digits without separators ("0101").
-    {"P1_packed_netpbm", "convert-im6.q16 rose: -resize 37x23! -threshold 50% pbm:- | pamtopnm -plain > out.pnm",
-     '1', TPixelFormat::pf1bit, 0},
+    {"P1_packed_netpbm", "convert-im6.q16 rose: -resize 37x23! -threshold 50% pbm:- | pamtopnm -plain > out.pnm", '1',
+     TPixelFormat::pf1bit, 0},
     {"P3_imagemagick_plain", "convert-im6.q16 rose: -resize 37x23! -compress none ppm:out.pnm", '3',
      TPixelFormat::pf24bit, 0},
     {"P6_ppmmake", "ppmmake rgb:10/80/f0 9 4 > out.pnm", '6', TPixelFormat::pf24bit, 0},
