@@ -90,6 +90,7 @@ void TSGIGraphic::LoadImage(TStream& stream) {
   }
 
   BeginRows();
+  if (p.Width == 0 || p.Height == 0) return;  // an empty image: no rows to read
   const size_t rowBytes = CheckedSize(uint64_t{p.Width} * bytesPerSample, lblSGI);
   const uint32_t channels = scheme == csRGB ? 3 : scheme == csRGBA ? 4 : 1;
 

@@ -216,6 +216,7 @@ void TTargaGraphic::ReadRows(TStream& stream, const TTargaHeader& h) {
   const uint32_t height = h.Height;
   const bool raw = h.ImageType >= 1 && h.ImageType <= 3;
   const bool rle = IsRLEType(h.ImageType);
+  if (rowSize == 0) return;  // no pixels in a row: an empty image, nothing to read
   // Run-length data is read in chunks: rows do not end on packet boundaries. Raw rows are read
   // about 256 KiB at a time and copied from there.
   TTargaPackets packets(stream, pixelBytes);
