@@ -31,6 +31,12 @@ bool IsGreyType(uint8_t type) { return type == 3 || type == 11; }
 // Run-length pixels (TGA 2.0: a packet header's bit 7 marks a run packet, the low seven bits hold
 // the pixel count minus one). A packet may carry its pixels past the end of a row into the next
 // one, as older writers store them, so the packet in progress is kept from row to row.
+// n copies of a pixel of Size bytes: a fixed-size copy the compiler turns into plain stores.
+template <size_t Size>
+void FillPixels(uint8_t* dest, const uint8_t* pixel, uint32_t n) {
+  for (uint32_t i = 0; i < n; ++i) std::memcpy(dest + size_t{i} * Size, pixel, Size);
+}
+
 class TTargaPackets {
  public:
   TTargaPackets(TStream& stream, uint32_t pixelBytes)
@@ -52,10 +58,19 @@ class TTargaPackets {
       }
       uint32_t n = std::min(PacketLeft, pixels);
       if (Run) {
-        if (PixelBytes == 1) {
-          std::memset(dest, RunPixel[0], n);
-        } else {
-          for (uint32_t i = 0; i < n; ++i) std::memcpy(dest + size_t{i} * PixelBytes, RunPixel, PixelBytes);
+        switch (PixelBytes) {
+          case 1:
+            std::memset(dest, RunPixel[0], n);
+            break;
+          case 2:
+            FillPixels<2>(dest, RunPixel, n);
+            break;
+          case 3:
+            FillPixels<3>(dest, RunPixel, n);
+            break;
+          default:
+            FillPixels<4>(dest, RunPixel, n);
+            break;
         }
       } else {
         // The whole pixels the chunk holds now; the rest of the packet after the next refill.
