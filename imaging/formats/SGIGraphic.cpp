@@ -16,6 +16,35 @@ namespace muralo {
 
 MURALO_DEFINE_GRAPHIC_CLASS(TSGIGraphic, TFrameworkGraphic, &TSGIGraphic::CanLoad)
 
+namespace {
+
+// A part of the stream holding run-length rows: a row it does not hold moves it to that row, with
+// 64 KiB of what follows, so rows stored in order (by row or by channel) are read about once.
+class TSGIRowWindow {
+ public:
+  // The `length` bytes at `offset` from the image's start; a row the stream does not hold is a
+  // truncated file.
+  const uint8_t* Row(TStream& stream, int64_t base, uint64_t offset, uint32_t length) {
+    if (offset < Start || offset + length > Start + Data.size()) {
+      const int64_t at = base + static_cast<int64_t>(offset);
+      const int64_t left = stream.Size() - at;
+      if (left < static_cast<int64_t>(length)) throw EReadError();
+      const auto n = static_cast<size_t>(std::min<int64_t>(left, std::max<int64_t>(length, int64_t{1} << 16)));
+      Data.resize(n);
+      stream.SetPosition(at);
+      stream.ReadBuffer(Data.data(), static_cast<int64_t>(n));
+      Start = offset;
+    }
+    return Data.data() + (offset - Start);
+  }
+
+ private:
+  std::vector<uint8_t> Data;
+  uint64_t Start = 0;
+};
+
+}  // namespace
+
 TSGIHeader ParseSGIHeader(const uint8_t (&b)[SGIHeaderSize]) {
   TSGIHeader h;
   h.Magic = GetBE16(b);
@@ -94,15 +123,9 @@ void TSGIGraphic::LoadImage(TStream& stream) {
   const size_t rowBytes = CheckedSize(uint64_t{p.Width} * bytesPerSample, lblSGI);
   const uint32_t channels = scheme == csRGB ? 3 : scheme == csRGBA ? 4 : 1;
 
-  // Run-length rows are found through the tables anywhere in the image: the image is read once,
-  // up to the end of its last row, and each row decoded from there.
-  std::vector<uint8_t> image;
-  if (rle) {
-    uint64_t end = 0;
-    for (size_t i = 0; i < offsets.size(); ++i) end = std::max(end, uint64_t{offsets[i]} + lengths[i]);
-    stream.SetPosition(BasePosition);
-    image = ReadBytes(stream, static_cast<int64_t>(end));
-  }
+  // Run-length rows are found through the tables anywhere in the image; each channel reads its
+  // rows through a window of its own.
+  TSGIRowWindow windows[4];
   TSGIRLEDecoder decoder(p.BitsPerSample);
   // Verbatim channels are read a block of rows at a time, each channel from its own place.
   const uint32_t blockRows = static_cast<uint32_t>(
@@ -121,7 +144,7 @@ void TSGIGraphic::LoadImage(TStream& stream) {
   auto channelRow = [&](uint8_t* target, uint32_t row, uint32_t channel) -> const uint8_t* {
     if (!rle) return blocks[channel] + (row % blockRows) * rowBytes;
     const size_t index = row + size_t{channel} * p.Height;
-    const uint8_t* source = image.data() + offsets[index];
+    const uint8_t* source = windows[channel].Row(stream, BasePosition, offsets[index], lengths[index]);
     uint8_t* dest = target;
     decoder.Decode(source, dest, lengths[index], rowBytes);
     return target;
