@@ -250,15 +250,21 @@ void TBitmap::LoadFromStream(TStream& stream) {
     // Uncompressed rows must all be there: refuse a short file before allocating the bitmap.
     if (uint64_t(stream.Remaining()) < fileRowBytes * uint64_t(height)) throw EReadError();
     b.SetSize(width, height);
-    std::vector<uint8_t> row(fileRowBytes);
+    // Rows are read about 256 KiB at a time (a read call per row cost more than the copy).
+    const size_t rowBytes = size_t(fileRowBytes);
+    const int blockRows =
+        int(std::clamp<uint64_t>((uint64_t{1} << 18) / std::max<uint64_t>(fileRowBytes, 1), 1, uint64_t(height)));
+    std::vector<uint8_t> block(rowBytes * size_t(blockRows));
     const Channel cr(h.masks[0]), cg(h.masks[1]), cb(h.masks[2]), ca(h.masks[3]);
     for (int y = 0; y < height; ++y) {
       uint8_t* out = b.RowData(topDown ? y : height - 1 - y);
+      if (y % blockRows == 0)
+        stream.ReadBuffer(block.data(), int64_t(rowBytes * size_t(std::min(blockRows, height - y))));
+      const uint8_t* row = block.data() + size_t(y % blockRows) * rowBytes;
       if (!convertFields) {
-        stream.ReadBuffer(out, int64_t(fileRowBytes));
+        std::memcpy(out, row, rowBytes);
         continue;
       }
-      stream.ReadBuffer(row.data(), int64_t(fileRowBytes));
       for (int x = 0; x < width; ++x) {
         const uint32_t v = h.bitCount == 16
                                ? uint32_t(row[2 * size_t(x)]) | uint32_t(row[2 * size_t(x) + 1]) << 8

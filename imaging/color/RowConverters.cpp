@@ -1,6 +1,7 @@
 // Row converters that need no colour-space arithmetic: RGB and BGR in both orders, grey, and
 // packed palette indices.
 
+#include <array>
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -136,6 +137,38 @@ __attribute__((target("avx2"))) uint32_t ExchangeRB4Wide(const uint8_t* s, uint8
   return i;
 }
 
+// Three 8-bit planes into interleaved 3-byte pixels, 16 pixels a step: each output vector takes
+// its bytes from the three planes by one shuffle each (index 0x80 gives a zero byte). The planes
+// a, b, c become the pixels' bytes 0, 1 and 2. Returns the number of pixels done.
+__attribute__((target("ssse3"))) uint32_t Interleave3(const uint8_t* a, const uint8_t* b, const uint8_t* c, uint8_t* d,
+                                                      uint32_t count) {
+  alignas(16) static constexpr auto masks = [] {
+    std::array<std::array<std::array<uint8_t, 16>, 3>, 3> m{};  // [output vector][plane][byte]
+    for (unsigned v = 0; v < 3; ++v)
+      for (unsigned plane = 0; plane < 3; ++plane)
+        for (unsigned i = 0; i < 16; ++i) {
+          const unsigned at = 16 * v + i;
+          m[v][plane][i] = at % 3 == plane ? uint8_t(at / 3) : uint8_t(0x80);
+        }
+    return m;
+  }();
+  auto mask = [&](unsigned v, unsigned plane) {
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(masks[v][plane].data()));
+  };
+  uint32_t i = 0;
+  for (; i + 16 <= count; i += 16) {
+    const __m128i pa = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+    const __m128i pb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    const __m128i pc = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + i));
+    for (unsigned v = 0; v < 3; ++v) {
+      const __m128i out = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(pa, mask(v, 0)), _mm_shuffle_epi8(pb, mask(v, 1))),
+                                       _mm_shuffle_epi8(pc, mask(v, 2)));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 3 * size_t(i) + 16 * v), out);
+    }
+  }
+  return i;
+}
+
 bool HasAVX2() {
   static const bool has = __builtin_cpu_supports("avx2");
   return has;
@@ -168,6 +201,20 @@ __attribute__((target("ssse3"))) size_t Narrow16(const uint8_t* s, uint8_t* d, s
 
 template <bool Reverse>
 bool TryFast8(const RGBLayout& L, bool interleaved, const uint8_t* source, uint8_t* target, uint32_t count) {
+#if defined(__x86_64__) || defined(__i386__)
+  // Three colour planes into 3-byte pixels (planar true-colour files: PCX, SGI, RLA, PSD).
+  if (!interleaved && L.stride == 3 && HasSSSE3()) {
+    const uint8_t* first = L.plane[Reverse ? 2 : 0];
+    const uint8_t* last = L.plane[Reverse ? 0 : 2];
+    const uint32_t done = Interleave3(first, L.plane[1], last, target, count);
+    for (uint32_t i = done; i < count; ++i) {
+      target[3 * size_t(i)] = first[i];
+      target[3 * size_t(i) + 1] = L.plane[1][i];
+      target[3 * size_t(i) + 2] = last[i];
+    }
+    return true;
+  }
+#endif
   if (!interleaved) return false;
   const bool sameLayout = (L.step == 3 && L.stride == 3) || (L.step == 4 && L.stride == 4 && L.copyAlpha);
   if (!Reverse && sameLayout) {

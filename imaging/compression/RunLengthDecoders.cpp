@@ -48,6 +48,42 @@ struct TBlock {
   }
 };
 
+// Exactly 1 to 16 bytes copied or filled with two overlapping stores of the widest size that fits.
+inline void CopySmall(uint8_t* d, const uint8_t* s, size_t n) {
+  if (n >= 8) {
+    uint64_t a, b;
+    std::memcpy(&a, s, 8);
+    std::memcpy(&b, s + n - 8, 8);
+    std::memcpy(d, &a, 8);
+    std::memcpy(d + n - 8, &b, 8);
+  } else if (n >= 4) {
+    uint32_t a, b;
+    std::memcpy(&a, s, 4);
+    std::memcpy(&b, s + n - 4, 4);
+    std::memcpy(d, &a, 4);
+    std::memcpy(d + n - 4, &b, 4);
+  } else {
+    d[0] = s[0];
+    d[n / 2] = s[n / 2];
+    d[n - 1] = s[n - 1];
+  }
+}
+
+inline void FillSmall(uint8_t* d, uint8_t value, size_t n) {
+  const uint64_t v = value * uint64_t{0x0101010101010101};
+  if (n >= 8) {
+    std::memcpy(d, &v, 8);
+    std::memcpy(d + n - 8, &v, 8);
+  } else if (n >= 4) {
+    std::memcpy(d, &v, 4);
+    std::memcpy(d + n - 4, &v, 4);
+  } else {
+    d[0] = value;
+    d[n / 2] = value;
+    d[n - 1] = value;
+  }
+}
+
 // Writes count copies of the size-byte pattern at dest (a block fill for any pixel size).
 template <size_t Size>
 void FillFixed(uint8_t* dest, const uint8_t* pattern, size_t count) {
@@ -230,16 +266,28 @@ void TPCXRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, size_t Packe
 void TSGIRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t UnpackedSize) {
   TBlock b(Source, PackedSize, Dest, UnpackedSize);
   if (SampleBits == 8) {
+    // Short packets (most of a photograph's) are written inline, without a call.
     while (b.InputLeft() > 0) {
       const uint8_t header = *b.Src++;
       const size_t count = header & 0x7Fu;
       if (count == 0) break;  // the row's terminator
       if (header & 0x80) {
-        if (!b.Copy(count)) break;
+        if (count <= 16 && count <= b.InputLeft() && count <= b.Room()) {
+          CopySmall(b.Dst, b.Src, count);
+          b.Src += count;
+          b.Dst += count;
+        } else if (!b.Copy(count)) {
+          break;
+        }
       } else {
         if (b.InputLeft() == 0) break;
         const uint8_t value = *b.Src++;
-        if (!b.Fill(value, count)) break;
+        if (count <= 16 && count <= b.Room()) {
+          FillSmall(b.Dst, value, count);
+          b.Dst += count;
+        } else if (!b.Fill(value, count)) {
+          break;
+        }
       }
     }
     b.WriteBack(Dest);

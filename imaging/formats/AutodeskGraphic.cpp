@@ -68,7 +68,8 @@ void TAutodeskGraphic::LoadImage(TStream& stream) {
                                static_cast<uint8_t>(raw[3 * i + 2] << 2), 0};
   SetPixelFormat(TPixelFormat::pf8bit);
   SetPalette(CreatePalette(entries));
-  SizeFromProperties();
+  // Rows are stored whole, one byte a pixel.
+  SizeFromProperties(stream, uint64_t{ImageProperties.Width} * ImageProperties.Height);
   const uint32_t height = ImageProperties.Height;
   for (uint32_t y = 0; y < height; ++y) {
     stream.ReadBuffer(RowData(static_cast<int>(y)), ImageProperties.Width);

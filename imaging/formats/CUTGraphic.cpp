@@ -72,7 +72,9 @@ void TCUTGraphic::LoadPalette() {
 void TCUTGraphic::LoadImage(TStream& stream) {
   stream.Seek(6, TSeekOrigin::soCurrent);  // width, height and a reserved word
   SetPixelFormat(TPixelFormat::pf8bit);
-  SizeFromProperties();
+  // Every row takes at least its 2-byte count and its 0 terminator (a row may stop short of the
+  // width; the rest of it stays as the bitmap was).
+  SizeFromProperties(stream, uint64_t{ImageProperties.Height} * 3);
   LoadPalette();
   const std::vector<uint8_t> data = ReadBytes(stream, stream.Remaining());
   TCUTRLEDecoder decoder;

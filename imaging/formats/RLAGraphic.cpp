@@ -109,7 +109,9 @@ void TRLAGraphic::LoadImage(TStream& stream) {
     ColorManager().TargetOptions.Include(coApplyGamma);
     p.Options.Include(ioUseGamma);
   }
-  SizeFromProperties();
+  // The row offset table, and at least one row (rows may share their data): each channel's
+  // 2-byte count (a channel may decode to less than the width; the rest is black).
+  SizeFromProperties(stream, uint64_t{p.Height} * 4 + uint64_t{channels} * 2);
 
   std::vector<uint32_t> offsets(p.Height);
   for (auto& v : offsets) v = ReadBE32(stream);

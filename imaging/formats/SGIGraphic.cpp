@@ -1,5 +1,7 @@
 #include "imaging/formats/SGIGraphic.h"
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "classlib/ByteOrder.h"
@@ -13,6 +15,35 @@
 namespace muralo {
 
 MURALO_DEFINE_GRAPHIC_CLASS(TSGIGraphic, TFrameworkGraphic, &TSGIGraphic::CanLoad)
+
+namespace {
+
+// A part of the stream holding run-length rows: a row it does not hold moves it to that row, with
+// 64 KiB of what follows, so rows stored in order (by row or by channel) are read about once.
+class TSGIRowWindow {
+ public:
+  // The `length` bytes at `offset` from the image's start; a row the stream does not hold is a
+  // truncated file.
+  const uint8_t* Row(TStream& stream, int64_t base, uint64_t offset, uint32_t length) {
+    if (offset < Start || offset + length > Start + Data.size()) {
+      const int64_t at = base + static_cast<int64_t>(offset);
+      const int64_t left = stream.Size() - at;
+      if (left < static_cast<int64_t>(length)) throw EReadError();
+      const auto n = static_cast<size_t>(std::min<int64_t>(left, std::max<int64_t>(length, int64_t{1} << 16)));
+      Data.resize(n);
+      stream.SetPosition(at);
+      stream.ReadBuffer(Data.data(), static_cast<int64_t>(n));
+      Start = offset;
+    }
+    return Data.data() + (offset - Start);
+  }
+
+ private:
+  std::vector<uint8_t> Data;
+  uint64_t Start = 0;
+};
+
+}  // namespace
 
 TSGIHeader ParseSGIHeader(const uint8_t (&b)[SGIHeaderSize]) {
   TSGIHeader h;
@@ -68,58 +99,72 @@ void TSGIGraphic::LoadImage(TStream& stream) {
   const uint32_t bytesPerSample = h.BytesPerChannel;
   const TColorScheme scheme = p.ColorScheme;
 
-  // Run-length images start with the tables of every channel row's offset and length (big-endian).
   const bool rle = p.Compression == ctRLE;
+  const uint8_t spp = scheme == csIndexed ? 1 : p.SamplesPerPixel;
+  const TColorScheme targetScheme = scheme == csRGB ? csBGR : scheme == csRGBA ? csBGRA : csIndexed;
+  SetupColors({scheme, p.BitsPerSample, spp, targetScheme, 8, spp, {coNeedByteSwap}});
+  // Verbatim channels are stored whole. Run-length images need their two tables and at least one
+  // row's terminator (rows may share their data, and a row may stop short of the width).
+  const uint64_t entries = uint64_t{p.Height} * h.ZSize;
+  SizeFromProperties(stream, rle ? entries * 8 + bytesPerSample : entries * p.Width * bytesPerSample);
+
+  // Run-length images start with the tables of every channel row's offset and length (big-endian).
   TCardinalArray offsets, lengths;
   if (rle) {
-    const uint64_t entries = CheckedMul(p.Height, h.ZSize, lblSGI);
     CheckAllocation(entries * 8);
     offsets.resize(entries);
     lengths.resize(entries);
     for (auto& v : offsets) v = ReadBE32(stream);
     for (auto& v : lengths) v = ReadBE32(stream);
   }
-  const uint8_t spp = scheme == csIndexed ? 1 : p.SamplesPerPixel;
-  const TColorScheme targetScheme = scheme == csRGB ? csBGR : scheme == csRGBA ? csBGRA : csIndexed;
-  SetupColors({scheme, p.BitsPerSample, spp, targetScheme, 8, spp, {coNeedByteSwap}});
-  SizeFromProperties();
 
   BeginRows();
-  const uint64_t rowBytes = uint64_t{p.Width} * bytesPerSample;
+  if (p.Width == 0 || p.Height == 0) return;  // an empty image: no rows to read
+  const size_t rowBytes = CheckedSize(uint64_t{p.Width} * bytesPerSample, lblSGI);
+  const uint32_t channels = scheme == csRGB ? 3 : scheme == csRGBA ? 4 : 1;
+
+  // Run-length rows are found through the tables anywhere in the image; each channel reads its
+  // rows through a window of its own.
+  TSGIRowWindow windows[4];
   TSGIRLEDecoder decoder(p.BitsPerSample);
-  // Row `row` of channel `channel` (red or grey, green, blue, alpha) into target.
-  auto readChannelRow = [&](uint8_t* target, uint32_t row, uint32_t channel) {
-    const uint64_t index = row + uint64_t{channel} * p.Height;
-    if (rle) {
-      if (index >= offsets.size()) throw EInvalidGraphic(Format(gesInvalidImage, lblSGI));
-      // The length table counts bytes; a row whose data the stream does not hold is a truncated file.
-      CheckAllocation(lengths[index]);
-      stream.SetPosition(BasePosition + offsets[index]);
-      const std::vector<uint8_t> packed = ReadBytes(stream, lengths[index]);
-      const uint8_t* source = packed.data();
-      uint8_t* dest = target;
-      decoder.Decode(source, dest, packed.size(), rowBytes);
-    } else {
-      const uint64_t offset = CheckedMul(index, rowBytes, lblSGI);
-      stream.SetPosition(BasePosition + SGIHeaderSize + static_cast<int64_t>(offset));
-      stream.ReadBuffer(target, static_cast<int64_t>(rowBytes));
+  // Verbatim channels are read a block of rows at a time, each channel from its own place.
+  const uint32_t blockRows = static_cast<uint32_t>(
+      std::clamp<uint64_t>((uint64_t{1} << 18) / std::max<size_t>(rowBytes, 1), 1, std::max<uint32_t>(p.Height, 1)));
+  TPlaneRows blocks(rle ? 0 : channels, rle ? 0 : rowBytes * blockRows);
+  auto readBlocks = [&](uint32_t row) {
+    const uint32_t rows = std::min(blockRows, p.Height - row);
+    for (uint32_t c = 0; c < channels; ++c) {
+      const uint64_t index = row + uint64_t{c} * p.Height;
+      stream.SetPosition(BasePosition + SGIHeaderSize + static_cast<int64_t>(CheckedMul(index, rowBytes, lblSGI)));
+      stream.ReadBuffer(blocks[c], static_cast<int64_t>(rows * rowBytes));
     }
   };
-  const uint32_t channels = scheme == csRGB ? 3 : scheme == csRGBA ? 4 : 1;
+  // Row `row` of channel `channel` (red or grey, green, blue, alpha): decoded into target, or
+  // where it lies in its block.
+  auto channelRow = [&](uint8_t* target, uint32_t row, uint32_t channel) -> const uint8_t* {
+    if (!rle) return blocks[channel] + (row % blockRows) * rowBytes;
+    const size_t index = row + size_t{channel} * p.Height;
+    const uint8_t* source = windows[channel].Row(stream, BasePosition, offsets[index], lengths[index]);
+    uint8_t* dest = target;
+    decoder.Decode(source, dest, lengths[index], rowBytes);
+    return target;
+  };
   TPlaneRows planes(4, rowBytes);
   if (scheme != csRGB && scheme != csRGBA) SetPalette(ColorManager().CreateGrayscalePalette(false));
   for (uint32_t r = 0; r < p.Height; ++r) {
+    if (!rle && r % blockRows == 0) readBlocks(r);
     uint8_t* target = RowData(static_cast<int>(p.Height - 1 - r));
     if (channels > 1) {
-      for (uint32_t c = 0; c < channels; ++c) readChannelRow(planes[c], r, c);
-      ColorManager().ConvertRow(planes.Pointers(channels), target, p.Width, 0xFF);
+      const void* rows[4] = {};
+      for (uint32_t c = 0; c < channels; ++c) rows[c] = channelRow(planes[c], r, c);
+      ColorManager().ConvertRow(TPointerArray(rows, channels), target, p.Width, 0xFF);
     } else if (bytesPerSample == 1) {
-      readChannelRow(target, r, 0);
+      const uint8_t* row = channelRow(target, r, 0);
+      if (row != target) std::memcpy(target, row, rowBytes);
     } else {
       // 16-bit grey: reduced to 8 bits as the colour manager reduces 16-bit colour samples, so the
       // row stays inside the 8-bit bitmap row.
-      readChannelRow(planes[0], r, 0);
-      ReduceSamplesTo8(planes[0], 16, target, p.Width);
+      ReduceSamplesTo8(channelRow(planes[0], r, 0), 16, target, p.Width);
     }
     RowProgress(r + 1, p.Height);
   }

@@ -70,7 +70,8 @@ struct Size {
   int w, h;
 };
 void PrintTo(const Size& s, std::ostream* os) { *os << s.w << "x" << s.h; }
-const Size kSizes[] = {{13, 7}, {9, 3}, {32, 5}, {6, 6}};
+// 300 x 300: true-colour rows past the first 256 KiB read block.
+const Size kSizes[] = {{13, 7}, {9, 3}, {32, 5}, {6, 6}, {300, 300}};
 
 class BmpMagick : public ::testing::TestWithParam<std::tuple<MagickCase, Size>> {};
 

@@ -215,6 +215,38 @@ TEST(RowConvertRGB, WholeRowPathsAtEveryLength) {
   }
 }
 
+// Three 8-bit planes into 3-byte pixels take the vector interleave: every length, each plane
+// an exact-size heap block at an odd address, must give the bytes of the pixel model.
+TEST(RowConvertRGB, PlanarRowsIntoThreeBytePixelsAtEveryLength) {
+  std::mt19937 rng(78);
+  const RGBCase cases[] = {{csRGB, csBGR, 8, 8, false, false},
+                           {csRGB, csRGB, 8, 8, false, false},
+                           {csBGR, csBGR, 8, 8, false, false},
+                           {csRGBA, csBGR, 8, 8, false, false}};
+  for (const RGBCase& c : cases) {
+    for (uint32_t count : Lengths()) {
+      SCOPED_TRACE(c.Name() + " count " + std::to_string(count));
+      TColorManager m;
+      m.SetSourceColorScheme(c.source);
+      m.SetTargetColorScheme(c.target);
+      const auto pixels = RandomPixels(count, 8, rng);
+      const auto encoded = EncodeRGB(c, pixels);
+      const size_t planes = WithAlpha(c.source) ? 4 : 3;
+      std::unique_ptr<uint8_t[]> copies[4];
+      const void* pointers[4] = {};
+      for (size_t k = 0; k < planes; ++k) {
+        copies[k].reset(new uint8_t[count + 1]);
+        std::copy(encoded.planes[k].begin(), encoded.planes[k].end(), copies[k].get() + 1);
+        pointers[k] = copies[k].get() + 1;
+      }
+      GuardedRow target(size_t(count) * 3);
+      m.ConvertRow(TPointerArray(pointers, planes), target.data(), count, 0xFF);
+      ASSERT_EQ(target.Row(), ExpectedRGB(c, pixels, count, 0xFF, GuardedRow(size_t(count) * 3).Row(), m.GammaTable()));
+      ASSERT_TRUE(target.Intact());
+    }
+  }
+}
+
 TEST(RowConvertRGB, EveryMaskByteOnShortRows) {
   std::mt19937 rng(99);
   const RGBCase c{csRGBA, csBGRA, 8, 8, false, false};

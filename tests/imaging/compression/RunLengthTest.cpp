@@ -109,6 +109,10 @@ const RleCase kCases[] = {
      -1,
      {0x33, 0x33, 0x33},
      0},
+    // Packets of 1 to 16 bytes in a wide area: written exactly, the rest of the area untouched.
+    {"sgi 8-bit short packets in a wide area", Make<TSGIRLEDecoder>(uint8_t(8)),
+     Concat({{0x01, 7, 0x83, 1, 2, 3, 0x05, 8, 0x88}, Repeat(6, 8), {0x10, 5, 0x90}, Repeat(4, 16), {0x00}}), 64, -1,
+     Concat({{7, 1, 2, 3}, Repeat(8, 5), Repeat(6, 8), Repeat(5, 16), Repeat(4, 16)}), 0},
     {"sgi 8-bit literal cut at the input end", Make<TSGIRLEDecoder>(uint8_t(8)), {0x85, 1, 2}, 5, -1, {1, 2}, 0},
     {"sgi 8-bit row without terminator", Make<TSGIRLEDecoder>(uint8_t(8)), {0x02, 4}, 4, -1, {4, 4}, 0},
     {"sgi 16-bit row, words as stored",

@@ -185,5 +185,30 @@ TEST(PCXReader, PlaneLineShorterThanTheRowIsRefused) {
                EInvalidGraphic);
 }
 
+TEST(PCXReader, RunsCarryOverScanLines) {
+  // 24-bit 2 × 2, two bytes a plane line: a run of 7 ends inside the second line.
+  auto pcx = test::LoadBytes<TPCXGraphic>(PCX(10, 5, 1, 8, 2, 2, 3, 2, 1, {0xC7, 5, 0xC5, 9}));
+  EXPECT_EQ(pcx->Pixel(1, 0), RGB(5, 5, 5));
+  EXPECT_EQ(pcx->Pixel(0, 1), RGB(5, 9, 9));
+  EXPECT_EQ(pcx->Pixel(1, 1), RGB(9, 9, 9));
+  // A last byte that counts a run without its value is a truncated file.
+  EXPECT_THROW(test::LoadBytes<TPCXGraphic>(PCX(10, 5, 1, 8, 2, 2, 3, 2, 1, {0xC7, 5, 0xC5})), EReadError);
+}
+
+TEST(PCXReader, RunsAcrossTheReadChunks) {
+  // 1000 × 100 palette pixels: one literal, then runs of 3 whose count and value bytes straddle
+  // every read boundary of the data (more than 64 KiB of it).
+  std::vector<uint8_t> data = {1};
+  for (int i = 0; i < 33333; ++i) data.insert(data.end(), {0xC3, uint8_t(i % 100)});
+  data.push_back(0x0C);
+  for (int i = 0; i < 256; ++i) data.insert(data.end(), {uint8_t(i), uint8_t(i), uint8_t(i)});
+  auto pcx = test::LoadBytes<TPCXGraphic>(PCX(10, 5, 1, 8, 1000, 100, 1, 1000, 1, data));
+  // Run 32766 fills pixels 98299 to 98301; run 32767, whose count is the data's byte 65535, the next three.
+  EXPECT_EQ(pcx->RowData(98)[301], 66);
+  EXPECT_EQ(pcx->RowData(98)[302], 67);
+  EXPECT_EQ(pcx->RowData(98)[304], 67);
+  EXPECT_EQ(pcx->RowData(99)[999], 33332 % 100);
+}
+
 }  // namespace
 }  // namespace muralo

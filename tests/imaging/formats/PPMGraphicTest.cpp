@@ -14,31 +14,47 @@
 namespace muralo {
 namespace {
 
+using namespace std::string_literals;
+
 struct OracleCase {
   const char* Name;
   const char* Command;  // writes out.pnm in the scratch folder
   char Kind;
   TPixelFormat Format;
+  int Tolerance;  // netpbm's pamdepth rounds v × 255 / maximum, this reader truncates as for 16-bit samples
 };
 
+// Files written by netpbm and ImageMagick (convert-im6.q16), decoded for comparison by netpbm
+// (pnmtopnm, then pamdepth to maximum 255).
 const OracleCase kOracleCases[] = {
-    {"P6_imagemagick", "convert-im6.q16 rose: -resize 37x23! out.pnm", '6', TPixelFormat::pf24bit},
-    {"P3_plain", "convert-im6.q16 rose: -resize 37x23! ppm:- | pnmtoplainpnm > out.pnm", '3', TPixelFormat::pf24bit},
-    {"P5_ramp", "pgmramp -lr 37 23 > out.pnm", '5', TPixelFormat::pf8bit},
-    {"P2_plain_ramp", "pgmramp -diagonal 41 19 | pnmtoplainpnm > out.pnm", '2', TPixelFormat::pf8bit},
-    {"P4_bitmap", "convert-im6.q16 rose: -resize 37x23! -threshold 50% pbm:out.pnm", '4', TPixelFormat::pf1bit},
-    // Plain bitmaps with separated digits: this reader takes a run of digits as one number, so
-    // netpbm's packed "0101" rows are not used here (see PlainSamples).
-    {"P1_plain", "convert-im6.q16 rose: -resize 37x23! -threshold 50% -compress none pbm:out.pnm", '1',
-     TPixelFormat::pf1bit},
+    {"P6_imagemagick", "convert-im6.q16 rose: -resize 37x23! out.pnm", '6', TPixelFormat::pf24bit, 0},
+    {"P3_plain", "convert-im6.q16 rose: -resize 37x23! ppm:- | pnmtoplainpnm > out.pnm", '3', TPixelFormat::pf24bit, 0},
+    {"P5_ramp", "pgmramp -lr 37 23 > out.pnm", '5', TPixelFormat::pf8bit, 0},
+    {"P2_plain_ramp", "pgmramp -diagonal 41 19 | pnmtoplainpnm > out.pnm", '2', TPixelFormat::pf8bit, 0},
+    {"P4_bitmap", "convert-im6.q16 rose: -resize 37x23! -threshold 50% pbm:out.pnm", '4', TPixelFormat::pf1bit, 0},
+    {"P1_separated", "convert-im6.q16 rose: -resize 37x23! -threshold 50% -compress none pbm:out.pnm", '1',
+     TPixelFormat::pf1bit, 0},
+    // Netpbm's plain bitmaps write their digits without separators ("0101").
+    {"P1_packed_netpbm", "convert-im6.q16 rose: -resize 37x23! -threshold 50% pbm:- | pamtopnm -plain > out.pnm", '1',
+     TPixelFormat::pf1bit, 0},
     {"P3_imagemagick_plain", "convert-im6.q16 rose: -resize 37x23! -compress none ppm:out.pnm", '3',
-     TPixelFormat::pf24bit},
-    {"P6_ppmmake", "ppmmake rgb:10/80/f0 9 4 > out.pnm", '6', TPixelFormat::pf24bit},
+     TPixelFormat::pf24bit, 0},
+    {"P6_ppmmake", "ppmmake rgb:10/80/f0 9 4 > out.pnm", '6', TPixelFormat::pf24bit, 0},
+    // Maximum above 255: two bytes per raw sample, text samples scaled.
+    {"P6_16bit_imagemagick", "convert-im6.q16 rose: -resize 37x23! -depth 16 ppm:out.pnm", '6', TPixelFormat::pf24bit,
+     1},
+    {"P5_maximum_1000", "pgmramp -lr 37 23 | pamdepth 1000 > out.pnm", '5', TPixelFormat::pf8bit, 1},
+    {"P2_maximum_1000_plain", "pgmramp -diagonal 41 19 | pamdepth 1000 | pnmtoplainpnm > out.pnm", '2',
+     TPixelFormat::pf8bit, 1},
+    {"P3_16bit_plain", "convert-im6.q16 rose: -resize 37x23! -depth 16 ppm:- | pamtopnm -plain > out.pnm", '3',
+     TPixelFormat::pf24bit, 1},
+    {"P6_from_pgmtoppm_16bit", "pgmramp -lr 37 23 | pamdepth 4095 | pgmtoppm rgb:ff/80/00 > out.pnm", '6',
+     TPixelFormat::pf24bit, 1},
 };
 
 class PPMOracle : public testing::TestWithParam<OracleCase> {};
 
-TEST_P(PPMOracle, DecodesLikeImageMagick) {
+TEST_P(PPMOracle, DecodesLikeNetpbm) {
   const OracleCase& c = GetParam();
   test::TempDir dir;
   test::RunTool(std::string("cd '") + dir.path().string() + "' && " + c.Command);
@@ -47,7 +63,7 @@ TEST_P(PPMOracle, DecodesLikeImageMagick) {
   ASSERT_EQ(bytes[1], c.Kind) << "the encoder wrote another kind";
   auto ppm = test::LoadBytes<TPPMGraphic>(bytes);
   EXPECT_EQ(ppm->PixelFormat(), c.Format);
-  test::ExpectSamePixels(*ppm, test::OracleDecode(file));
+  test::ExpectSamePixels(*ppm, test::NetpbmDecode("pnmtopnm", file), c.Tolerance);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, PPMOracle, testing::ValuesIn(kOracleCases),
@@ -55,9 +71,8 @@ INSTANTIATE_TEST_SUITE_P(Kinds, PPMOracle, testing::ValuesIn(kOracleCases),
 
 std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
 
-TEST(PPMReader, MagicStandsAloneOnItsLine) {
-  // The numbers on the first line are discarded; the header numbers come from what follows.
-  auto ppm = test::LoadBytes<TPPMGraphic>(Bytes("P6 9 9 255\n2 1\n255\n\x10\x20\x30\x01\x02\x03"));
+TEST(PPMReader, HeaderNumbersOnTheMagicLine) {
+  auto ppm = test::LoadBytes<TPPMGraphic>(Bytes("P6 2 1 255\n\x10\x20\x30\x01\x02\x03"));
   ASSERT_EQ(ppm->Width(), 2);
   ASSERT_EQ(ppm->Height(), 1);
   EXPECT_EQ(ppm->RowData(0)[0], 0x30);
@@ -81,15 +96,22 @@ TEST(PPMReader, PlainSamples) {
     uint8_t Expected;  // bitmap byte at X of row 0
   };
   const Case cases[] = {
-      {"P1 digits without spaces are one number", "P1\n1 1\n0101\n", 0, 0x80},
+      {"P1 digits without spaces are pixels each", "P1\n4 1\n0101\n", 0, 0x50},
       {"P1 packs most significant bit first", "P1\n3 1\n0 1 1\n", 0, 0x60},
       {"P2 maximum 15 is not scaled", "P2\n1 1\n15\n15\n", 0, 15},
       {"P2 sample 300 keeps its low byte", "P2\n1 1\n255\n300\n", 0, 44},
       {"P3 is stored blue first", "P3\n1 1\n255\n16 32 48\n", 0, 48},
+      {"P2 maximum 1000 is scaled, truncated", "P2\n1 1\n1000\n999\n", 0, 254},
+      {"P2 sample past a maximum above 255 is the maximum", "P2\n1 1\n1000\n1001\n", 0, 255},
+      {"P5 maximum 65535 takes big-endian pairs", "P5\n2 1\n65535\n\x80\x00\xFF\xFF"s, 0, 127},
+      {"P6 maximum 300 blue", "P6\n2 1\n300\n\0\0\0\0\0\0\x01\x2C\0\x96\0\0"s, 3, 0},
+      {"P6 maximum 300 red", "P6\n2 1\n300\n\0\0\0\0\0\0\x01\x2C\0\x96\0\0"s, 5, 255},
+      {"P6 maximum 300 green", "P6\n2 1\n300\n\0\0\0\0\0\0\x01\x2C\0\x96\0\0"s, 4, 127},
+      {"A plain sample may end the file", "P2\n2 1\n255\n7 9", 1, 9},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
-    auto ppm = test::LoadBytes<TPPMGraphic>(Bytes(c.Text));
+    auto ppm = test::LoadBytes<TPPMGraphic>(std::vector<uint8_t>(c.Text.begin(), c.Text.end()));
     EXPECT_EQ(ppm->RowData(0)[c.X], c.Expected);
   }
 }
@@ -122,9 +144,11 @@ TEST(PPMReader, Failures) {
     EXPECT_EQ(e.message(), Format(gesInvalidImage, "PBM, PGM or PPM"));
   }
   EXPECT_THROW(test::LoadBytes<TPPMGraphic>(Bytes("Px\n1 1\n255\nabc")), EConvertError);
+  // Pixel data shorter than the declared rows is refused before the bitmap is allocated.
+  EXPECT_THROW(test::LoadBytes<TPPMGraphic>(Bytes("P6\n2 2\n255\nabc")), EReadError);
   try {
-    test::LoadBytes<TPPMGraphic>(Bytes("P6\n2 2\n255\nabc"));
-    FAIL() << "loaded short pixel data";
+    test::LoadBytes<TPPMGraphic>(Bytes("P3\n2 1\n255\n1 2 3 4 5      "));
+    FAIL() << "loaded a plain row past the data";
   } catch (const EInvalidGraphic& e) {
     EXPECT_EQ(e.message(), Format(gesStreamReadError, "PPM"));
   }
@@ -137,6 +161,17 @@ TEST(PPMReader, PixelDataPastTheFirstBufferRefill) {
   auto ppm = test::LoadBytes<TPPMGraphic>(Bytes(text));
   EXPECT_EQ(ppm->RowData(49)[99], 4999 % 251);
   EXPECT_EQ(ppm->RowData(40)[96], 4096 % 251);
+}
+
+TEST(PPMReader, RawRowsPastTheFirstReadBlock) {
+  // Two-byte samples, 2000 bytes a row: rows are read in blocks of 131, so row 199 is in the second.
+  std::string text = "P5\n1000 200\n65535\n";
+  for (int y = 0; y < 200; ++y)
+    for (int x = 0; x < 1000; ++x) text += {char(y), char(x % 256)};
+  auto ppm = test::LoadBytes<TPPMGraphic>(Bytes(text));
+  EXPECT_EQ(ppm->RowData(130)[999], (130 * 256 + 999 % 256) * 255 / 65535);
+  EXPECT_EQ(ppm->RowData(199)[0], (199 * 256) * 255 / 65535);
+  EXPECT_EQ(ppm->RowData(199)[999], (199 * 256 + 999 % 256) * 255 / 65535);
 }
 
 TEST(PPMReader, ContentTest) {
@@ -182,6 +217,29 @@ TEST(PPMReader, SidesPastTheBitmapRangeAreRefused) {
   EXPECT_THROW(ppm.LoadFromStream(s), EInvalidGraphic);
   EXPECT_TRUE(ppm.Bits().empty());
   SetMemoryLimit(saved);
+}
+
+// Header numbers past 32 bits, maximums past 65535 and endless comments or separators are an
+// invalid header, never wrapped or read on without end.
+TEST(PPMReader, HeaderLimits) {
+  const std::string sample = "P5\n1 1\n255\nab";
+  const std::string cases[] = {
+      "P5\n4294967298 1\n255\nab",
+      "P5\n1 99999999999999999999999\n255\nab",
+      "P5\n1 1\n65536\nab",
+      "P5\n#" + std::string(5000, 'c') + "\n1 1\n255\nab",
+      "P5\n" + std::string(100000, '\0') + "1 1\n255\nab",
+  };
+  for (const std::string& text : cases) {
+    SCOPED_TRACE(text.substr(0, 40));
+    try {
+      test::LoadBytes<TPPMGraphic>(Bytes(text));
+      FAIL() << "loaded";
+    } catch (const EInvalidGraphic& e) {
+      EXPECT_EQ(e.message(), Format(gesInvalidImage, "PBM, PGM or PPM"));
+    }
+  }
+  EXPECT_EQ(test::LoadBytes<TPPMGraphic>(Bytes(sample))->Pixel(0, 0), RGB(97, 97, 97));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include "classlib/Exception.h"
 #include "classlib/Format.h"
@@ -14,7 +15,9 @@
 #include "imaging/formats/AutodeskGraphic.h"
 #include "imaging/formats/CUTGraphic.h"
 #include "imaging/formats/FormatTestSupport.h"
+#include "imaging/formats/PPMGraphic.h"
 #include "imaging/formats/RLAGraphic.h"
+#include "imaging/formats/SGIGraphic.h"
 
 namespace muralo {
 namespace {
@@ -401,6 +404,81 @@ TEST(AutodeskReader, WrongMagicIsInvalid) {
     FAIL() << "loaded without the magic";
   } catch (const EInvalidGraphic& e) {
     EXPECT_EQ(e.message(), Format(gesInvalidImage, "Autodesk"));
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Every reader refuses, before the bitmap is allocated, a stream too short for the smallest
+// encoding of the pixels its header declares.
+
+std::vector<uint8_t> TinySGI(uint8_t storage) {
+  std::vector<uint8_t> b;
+  test::PutBE16(b, SGIMagic);
+  b.push_back(storage);
+  b.push_back(1);
+  test::PutBE16(b, 3);
+  test::PutBE16(b, 4000);
+  test::PutBE16(b, 4000);
+  test::PutBE16(b, 3);
+  b.resize(512 + 64, 0);
+  return b;
+}
+
+std::vector<uint8_t> TinyRLA() {
+  std::vector<uint8_t> b = RLAFile(RLAOptions{.Width = 1, .Height = 1, .Bottom = 0, .Top = 0});
+  b.resize(740 + 4 + 64, 0);
+  b[10] = 4000 >> 8, b[11] = 4000 & 0xFF;  // active window right
+  b[14] = 4000 >> 8, b[15] = 4000 & 0xFF;  // active window top
+  return b;
+}
+
+std::vector<uint8_t> TinyCUT() {
+  std::vector<uint8_t> b;
+  test::PutLE16(b, 4000);
+  test::PutLE16(b, 4000);
+  test::PutLE16(b, 0);
+  for (int r = 0; r < 2; ++r) b.insert(b.end(), {2, 0, 0x80 | 127, 7, 0});
+  return b;
+}
+
+std::vector<uint8_t> TinyCel() {
+  std::vector<uint8_t> b = CelFile(1, 1);
+  b[2] = 4000 & 0xFF, b[3] = 4000 >> 8;  // width
+  b[4] = 4000 & 0xFF, b[5] = 4000 >> 8;  // height
+  return b;
+}
+
+std::vector<uint8_t> Text(const std::string& s) {
+  std::vector<uint8_t> b(s.begin(), s.end());
+  b.resize(b.size() + 64, '1');
+  return b;
+}
+
+TEST(AllReaders, HugeDeclaredSizesInTinyFilesAreRefusedBeforeAllocating) {
+  struct Case {
+    const char* Name;
+    std::function<std::unique_ptr<TFrameworkGraphic>()> Create;
+    std::vector<uint8_t> Bytes;
+  };
+  auto make = [](auto graphic) { return [] { return std::unique_ptr<TFrameworkGraphic>(new decltype(graphic)); }; };
+  const Case cases[] = {
+      {"SGI verbatim", make(TSGIGraphic{}), TinySGI(0)},
+      {"SGI run-length", make(TSGIGraphic{}), TinySGI(1)},
+      {"Dr. Halo", make(TCUTGraphic{}), TinyCUT()},
+      {"Autodesk", make(TAutodeskGraphic{}), TinyCel()},
+      {"RLA", make(TRLAGraphic{}), TinyRLA()},
+      {"P6", make(TPPMGraphic{}), Text("P6\n4000 4000\n255\n")},
+      {"P5 two bytes a sample", make(TPPMGraphic{}), Text("P5\n4000 4000\n1000\n")},
+      {"P4", make(TPPMGraphic{}), Text("P4\n4000 4000\n")},
+      {"P1", make(TPPMGraphic{}), Text("P1\n4000 4000\n")},
+      {"P3", make(TPPMGraphic{}), Text("P3\n4000 4000\n255\n")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    auto graphic = c.Create();
+    TMemoryStream stream(c.Bytes);
+    EXPECT_THROW(graphic->LoadFromStream(stream), EReadError);
+    EXPECT_TRUE(graphic->Bits().empty()) << "the bitmap was allocated";
   }
 }
 
