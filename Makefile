@@ -52,7 +52,7 @@ install: build
 package: build
 	cd $(BUILD) && cpack -G DEB
 
-test: test-main test-asan test-fuzz
+test: format-check test-main test-asan test-fuzz
 
 # The end-to-end runs (real X servers, desktops, a tray host) come after the rest, one at a time, and
 # a run that fails is tried once more: under a loaded machine a tray host or a desktop component can
@@ -80,8 +80,9 @@ bench: build
 format:
 	find classlib imaging platform app tools tests bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
-format-check:
-	find classlib imaging platform app tools tests bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format --dry-run
+# Fails on any file that clang-format would change (run `make format` to fix them).
+format-check: deps
+	find classlib imaging platform app tools tests bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format --dry-run --Werror
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

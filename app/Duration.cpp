@@ -3,10 +3,8 @@
 namespace muralo {
 
 const char* const SDurationNegative = "La durée ne peut pas être négative";
-const char* const SDurationTooLong =
-    "La durée doit rester inférieure à 50 jours (4294967295 millisecondes au plus)";
-const char* const SDurationUnknownUnit =
-    "Unité inconnue : choisissez secondes, minutes, heures ou jours";
+const char* const SDurationTooLong = "La durée doit rester inférieure à 50 jours (4294967295 millisecondes au plus)";
+const char* const SDurationUnknownUnit = "Unité inconnue : choisissez secondes, minutes, heures ou jours";
 
 TShownDuration ShowDuration(uint32_t milliseconds) {
   uint8_t unit = 0;

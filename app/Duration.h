@@ -22,9 +22,9 @@ inline constexpr int DurationUnitCount = 4;
 inline constexpr uint8_t duNone = 255;
 
 struct TDurationUnitInfo {
-  const char* Name;       // the combo box item
-  uint32_t Factor;        // milliseconds per unit
-  uint32_t ShownBelow;    // durations below this (and at or above the previous unit's) show in this unit
+  const char* Name;     // the combo box item
+  uint32_t Factor;      // milliseconds per unit
+  uint32_t ShownBelow;  // durations below this (and at or above the previous unit's) show in this unit
 };
 
 // One table feeds the combo box, SetDuration's thresholds and OK's product. Each threshold is 50 of
@@ -54,7 +54,7 @@ uint8_t DurationUnitOfText(const std::string& text);
 
 // A count or unit the dialog refuses (negative, too long for the 32-bit interval, unknown unit).
 class EDurationError : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 

@@ -26,7 +26,7 @@ namespace muralo {
 class TLongTimer : public QObject {
   Q_OBJECT
 
-public:
+ public:
   // Milliseconds of a monotonic clock (never goes back; its origin does not matter).
   using TClock = std::function<uint64_t()>;
   static uint64_t SteadyMilliseconds();
@@ -52,10 +52,10 @@ public:
   // What every step runs: fires when the clock has reached the due time, then arms the next step.
   void CheckClock();
 
-signals:
+ signals:
   void timeout();
 
-private:
+ private:
   void Restart();
   void Arm(uint64_t now);
 

@@ -21,7 +21,7 @@ class TForm2;
 namespace muralo {
 
 class TForm2 : public QDialog {
-public:
+ public:
   explicit TForm2(QWidget* parent = nullptr);
   ~TForm2() override;
 
@@ -51,7 +51,7 @@ public:
   // The program's standard error report; a message box when unset.
   std::function<void(const QString& text)> ShowError;
 
-private:
+ private:
   void Report(const QString& text);
 
   std::unique_ptr<Ui::TForm2> Ui;

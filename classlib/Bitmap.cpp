@@ -59,15 +59,24 @@ TBitmap::~TBitmap() = default;
 
 unsigned BitsPerPixelOf(TPixelFormat format) {
   switch (format) {
-    case TPixelFormat::pfDevice: return gScreenBits;
-    case TPixelFormat::pf1bit: return 1;
-    case TPixelFormat::pf4bit: return 4;
-    case TPixelFormat::pf8bit: return 8;
-    case TPixelFormat::pf15bit: return 16;
-    case TPixelFormat::pf16bit: return 16;
-    case TPixelFormat::pf24bit: return 24;
-    case TPixelFormat::pf32bit: return 32;
-    case TPixelFormat::pfCustom: return 32;
+    case TPixelFormat::pfDevice:
+      return gScreenBits;
+    case TPixelFormat::pf1bit:
+      return 1;
+    case TPixelFormat::pf4bit:
+      return 4;
+    case TPixelFormat::pf8bit:
+      return 8;
+    case TPixelFormat::pf15bit:
+      return 16;
+    case TPixelFormat::pf16bit:
+      return 16;
+    case TPixelFormat::pf24bit:
+      return 24;
+    case TPixelFormat::pf32bit:
+      return 32;
+    case TPixelFormat::pfCustom:
+      return 32;
   }
   return 24;
 }
@@ -82,9 +91,7 @@ void SetScreenBitsPerPixel(unsigned bits) {
 uint64_t MemoryLimit() { return gMemoryLimit; }
 void SetMemoryLimit(uint64_t bytes) { gMemoryLimit = bytes; }
 
-uint64_t BitmapRowBytes(uint64_t width, unsigned bitsPerPixel) {
-  return ((width * bitsPerPixel + 31) / 32) * 4;
-}
+uint64_t BitmapRowBytes(uint64_t width, unsigned bitsPerPixel) { return ((width * bitsPerPixel + 31) / 32) * 4; }
 
 void CheckImageSize(uint64_t width, uint64_t height, unsigned bitsPerPixel) {
   // width and height come from file headers: keep the product inside 64 bits before comparing.
@@ -95,8 +102,7 @@ void CheckImageSize(uint64_t width, uint64_t height, unsigned bitsPerPixel) {
 }
 
 void CheckAllocation(uint64_t bytes) {
-  if (bytes > gMemoryLimit)
-    throw EOutOfResources(Format(SBufferTooLarge, bytes));
+  if (bytes > gMemoryLimit) throw EOutOfResources(Format(SBufferTooLarge, bytes));
 }
 
 HPALETTE CreatePalette(const TPaletteEntry* entries, size_t count) {
@@ -153,8 +159,8 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
       const uint8_t* src = RowData(y);
       uint8_t* dst = converted.RowData(y);
       for (int x = 0; x < w; ++x) {
-        const unsigned index = (src[(size_t(x) * oldBpp) / 8] >> (8 - oldBpp - (size_t(x) * oldBpp) % 8)) &
-                               ((1u << oldBpp) - 1);
+        const unsigned index =
+            (src[(size_t(x) * oldBpp) / 8] >> (8 - oldBpp - (size_t(x) * oldBpp) % 8)) & ((1u << oldBpp) - 1);
         const size_t bit = size_t(x) * newBpp;
         const unsigned shift = 8 - newBpp - unsigned(bit % 8);
         dst[bit / 8] = static_cast<uint8_t>((dst[bit / 8] & ~(((1u << newBpp) - 1) << shift)) | (index << shift));
@@ -204,8 +210,7 @@ void TBitmap::ReadRowBGRA(int y, uint8_t* out) const { ReadPixelsBGRA(y, 0, FWid
 
 void TBitmap::ReadPixelsBGRA(int y, int first, int count, uint8_t* bgra) const {
   const uint8_t* row = RowData(y);
-  if (first < 0 || count < 0 || count > FWidth - first)
-    throw EInvalidGraphic(Format(SColumnOutOfRange, first + count));
+  if (first < 0 || count < 0 || count > FWidth - first) throw EInvalidGraphic(Format(SColumnOutOfRange, first + count));
   const unsigned bpp = BitsPerPixel();
   const int end = first + count;
   auto paletteColour = [&](unsigned index, uint8_t* px) {

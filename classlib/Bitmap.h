@@ -50,13 +50,13 @@ struct TPaletteEntry {
 };
 
 class TPalette {
-public:
+ public:
   explicit TPalette(std::vector<TPaletteEntry> entries) : Entries(std::move(entries)) {}
   const std::vector<TPaletteEntry>& entries() const { return Entries; }
   size_t size() const { return Entries.size(); }
   const TPaletteEntry& operator[](size_t i) const { return Entries[i]; }
 
-private:
+ private:
   std::vector<TPaletteEntry> Entries;
 };
 using HPALETTE = std::shared_ptr<const TPalette>;
@@ -89,7 +89,7 @@ using TPixelBytes = std::vector<uint8_t, TPixelAllocator<uint8_t>>;
 
 class TBitmap : public TGraphic {
   MURALO_GRAPHIC_CLASS(TBitmap)
-public:
+ public:
   TBitmap();
   ~TBitmap() override;  // out of line: TCanvas is incomplete here
 
@@ -146,7 +146,7 @@ public:
   // Tells the bitmap its pixels were changed through RowData (raises OnChange).
   void Modified() { Changed(); }
 
-private:
+ private:
   int FWidth = 0, FHeight = 0;
   TPixelFormat FFormat = TPixelFormat::pfDevice;
   HPALETTE FPalette;

@@ -17,7 +17,6 @@ constexpr uint32_t BI_RGB = 0, BI_RLE8 = 1, BI_RLE4 = 2, BI_BITFIELDS = 3, BI_JP
                    BI_ALPHABITFIELDS = 6;
 constexpr uint32_t kFileHeaderSize = 14;
 
-
 [[noreturn]] void Invalid(const std::string& why) { throw EInvalidGraphic(Format(SBmpInvalid, why)); }
 
 struct BmpHeader {
@@ -75,11 +74,19 @@ BmpHeader ReadHeader(TStream& s) {
 void Validate(const BmpHeader& h) {
   if (h.width < 0) Invalid(Format(SBmpNegativeWidth, h.width));
   switch (h.bitCount) {
-    case 1: case 4: case 8: case 16: case 24: case 32: break;
-    default: Invalid(Format(SBitsPerPixel, h.bitCount));
+    case 1:
+    case 4:
+    case 8:
+    case 16:
+    case 24:
+    case 32:
+      break;
+    default:
+      Invalid(Format(SBitsPerPixel, h.bitCount));
   }
   switch (h.compression) {
-    case BI_RGB: break;
+    case BI_RGB:
+      break;
     case BI_RLE8:
       if (h.bitCount != 8) Invalid(SBmpRle8Depth);
       break;
@@ -92,8 +99,10 @@ void Validate(const BmpHeader& h) {
       if (h.masks[0] == 0 && h.masks[1] == 0 && h.masks[2] == 0) Invalid(SBmpNullMasks);
       break;
     case BI_JPEG:
-    case BI_PNG: Invalid(SBmpEmbeddedImage);
-    default: Invalid(Format(SBmpUnknownCompression, h.compression));
+    case BI_PNG:
+      Invalid(SBmpEmbeddedImage);
+    default:
+      Invalid(Format(SBmpUnknownCompression, h.compression));
   }
 }
 
@@ -143,16 +152,19 @@ void DecodeRle(const std::vector<uint8_t>& in, bool rle4, int width, int height,
       continue;
     }
     switch (value) {
-      case 0: x = 0, ++y; break;  // end of line
-      case 1: return;             // end of bitmap
-      case 2: {                   // delta
+      case 0:
+        x = 0, ++y;
+        break;  // end of line
+      case 1:
+        return;  // end of bitmap
+      case 2: {  // delta
         if (p + 2 > in.size()) throw EReadError();
         x += in[p];
         y += in[p + 1];
         p += 2;
         break;
       }
-      default: {                  // absolute block of value pixels, padded to a 16-bit word
+      default: {  // absolute block of value pixels, padded to a 16-bit word
         const size_t bytes = rle4 ? (value + 1) / 2 : value;
         const size_t padded = (bytes + 1) & ~size_t(1);
         if (p + bytes > in.size()) throw EReadError();
@@ -211,9 +223,15 @@ void TBitmap::LoadFromStream(TStream& stream) {
   const bool fields = h.compression == BI_BITFIELDS || h.compression == BI_ALPHABITFIELDS;
   bool convertFields = false;
   switch (h.bitCount) {
-    case 1: b.FFormat = TPixelFormat::pf1bit; break;
-    case 4: b.FFormat = TPixelFormat::pf4bit; break;
-    case 8: b.FFormat = TPixelFormat::pf8bit; break;
+    case 1:
+      b.FFormat = TPixelFormat::pf1bit;
+      break;
+    case 4:
+      b.FFormat = TPixelFormat::pf4bit;
+      break;
+    case 8:
+      b.FFormat = TPixelFormat::pf8bit;
+      break;
     case 16:
       if (!fields || (h.masks[0] == 0x7C00 && h.masks[1] == 0x03E0 && h.masks[2] == 0x001F)) {
         b.FFormat = TPixelFormat::pf15bit;
@@ -224,7 +242,9 @@ void TBitmap::LoadFromStream(TStream& stream) {
         convertFields = true;
       }
       break;
-    case 24: b.FFormat = TPixelFormat::pf24bit; break;
+    case 24:
+      b.FFormat = TPixelFormat::pf24bit;
+      break;
     default:
       if (!fields || (h.masks[0] == 0x00FF0000 && h.masks[1] == 0x0000FF00 && h.masks[2] == 0x000000FF)) {
         b.FFormat = TPixelFormat::pf32bit;
@@ -295,8 +315,7 @@ void TBitmap::SaveToStream(TStream& stream) {
   if (indexed) {
     const size_t maxEntries = size_t(1) << bpp;
     if (FPalette) {
-      palette.assign(FPalette->entries().begin(),
-                     FPalette->entries().begin() + std::min(FPalette->size(), maxEntries));
+      palette.assign(FPalette->entries().begin(), FPalette->entries().begin() + std::min(FPalette->size(), maxEntries));
     } else {
       // no palette: the grey ramp the pixels are read with
       for (size_t i = 0; i < maxEntries; ++i) {

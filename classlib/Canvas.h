@@ -14,24 +14,24 @@ enum class TFontStyle : uint8_t { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsS
 
 struct TFont {
   std::string Name = "MS Sans Serif";
-  int Size = 8;              // points
+  int Size = 8;  // points
   TColor Color = clBlack;
-  uint8_t Style = 0;         // set of TFontStyle bits
+  uint8_t Style = 0;  // set of TFontStyle bits
   bool operator==(const TFont&) const = default;
 };
 
 struct TBrush {
-  TColor Color = clWhite;    // a new canvas brush is solid white
-  bool Clear = false;        // bsClear: text drawn without a background box
+  TColor Color = clWhite;  // a new canvas brush is solid white
+  bool Clear = false;      // bsClear: text drawn without a background box
 };
 
 // The application's text drawing. Draws text in one line with its top-left corner at (x, y);
 // with an opaque background the text's box is first filled with the background colour.
 class TTextRenderer {
-public:
+ public:
   virtual ~TTextRenderer() = default;
-  virtual void TextOut(TBitmap& target, int x, int y, const std::string& utf8Text, const TFont& font,
-                       TColor background, bool opaqueBackground) = 0;
+  virtual void TextOut(TBitmap& target, int x, int y, const std::string& utf8Text, const TFont& font, TColor background,
+                       bool opaqueBackground) = 0;
   virtual TPoint TextExtent(const std::string& utf8Text, const TFont& font) = 0;
 };
 // The process-wide renderer (none by default: text output then draws nothing).
@@ -39,7 +39,7 @@ void SetTextRenderer(TTextRenderer* renderer);
 TTextRenderer* GetTextRenderer();
 
 class TCanvas {
-public:
+ public:
   explicit TCanvas(TBitmap& target) : Target(target) {}
   TCanvas(const TCanvas&) = delete;
   TCanvas& operator=(const TCanvas&) = delete;
@@ -58,7 +58,7 @@ public:
   void TextOut(int x, int y, const std::string& utf8Text);
   TPoint TextExtent(const std::string& utf8Text);
 
-private:
+ private:
   TBitmap& Target;
 };
 

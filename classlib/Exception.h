@@ -11,66 +11,66 @@
 namespace muralo {
 
 class Exception : public std::exception {
-public:
+ public:
   explicit Exception(std::string message) : Message(std::move(message)) {}
   const char* what() const noexcept override { return Message.c_str(); }
   const std::string& message() const noexcept { return Message; }
 
-private:
+ private:
   std::string Message;
 };
 
 // A picture file or picture object that cannot be read or used.
 class EInvalidGraphic : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 
 // Stream errors: an exact read or write that could not be completed.
 class EStreamError : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 
 class EReadError : public EStreamError {
-public:
+ public:
   EReadError();
   using EStreamError::EStreamError;
 };
 
 class EWriteError : public EStreamError {
-public:
+ public:
   EWriteError();
   using EStreamError::EStreamError;
 };
 
 // A file that cannot be opened for reading; the message names the file and the system's reason.
 class EFOpenError : public EStreamError {
-public:
+ public:
   EFOpenError(const std::string& fileName, const std::string& reason);
 };
 
 // A file that cannot be created or opened for writing.
 class EFCreateError : public EStreamError {
-public:
+ public:
   EFCreateError(const std::string& fileName, const std::string& reason);
 };
 
 // A text that is not a valid number.
 class EConvertError : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 
 // An allocation the memory limit refuses, or a resource the system cannot give.
 class EOutOfResources : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 
 // The silent abort: leaves a command without an error report.
 class EAbort : public Exception {
-public:
+ public:
   EAbort() : Exception("Operation aborted") {}
 };
 

@@ -40,8 +40,8 @@ constexpr TColor RGB(uint8_t r, uint8_t g, uint8_t b) { return TColor(r) | (TCol
 struct TGraphicClassInfo {
   const char* Name;
   const TGraphicClassInfo* Parent;
-  std::unique_ptr<TGraphic> (*Create)();     // null for abstract classes
-  bool (*CanLoadStream)(TStream& stream);    // null for classes without a content test
+  std::unique_ptr<TGraphic> (*Create)();   // null for abstract classes
+  bool (*CanLoadStream)(TStream& stream);  // null for classes without a content test
   bool InheritsFrom(const TGraphicClassInfo* base) const {
     for (auto* c = this; c; c = c->Parent)
       if (c == base) return true;
@@ -53,11 +53,11 @@ using TGraphicClass = const TGraphicClassInfo*;
 enum class TProgressStage { psStarting, psRunning, psEnding };
 
 using TNotifyEvent = std::function<void(TGraphic& sender)>;
-using TProgressEvent = std::function<void(TGraphic& sender, TProgressStage stage, uint8_t percentDone,
-                                          bool redrawNow, const TRect& r, const std::string& msg)>;
+using TProgressEvent = std::function<void(TGraphic& sender, TProgressStage stage, uint8_t percentDone, bool redrawNow,
+                                          const TRect& r, const std::string& msg)>;
 
 class TGraphic {
-public:
+ public:
   virtual ~TGraphic() = default;
   TGraphic(const TGraphic&) = delete;
   TGraphic& operator=(const TGraphic&) = delete;
@@ -87,27 +87,26 @@ public:
   TNotifyEvent OnChange;
   TProgressEvent OnProgress;
 
-protected:
+ protected:
   TGraphic() = default;
   void Changed();
-  void Progress(TProgressStage stage, uint8_t percentDone, bool redrawNow, const TRect& r,
-                const std::string& msg);
+  void Progress(TProgressStage stage, uint8_t percentDone, bool redrawNow, const TRect& r, const std::string& msg);
 };
 
 // Declares the class-reference members in a picture class.
-#define MURALO_GRAPHIC_CLASS(Self)                                         \
-public:                                                                    \
-  static ::muralo::TGraphicClass StaticClass();                            \
+#define MURALO_GRAPHIC_CLASS(Self)              \
+ public:                                        \
+  static ::muralo::TGraphicClass StaticClass(); \
   ::muralo::TGraphicClass ClassType() const override { return StaticClass(); }
 
 // Defines them in the class's source file. CanLoadFn is a static bool(TStream&) or nullptr.
-#define MURALO_DEFINE_GRAPHIC_CLASS(Self, Parent, CanLoadFn)                                     \
-  ::muralo::TGraphicClass Self::StaticClass() {                                                  \
-    static const ::muralo::TGraphicClassInfo info{                                               \
-        #Self, Parent::StaticClass(),                                                            \
+#define MURALO_DEFINE_GRAPHIC_CLASS(Self, Parent, CanLoadFn)                                                   \
+  ::muralo::TGraphicClass Self::StaticClass() {                                                                \
+    static const ::muralo::TGraphicClassInfo info{                                                             \
+        #Self, Parent::StaticClass(),                                                                          \
         []() -> std::unique_ptr<::muralo::TGraphic> { return std::unique_ptr<::muralo::TGraphic>(new Self); }, \
-        CanLoadFn};                                                                              \
-    return &info;                                                                                \
+        CanLoadFn};                                                                                            \
+    return &info;                                                                                              \
   }
 
 }  // namespace muralo

@@ -146,9 +146,9 @@ void TIcon::LoadFromStream(TStream& stream) {
     const uint8_t w = ReadU8(s), h = ReadU8(s);
     e.width = w == 0 ? 256 : w;  // 0 stands for 256
     e.height = h == 0 ? 256 : h;
-    ReadU8(s);   // colour count
-    ReadU8(s);   // reserved
-    ReadLE16(s); // planes or hot spot
+    ReadU8(s);    // colour count
+    ReadU8(s);    // reserved
+    ReadLE16(s);  // planes or hot spot
     e.bitCount = ReadLE16(s);
     e.size = ReadLE32(s);
     e.offset = ReadLE32(s);
@@ -163,8 +163,7 @@ void TIcon::LoadFromStream(TStream& stream) {
   if (chosen.size >= 8 && std::memcmp(image, kPngSignature, 8) == 0) {
     if (!PngDecoder()) throw EInvalidGraphic(SIconPngUnsupported);
     d.bgra = PngDecoder()(image, chosen.size, d.width, d.height);
-    if (d.width <= 0 || d.height <= 0 || d.bgra.size() != size_t(d.width) * size_t(d.height) * 4)
-      Invalid(SIconBadPng);
+    if (d.width <= 0 || d.height <= 0 || d.bgra.size() != size_t(d.width) * size_t(d.height) * 4) Invalid(SIconBadPng);
   } else {
     d = DecodeDib(image, chosen.size);
   }

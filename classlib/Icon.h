@@ -17,10 +17,9 @@ namespace muralo {
 using TIconPngDecoder = std::function<std::vector<uint8_t>(const uint8_t* data, size_t size, int& width, int& height)>;
 void SetIconPngDecoder(TIconPngDecoder decoder);
 
-
 class TIcon : public TGraphic {
   MURALO_GRAPHIC_CLASS(TIcon)
-public:
+ public:
   TIcon() = default;
   ~TIcon() override = default;
 
@@ -41,7 +40,7 @@ public:
   TColor PixelColor(int x, int y) const;
   uint8_t PixelAlpha(int x, int y) const;
 
-private:
+ private:
   std::vector<uint8_t> FData;    // the file's bytes
   std::vector<uint8_t> FPixels;  // shown image, BGRA
   int FWidth = 0, FHeight = 0, FCount = 0, FShown = -1;

@@ -115,8 +115,7 @@ Parsed ParseWmf(const std::vector<uint8_t>& d) {
   }
   // A plain WMF says nothing of its size: the window its records set is taken, one unit a pixel.
   double x, y, w = 0, hh = 0;
-  if (!gdi::FindWmfWindow(d.data(), d.size(), kWmfHeaderSize, x, y, w, hh))
-    Invalid(SWmfNoWindow);
+  if (!gdi::FindWmfWindow(d.data(), d.size(), kWmfHeaderSize, x, y, w, hh)) Invalid(SWmfNoWindow);
   h.WindowBox = {int32_t(x), int32_t(y), int32_t(x + w), int32_t(y + hh)};
   p.width = Clamp32(int64_t(std::fabs(w)));
   p.height = Clamp32(int64_t(std::fabs(hh)));

@@ -11,7 +11,6 @@
 
 namespace muralo {
 
-
 // What the file's header says, for the tools and the tests.
 struct TMetafileHeader {
   bool Enhanced = false;

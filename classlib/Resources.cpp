@@ -85,9 +85,7 @@ HINSTANCE HInstance() { return &ProgramResources(); }
 
 const TResource* FindResource(uint32_t type, uint32_t id) { return ProgramResources().Find(type, id); }
 
-const TResource* FindResource(uint32_t type, std::string_view name) {
-  return ProgramResources().Find(type, name);
-}
+const TResource* FindResource(uint32_t type, std::string_view name) { return ProgramResources().Find(type, name); }
 
 namespace {
 const TResource& Require(HINSTANCE instance, const TResource* found, const std::string& what) {

@@ -31,20 +31,20 @@ inline constexpr uint32_t RT_VERSION = 16;
 
 struct TResource {
   uint32_t Type = 0;
-  uint32_t Id = 0;      // used when Name is empty
-  std::string Name;     // empty for a resource known by number
+  uint32_t Id = 0;   // used when Name is empty
+  std::string Name;  // empty for a resource known by number
   const uint8_t* Data = nullptr;
   size_t Size = 0;
 };
 
 // A resource that is not in the table (LoadFromResourceID/Name, TResourceStream).
 class EResNotFound : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 
 class TResourceTable {
-public:
+ public:
   TResourceTable() = default;
   TResourceTable(const TResourceTable&) = delete;
   TResourceTable& operator=(const TResourceTable&) = delete;
@@ -61,7 +61,7 @@ public:
 
   size_t Count() const { return Entries.size(); }
 
-private:
+ private:
   void AddEntry(TResource entry);
   std::vector<TResource> Entries;
 };
@@ -83,7 +83,7 @@ const TResource* FindResource(uint32_t type, std::string_view name);
 // A read-only stream over one resource; raises EResNotFound when the module has none of that type
 // and id or name.
 class TResourceStream final : public TStream {
-public:
+ public:
   TResourceStream(HINSTANCE instance, std::string_view name, uint32_t type);
   TResourceStream(HINSTANCE instance, uint32_t id, uint32_t type);
 
@@ -93,7 +93,7 @@ public:
   int64_t Size() override { return View->Size(); }
   const TResource& Resource() const { return *Entry; }
 
-private:
+ private:
   const TResource* Entry;
   std::unique_ptr<TReadOnlyMemoryStream> View;
 };

@@ -75,9 +75,15 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
 TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : Name(fileName) {
   int flags = O_CLOEXEC;
   switch (mode) {
-    case TFileMode::fmOpenRead: flags |= O_RDONLY; break;
-    case TFileMode::fmCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
-    case TFileMode::fmOpenReadWrite: flags |= O_RDWR; break;
+    case TFileMode::fmOpenRead:
+      flags |= O_RDONLY;
+      break;
+    case TFileMode::fmCreate:
+      flags |= O_RDWR | O_CREAT | O_TRUNC;
+      break;
+    case TFileMode::fmOpenReadWrite:
+      flags |= O_RDWR;
+      break;
   }
   Fd = ::open(fileName.c_str(), flags, 0644);
   if (Fd < 0) {

@@ -14,7 +14,7 @@ namespace muralo {
 enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
 
 class TStream {
-public:
+ public:
   virtual ~TStream() = default;
   TStream() = default;
   TStream(const TStream&) = delete;
@@ -40,7 +40,7 @@ public:
   // Copies count bytes from source (all of it from its start when count is 0); answers the count.
   int64_t CopyFrom(TStream& source, int64_t count);
 
-protected:
+ protected:
   // The errors of an exact read or write that could not be completed; a file stream names its file
   // and the system's reason.
   [[noreturn]] virtual void RaiseReadError();
@@ -48,13 +48,13 @@ protected:
 };
 
 enum class TFileMode {
-  fmOpenRead,   // read only; other writers are denied (shared advisory lock)
-  fmCreate,     // create or truncate, write
+  fmOpenRead,  // read only; other writers are denied (shared advisory lock)
+  fmCreate,    // create or truncate, write
   fmOpenReadWrite,
 };
 
 class TFileStream final : public TStream {
-public:
+ public:
   TFileStream(const std::string& fileName, TFileMode mode);
   ~TFileStream() override;
 
@@ -66,18 +66,18 @@ public:
   // Flushes written data to the disk (fsync).
   void Flush();
 
-protected:
+ protected:
   [[noreturn]] void RaiseReadError() override;
   [[noreturn]] void RaiseWriteError() override;
 
-private:
+ private:
   std::string Name;
   int Fd = -1;
   int LastError = 0;  // errno of the last failed read or write, 0 after a short one
 };
 
 class TMemoryStream final : public TStream {
-public:
+ public:
   TMemoryStream() = default;
   explicit TMemoryStream(std::vector<uint8_t> data) : Data(std::move(data)) {}
   TMemoryStream(const void* data, size_t size);
@@ -92,20 +92,23 @@ public:
   void LoadFromFile(const std::string& fileName);
   void SaveToStream(TStream& target) const;
   void SaveToFile(const std::string& fileName) const;
-  void Clear() { Data.clear(); Pos = 0; }
+  void Clear() {
+    Data.clear();
+    Pos = 0;
+  }
 
   const uint8_t* Memory() const { return Data.data(); }
   uint8_t* Memory() { return Data.data(); }
   const std::vector<uint8_t>& Bytes() const { return Data; }
 
-private:
+ private:
   std::vector<uint8_t> Data;
   int64_t Pos = 0;
 };
 
 // A read-only view of bytes owned elsewhere (resources compiled into the program, fuzz inputs).
 class TReadOnlyMemoryStream final : public TStream {
-public:
+ public:
   TReadOnlyMemoryStream(const void* data, size_t size)
       : Data(static_cast<const uint8_t*>(data)), Length(static_cast<int64_t>(size)) {}
   int64_t Read(void* buffer, int64_t count) override;
@@ -113,7 +116,7 @@ public:
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   int64_t Size() override { return Length; }
 
-private:
+ private:
   const uint8_t* Data;
   int64_t Length;
   int64_t Pos = 0;

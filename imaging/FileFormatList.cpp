@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "classlib/Exception.h"
-#include "classlib/Icon.h"
 #include "classlib/Format.h"
+#include "classlib/Icon.h"
 #include "classlib/Streams.h"
 #include "imaging/GraphicFramework.h"
 #include "imaging/Graphicstrings.h"

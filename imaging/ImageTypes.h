@@ -8,7 +8,19 @@
 namespace muralo {
 
 enum TColorScheme : uint8_t {
-  csUnknown, csIndexed, csG, csGA, csRGB, csRGBA, csBGR, csBGRA, csCMY, csCMYK, csCIELab, csYCbCr, csPhotoYCC
+  csUnknown,
+  csIndexed,
+  csG,
+  csGA,
+  csRGB,
+  csRGBA,
+  csBGR,
+  csBGRA,
+  csCMY,
+  csCMYK,
+  csCIELab,
+  csYCbCr,
+  csPhotoYCC
 };
 
 enum TImageOption : uint8_t { ioTiled, ioBigEndian, ioMinIsWhite, ioReversed, ioUseGamma };
@@ -16,15 +28,25 @@ enum TImageOption : uint8_t { ioTiled, ioBigEndian, ioMinIsWhite, ioReversed, io
 // A small set of enumeration members stored as bits (bit n for member n).
 template <typename E>
 class TSet {
-public:
+ public:
   constexpr TSet() = default;
   constexpr TSet(std::initializer_list<E> members) {
     for (E m : members) Bits |= Bit(m);
   }
-  static constexpr TSet FromBits(uint32_t bits) { TSet s; s.Bits = bits; return s; }
+  static constexpr TSet FromBits(uint32_t bits) {
+    TSet s;
+    s.Bits = bits;
+    return s;
+  }
   constexpr bool Has(E m) const { return (Bits & Bit(m)) != 0; }
-  constexpr TSet& Include(E m) { Bits |= Bit(m); return *this; }
-  constexpr TSet& Exclude(E m) { Bits &= ~Bit(m); return *this; }
+  constexpr TSet& Include(E m) {
+    Bits |= Bit(m);
+    return *this;
+  }
+  constexpr TSet& Exclude(E m) {
+    Bits &= ~Bit(m);
+    return *this;
+  }
   constexpr bool Empty() const { return Bits == 0; }
   constexpr uint32_t ToBits() const { return Bits; }
   constexpr bool operator==(const TSet&) const = default;
@@ -32,7 +54,7 @@ public:
   constexpr TSet operator-(TSet o) const { return FromBits(Bits & ~o.Bits); }
   constexpr TSet operator*(TSet o) const { return FromBits(Bits & o.Bits); }
 
-private:
+ private:
   static constexpr uint32_t Bit(E m) { return uint32_t(1) << static_cast<unsigned>(m); }
   uint32_t Bits = 0;
 };
@@ -40,8 +62,28 @@ private:
 using TImageOptions = TSet<TImageOption>;
 
 enum TCompressionType : uint8_t {
-  ctUnknown, ctNone, ctRLE, ctPackedBits, ctLZW, ctFax3, ctFaxRLE, ctFax4, ctFaxRLEW, ctLZ77, ctJPEG, ctOJPEG,
-  ctThunderscan, ctNext, ctIT8CTPAD, ctIT8LW, ctIT8MP, ctIT8BL, ctPixarFilm, ctPixarLog, ctDCS, ctJBIG,
+  ctUnknown,
+  ctNone,
+  ctRLE,
+  ctPackedBits,
+  ctLZW,
+  ctFax3,
+  ctFaxRLE,
+  ctFax4,
+  ctFaxRLEW,
+  ctLZ77,
+  ctJPEG,
+  ctOJPEG,
+  ctThunderscan,
+  ctNext,
+  ctIT8CTPAD,
+  ctIT8LW,
+  ctIT8MP,
+  ctIT8BL,
+  ctPixarFilm,
+  ctPixarLog,
+  ctDCS,
+  ctJBIG,
   ctPCDHuffmann
 };
 

@@ -42,9 +42,8 @@ void AddFormat(const std::string& extension, const std::string& description, TGr
 
 void RemoveClass(TGraphicClass graphicClass) {
   auto& formats = Formats();
-  std::erase_if(formats, [&](const TPictureFormat& f) {
-    return f.GraphicClass && f.GraphicClass->InheritsFrom(graphicClass);
-  });
+  std::erase_if(formats,
+                [&](const TPictureFormat& f) { return f.GraphicClass && f.GraphicClass->InheritsFrom(graphicClass); });
 }
 
 TGraphicClass ClassForExtension(const std::string& extension) {
@@ -109,8 +108,8 @@ void TPicture::SaveToFile(const std::string& fileName) {
 
 void TPicture::Attach(TGraphic& graphic) {
   graphic.OnChange = [this](TGraphic&) { Changed(); };
-  graphic.OnProgress = [this](TGraphic& sender, TProgressStage stage, uint8_t percent, bool redraw,
-                              const TRect& r, const std::string& msg) {
+  graphic.OnProgress = [this](TGraphic& sender, TProgressStage stage, uint8_t percent, bool redraw, const TRect& r,
+                              const std::string& msg) {
     if (OnProgress) OnProgress(sender, stage, percent, redraw, r, msg);
   };
 }
@@ -126,8 +125,8 @@ void LoadPicture(TPicture& picture, const std::string& fileName) {
   // The new object reports its progress to the picture while it loads; it replaces the picture's
   // previous object only once the load has succeeded (unique_ptr frees it on any error).
   std::unique_ptr<TGraphic> graphic = graphicClass->Create();
-  graphic->OnProgress = [&picture](TGraphic& sender, TProgressStage stage, uint8_t percent, bool redraw,
-                                   const TRect& r, const std::string& msg) {
+  graphic->OnProgress = [&picture](TGraphic& sender, TProgressStage stage, uint8_t percent, bool redraw, const TRect& r,
+                                   const std::string& msg) {
     if (picture.OnProgress) picture.OnProgress(sender, stage, percent, redraw, r, msg);
   };
   graphic->LoadFromFile(fileName);

@@ -41,7 +41,7 @@ std::string PictureExtension(const std::string& fileName);
 // A holder of at most one picture object. The object is replaced only when a new one is ready
 // (a successful load or an Assign); a failing load leaves the previous one in place.
 class TPicture {
-public:
+ public:
   TPicture() = default;
   TPicture(const TPicture&) = delete;
   TPicture& operator=(const TPicture&) = delete;
@@ -71,7 +71,7 @@ public:
   // Progress of the held picture (and of a picture being loaded).
   TProgressEvent OnProgress;
 
-private:
+ private:
   friend void LoadPicture(TPicture& picture, const std::string& fileName);
   void Attach(TGraphic& graphic);
   void Changed();

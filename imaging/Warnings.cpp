@@ -11,9 +11,7 @@ TWarningHandler& Handler() {
 }
 }  // namespace
 
-TWarningHandler SetWarningHandler(TWarningHandler handler) {
-  return std::exchange(Handler(), std::move(handler));
-}
+TWarningHandler SetWarningHandler(TWarningHandler handler) { return std::exchange(Handler(), std::move(handler)); }
 
 void RaiseWarning(const std::string& title, const std::string& text) {
   if (Handler()) Handler()(title, text);

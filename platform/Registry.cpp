@@ -358,7 +358,6 @@ std::string TRegistry::ReadString(const std::string& name) {
   return value.Text;
 }
 
-
 void TRegistry::WriteValue(TRegValue value) {
   if (!FOpen) throw ERegistryException(Format(SRegNoKey, value.Name));
   if (FUpdating) {

@@ -36,7 +36,7 @@ namespace muralo {
 
 // The registry error: a missing value, a value of another type, or a value that cannot be written.
 class ERegistryException : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 
@@ -49,7 +49,7 @@ inline constexpr const char* SRegWriteFailed = "Impossible d'écrire la valeur '
 enum class TRegDataType { rdUnknown, rdString, rdInteger };
 
 class TRegistry {
-public:
+ public:
   // Uses the hive file of the user's configuration directory.
   TRegistry();
   // Uses the given hive file (tests, tools).
@@ -98,7 +98,7 @@ public:
 
   const std::string& HiveFile() const { return FHiveFile; }
 
-private:
+ private:
   void WriteValue(TRegValue value);
 
   std::string FHiveFile;

@@ -14,8 +14,8 @@ enum class TRegValueKind { rvString, rvDWord, rvRaw };
 struct TRegValue {
   std::string Name;  // "" is the key's default value, written @
   TRegValueKind Kind = TRegValueKind::rvString;
-  std::string Text;   // rvString: the string; rvRaw: the data as written after '=' (hex:..., lines joined by \n)
-  uint32_t DWord = 0; // rvDWord
+  std::string Text;    // rvString: the string; rvRaw: the data as written after '=' (hex:..., lines joined by \n)
+  uint32_t DWord = 0;  // rvDWord
 };
 
 struct TRegKey {

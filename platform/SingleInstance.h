@@ -21,7 +21,7 @@ inline constexpr uint32_t WM_USER = 0x400;
 inline constexpr uint32_t WM_SHOWMAIN = WM_USER + 1000;
 
 class TNamedMutex {
-public:
+ public:
   // The lock file is <directory>/<name>.lock; directory "" means RuntimeDir().
   explicit TNamedMutex(std::string name = "MuraloMutex", std::string directory = "");
   ~TNamedMutex();
@@ -35,7 +35,7 @@ public:
   void Release();
   const std::string& LockFile() const { return FLockFile; }
 
-private:
+ private:
   std::string FLockFile;
   int FFd = -1;
 };
@@ -50,7 +50,7 @@ struct TInstanceMessage {
 std::string InstanceSocketPath(const std::string& windowTitle, const std::string& directory = "");
 
 class TInstanceWindow {
-public:
+ public:
   explicit TInstanceWindow(std::string windowTitle = "Muralo", std::string directory = "");
   ~TInstanceWindow();
   TInstanceWindow(const TInstanceWindow&) = delete;
@@ -67,7 +67,7 @@ public:
   std::vector<TInstanceMessage> ReadPendingMessages();
   void Close();
 
-private:
+ private:
   struct TPending {
     int Fd;
     std::vector<uint8_t> Bytes;

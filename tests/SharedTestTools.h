@@ -13,7 +13,7 @@ namespace muralo::test {
 
 // A folder under the system's temporary directory, removed with everything in it at the end.
 class TempDir {
-public:
+ public:
   TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "muralo-test-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");

@@ -5,10 +5,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
-#include <cstring>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 #include <jpeglib.h>

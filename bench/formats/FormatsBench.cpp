@@ -127,7 +127,7 @@ void Netpbm(benchmark::State& state) {
 BENCHMARK(Netpbm)->Name("P6/netpbm")->Unit(benchmark::kMillisecond);
 #endif
 
-#define MURALO_FORMAT_BENCH(label, file)                                                   \
+#define MURALO_FORMAT_BENCH(label, file)                                                       \
   BENCHMARK_CAPTURE(Ours, label, file)->Name(#label "/muralo")->Unit(benchmark::kMillisecond); \
   BENCHMARK_CAPTURE(ReadIntoMemory, label, file)->Name(#label "/read_only")->Unit(benchmark::kMillisecond)
 

@@ -154,8 +154,8 @@ bool TCCITTDecoder::NextBit() {
   return bit;
 }
 
-inline int32_t TCCITTDecoder::FindCode(const TStateArray& States, const TNibbleSteps& Steps,
-                                       const TWholeCode* Whole, int64_t sum) {
+inline int32_t TCCITTDecoder::FindCode(const TStateArray& States, const TNibbleSteps& Steps, const TWholeCode* Whole,
+                                       int64_t sum) {
   // Whole codes while at least two more bytes follow the current one: the 13 bits ahead are then
   // all there, and the byte holding the bit after the code can be loaded as the walk loads it.
   while (PackedSize >= 2) {

@@ -7,6 +7,6 @@
 #include "imaging/compression/LZ77Decoder.h"
 #include "imaging/compression/PCDDecoder.h"
 #include "imaging/compression/RunLengthDecoders.h"
-#include "imaging/compression/TIFFLZWDecoder.h"
 #include "imaging/compression/TIFFJPEGDecoder.h"
+#include "imaging/compression/TIFFLZWDecoder.h"
 #include "imaging/compression/ThunderDecoder.h"

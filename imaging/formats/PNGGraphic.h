@@ -70,11 +70,11 @@ class TPNGGraphic : public TFrameworkGraphic {
   bool AllowWholeInflate = true;
   TPNGInflatePath LastInflatePath() const { return FLastPath; }
 
-
  protected:
   const char* RefusedHeaderLabel() const override { return lblPNG; }
   bool HasPreparingStage() const override { return true; }
   void LoadImage(TStream& stream) override;
+
  private:
   bool IsChunk(TChunkType type) const;
   uint32_t LoadAndSwapHeader();

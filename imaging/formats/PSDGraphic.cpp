@@ -253,7 +253,6 @@ const char* TPSDGraphic::RefusedHeaderLabel() const { return kLabel; }
 // The skeleton has read the header (a refused one is gesInvalidImage with the label), put the stream
 // back at BasePosition and started the preparing stage.
 void TPSDGraphic::LoadImage(TStream& stream) {
-
   uint8_t bytes[PSDHeaderSize];
   stream.ReadBuffer(bytes, PSDHeaderSize);
   const TPSDHeader h = ParsePSDHeader(bytes);
@@ -279,7 +278,6 @@ void TPSDGraphic::LoadImage(TStream& stream) {
 
   StartProgress(gesTransfering);
   TransferRows(planes.data(), rowBytes, planesUsed);
-
 }
 
 }  // namespace muralo

@@ -28,11 +28,11 @@ class TPSDGraphic : public TFrameworkGraphic {
   static bool CanLoad(TStream& stream);
   bool ReadImageProperties(TStream& stream, uint32_t imageIndex) override;
 
-
  protected:
   const char* RefusedHeaderLabel() const override;
   bool HasPreparingStage() const override { return true; }
   void LoadImage(TStream& stream) override;
+
  private:
   void SetUpColorManager(uint32_t planesUsed);
   void ReadColorModeData(TStream& stream);

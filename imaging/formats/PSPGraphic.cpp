@@ -315,7 +315,6 @@ void TPSPGraphic::LoadImage(TStream& stream) {
   }
   // Without a raster layer there is no picture to show.
   if (!shown) throw EInvalidGraphic(Format(gesInvalidImage, kLabel));
-
 }
 
 }  // namespace muralo

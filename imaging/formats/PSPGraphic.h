@@ -25,11 +25,11 @@ class TPSPGraphic : public TFrameworkGraphic {
     int64_t End = 0;
   };
 
-
  protected:
   const char* RefusedHeaderLabel() const override;
   bool HasPreparingStage() const override { return true; }
   void LoadImage(TStream& stream) override;
+
  private:
   void ReadPalette(TStream& stream);
   // Reads the first raster layer of a layer start block into the bitmap; false when the block

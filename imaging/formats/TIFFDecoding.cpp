@@ -211,8 +211,7 @@ void TTIFFGraphic::DecodeImage(TStream& stream) {
   const bool planar = p.PlanarConfig == 2 && stored > 1;
   // The JPEG decoder reads 8-bit interleaved scans only: planar JPEG and 12-bit JPEG are left to
   // other programs, like the other compressions refused in CreateDecoder.
-  if (jpeg && (planar || bits != 8))
-    throw EInvalidGraphic(Format(gesUnsupportedFeature, gesCompressionScheme, kLabel));
+  if (jpeg && (planar || bits != 8)) throw EInvalidGraphic(Format(gesUnsupportedFeature, gesCompressionScheme, kLabel));
 
   // What the rows hold must be what the colour scheme reads: anything else would make the colour
   // manager read past a row.

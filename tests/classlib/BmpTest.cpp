@@ -53,7 +53,8 @@ struct MagickCase {
 const MagickCase kMagickCases[] = {
     {"info_24", "-type truecolor -define bmp:format=bmp3", "", TPixelFormat::pf24bit, 40, 24, 0},
     {"info_8", "-type palette -colors 200 -compress none -define bmp:format=bmp3", "", TPixelFormat::pf8bit, 40, 8, 0},
-    {"info_rle8", "-type palette -colors 100 -compress RLE -define bmp:format=bmp3", "", TPixelFormat::pf8bit, 40, 8, 1},
+    {"info_rle8", "-type palette -colors 100 -compress RLE -define bmp:format=bmp3", "", TPixelFormat::pf8bit, 40, 8,
+     1},
     {"info_4", "-type palette -colors 12 -compress none -define bmp:format=bmp3", "", TPixelFormat::pf4bit, 40, 4, 0},
     {"info_1", "-monochrome -define bmp:format=bmp3", "", TPixelFormat::pf1bit, 40, 1, 0},
     {"core_8", "-type palette -colors 100", "BMP2:", TPixelFormat::pf8bit, 12, 8, 0},
@@ -85,7 +86,8 @@ TEST_P(BmpMagick, DecodesLikeMagickAndWritesWhatMagickReads) {
   const std::vector<uint8_t> bytes = test::FileBytes(file);
   ASSERT_GE(bytes.size(), 30u);
   ASSERT_EQ(Le32(bytes, 14), c.headerSize) << "ImageMagick wrote another header than the case names";
-  const uint16_t bitCount = c.headerSize == 12 ? uint16_t(bytes[24] | bytes[25] << 8) : uint16_t(bytes[28] | bytes[29] << 8);
+  const uint16_t bitCount =
+      c.headerSize == 12 ? uint16_t(bytes[24] | bytes[25] << 8) : uint16_t(bytes[28] | bytes[29] << 8);
   ASSERT_EQ(bitCount, c.bitCount);
   if (c.headerSize != 12) {
     ASSERT_EQ(Le32(bytes, 30), c.compression);
@@ -160,25 +162,24 @@ std::vector<CraftedCase> CraftedCases() {
   std::vector<CraftedCase> cases;
   // RLE4, 5 × 3: encoded runs (alternating nibbles), an odd absolute block with its word padding,
   // a delta, end of line, end of bitmap. Pixels the data skips keep index 0.
-  cases.push_back({"rle4", MakeBmp(5, 3, 4, 2, GreyTable(16),
-                                   {0x05, 0x12,                    // row 0: 1 2 1 2 1
-                                    0x00, 0x00,                    // end of line
-                                    0x00, 0x03, 0x34, 0x50,        // row 1: absolute 3, 4, 5 (3 nibbles in 2 bytes)
-                                    0x02, 0x77,                    // 7 7
-                                    0x00, 0x00,
-                                    0x00, 0x02, 0x02, 0x00,        // delta: right 2
-                                    0x03, 0xF0,                    // row 2: . . F 0 F
-                                    0x00, 0x01},
-                                   16),
-                   0});
+  cases.push_back(
+      {"rle4",
+       MakeBmp(5, 3, 4, 2, GreyTable(16), {0x05, 0x12,              // row 0: 1 2 1 2 1
+                                           0x00, 0x00,              // end of line
+                                           0x00, 0x03, 0x34, 0x50,  // row 1: absolute 3, 4, 5 (3 nibbles in 2 bytes)
+                                           0x02, 0x77,              // 7 7
+                                           0x00, 0x00, 0x00, 0x02, 0x02, 0x00,  // delta: right 2
+                                           0x03, 0xF0,                          // row 2: . . F 0 F
+                                           0x00, 0x01},
+               16),
+       0});
   // RLE8, 6 × 3: runs, an odd absolute block (padded), a delta over a row, end of line, end of bitmap.
-  cases.push_back({"rle8", MakeBmp(6, 3, 8, 1, GreyTable(8),
-                                   {0x03, 0x01, 0x03, 0x02,        // row 0: 1 1 1 2 2 2
-                                    0x00, 0x00,
-                                    0x00, 0x02, 0x01, 0x01,        // delta: right 1, up 1
-                                    0x00, 0x03, 0x05, 0x06, 0x07, 0x00,  // row 2 from x=1: 5 6 7
-                                    0x00, 0x00, 0x00, 0x01},
-                                   8),
+  cases.push_back({"rle8",
+                   MakeBmp(6, 3, 8, 1, GreyTable(8), {0x03, 0x01, 0x03, 0x02,              // row 0: 1 1 1 2 2 2
+                                                      0x00, 0x00, 0x00, 0x02, 0x01, 0x01,  // delta: right 1, up 1
+                                                      0x00, 0x03, 0x05, 0x06, 0x07, 0x00,  // row 2 from x=1: 5 6 7
+                                                      0x00, 0x00, 0x00, 0x01},
+                           8),
                    0});
   // 32 bits with 10-10-10 bit fields after a BITMAPINFOHEADER: read through the masks.
   {
@@ -199,7 +200,7 @@ std::vector<CraftedCase> CraftedCases() {
     PutLe32(masks, 0, 0x0F00);
     PutLe32(masks, 4, 0x00F0);
     PutLe32(masks, 8, 0x000F);
-    std::vector<uint8_t> px = {0x21, 0x03, 0xFF, 0x0F, 0x5A, 0x0C, 0, 0,   // row padded to 8 bytes
+    std::vector<uint8_t> px = {0x21, 0x03, 0xFF, 0x0F, 0x5A, 0x0C, 0, 0,  // row padded to 8 bytes
                                0x00, 0x00, 0x84, 0x07, 0xC3, 0x09, 0, 0};
     // ImageMagick widens a 4-bit field by shifting it (v << 4); we scale it to the full range
     // (v × 255 / 15, so 15 gives 255): the two differ by at most 15.
@@ -223,7 +224,7 @@ TEST(Bmp, OddBitFieldsScaleToTheFullRange) {
   EXPECT_EQ(b->PixelFormat(), TPixelFormat::pfCustom);
   EXPECT_EQ(b->RedMask, 0x0F00u);
   EXPECT_EQ(b->Pixel(0, 1), RGB(3 * 17, 2 * 17, 1 * 17));  // 0x0321, the bottom-up file's first pixel
-  EXPECT_EQ(b->Pixel(1, 1), RGB(255, 255, 255));            // 0x0FFF
+  EXPECT_EQ(b->Pixel(1, 1), RGB(255, 255, 255));           // 0x0FFF
 }
 
 TEST(Bmp, Rle4NamedPixels) {
@@ -247,7 +248,8 @@ TEST(Bmp, TopDownAndV4HeadersDecodeLikeMagick) {
   std::vector<uint8_t> flipped(d.begin(), d.begin() + long(off));
   PutLe32(flipped, 22, uint32_t(-5));
   for (int y = 4; y >= 0; --y)
-    flipped.insert(flipped.end(), d.begin() + long(off + rowBytes * size_t(y)), d.begin() + long(off + rowBytes * size_t(y + 1)));
+    flipped.insert(flipped.end(), d.begin() + long(off + rowBytes * size_t(y)),
+                   d.begin() + long(off + rowBytes * size_t(y + 1)));
   test::WriteFile(dir / "topdown.bmp", flipped);
   const test::RgbImage expected = MagickDecode(dir, dir / "b.bmp");
   EXPECT_TRUE(SameImage(MagickDecode(dir, dir / "topdown.bmp"), expected));
@@ -279,8 +281,10 @@ TEST(Bmp, ShortColourTableReadsMissingEntriesAsBlack) {
 
 TEST(Bmp, Rle8FileWrittenBackIsPlainAndReadByMagick) {
   TempDir dir;
-  test::RunOracle(test::kMagick, "-size 20x9 plasma:fractal -seed 11 -type palette -colors 60 -compress RLE "
-                                 "-define bmp:format=bmp3 " + Quote(dir / "r.bmp"));
+  test::RunOracle(test::kMagick,
+                  "-size 20x9 plasma:fractal -seed 11 -type palette -colors 60 -compress RLE "
+                  "-define bmp:format=bmp3 " +
+                      Quote(dir / "r.bmp"));
   TBitmap b;
   b.LoadFromFile(dir / "r.bmp");
   b.SaveToFile(dir / "w.bmp");
@@ -303,8 +307,8 @@ TEST(Bmp, SizesPastTheMemoryLimitAreRefusedBeforeAllocating) {
                         {"top-down 1-bit", 2000000000, -2000000000, 1, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::vector<uint8_t> d = MakeBmp(c.w, c.h, c.bits, c.compression, c.bits <= 8 ? GreyTable(2) : std::vector<uint8_t>{},
-                                           {0, 1});
+    const std::vector<uint8_t> d =
+        MakeBmp(c.w, c.h, c.bits, c.compression, c.bits <= 8 ? GreyTable(2) : std::vector<uint8_t>{}, {0, 1});
     EXPECT_THROW(LoadBytes(d), EInvalidGraphic);
   }
   // a lowered limit applies too

@@ -18,7 +18,7 @@ namespace {
 
 // Font caches of metafile text are released at the end, so that the leak checker sees only real leaks.
 class ReleaseFontCaches : public testing::Environment {
-public:
+ public:
   void TearDown() override { ReleaseMetafileCaches(); }
 };
 const auto* const kReleaseFontCaches = testing::AddGlobalTestEnvironment(new ReleaseFontCaches);
@@ -48,7 +48,8 @@ TEST(Hostile, CorporaAndFindsEndInFrameworkErrorsOnly) {
   SetMemoryLimit(uint64_t(64) << 20);  // the fuzzers' limit
   for (const Family& f : kFamilies) {
     int files = 0;
-    for (const fs::path& dir : {SourceDir() / "fuzz/classlib/corpus" / f.name, SourceDir() / "tests/classlib/hostile" / f.name}) {
+    for (const fs::path& dir :
+         {SourceDir() / "fuzz/classlib/corpus" / f.name, SourceDir() / "tests/classlib/hostile" / f.name}) {
       if (!fs::exists(dir)) continue;
       for (const auto& entry : fs::directory_iterator(dir)) {
         if (!entry.is_regular_file() || entry.path().filename().string()[0] == '.') continue;

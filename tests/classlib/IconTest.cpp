@@ -43,7 +43,8 @@ std::vector<uint8_t> MakeDib(int w, int h, unsigned bpp, bool alpha = true) {
   Put16(d, uint16_t(bpp));
   for (int i = 0; i < 6; ++i) Put32(d, 0);
   if (bpp <= 8) {
-    for (unsigned i = 0; i < (1u << bpp); ++i) d.insert(d.end(), {uint8_t(i * 53), uint8_t(255 - i * 29), uint8_t(i * 97), 0});
+    for (unsigned i = 0; i < (1u << bpp); ++i)
+      d.insert(d.end(), {uint8_t(i * 53), uint8_t(255 - i * 29), uint8_t(i * 97), 0});
   }
   const size_t xorRow = ((size_t(w) * bpp + 31) / 32) * 4, andRow = ((size_t(w) + 31) / 32) * 4;
   for (int y = 0; y < h; ++y) {
@@ -123,8 +124,8 @@ TEST(Icon, EveryDepthWithItsMaskDrawsLikeMagick) {
     int w, h;
     unsigned bpp;
   };
-  const Case cases[] = {{16, 16, 1}, {32, 32, 1}, {32, 32, 4}, {13, 7, 4}, {32, 32, 8}, {5, 9, 8},
-                        {32, 32, 24}, {7, 3, 24}, {32, 32, 32}, {48, 48, 32}};
+  const Case cases[] = {{16, 16, 1}, {32, 32, 1},  {32, 32, 4}, {13, 7, 4},   {32, 32, 8},
+                        {5, 9, 8},   {32, 32, 24}, {7, 3, 24},  {32, 32, 32}, {48, 48, 32}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + " " + std::to_string(c.bpp) + " bits");
     TempDir dir;
@@ -177,7 +178,8 @@ TEST(Icon, ShowsTheImageClosestTo32Pixels) {
 
 TEST(Icon, MagickWrittenIconShows32AndSavesItsBytes) {
   TempDir dir;
-  test::RunOracle(test::kMagick, "-size 64x64 plasma:fractal -seed 5 -define icon:auto-resize=16,32,48 " + Quote(dir / "m.ico"));
+  test::RunOracle(test::kMagick,
+                  "-size 64x64 plasma:fractal -seed 5 -define icon:auto-resize=16,32,48 " + Quote(dir / "m.ico"));
   const std::vector<uint8_t> bytes = test::FileBytes(dir / "m.ico");
   auto icon = LoadBytes(bytes);
   EXPECT_EQ(icon->Width(), 32);
@@ -195,7 +197,8 @@ TEST(Icon, MagickWrittenIconShows32AndSavesItsBytes) {
 
 TEST(Icon, PngImageNeedsAPluggedDecoder) {
   TempDir dir;
-  test::RunOracle(test::kMagick, "-size 256x256 plasma:fractal -seed 5 -define icon:auto-resize=256 " + Quote(dir / "p.ico"));
+  test::RunOracle(test::kMagick,
+                  "-size 256x256 plasma:fractal -seed 5 -define icon:auto-resize=256 " + Quote(dir / "p.ico"));
   const std::vector<uint8_t> bytes = test::FileBytes(dir / "p.ico");
   ASSERT_EQ(bytes[22 + 1], 'P') << "ImageMagick stores a 256-pixel icon image as PNG";
   try {

@@ -95,8 +95,8 @@ inline ::testing::AssertionResult SameImage(const RgbImage& expected, const RgbI
     if (std::abs(int(expected.Rgb[i]) - int(actual.Rgb[i])) > tolerance) {
       const size_t pixel = i / 3;
       return ::testing::AssertionFailure()
-             << "pixel (" << pixel % size_t(expected.Width) << ", " << pixel / size_t(expected.Width)
-             << ") channel " << i % 3 << ": " << int(actual.Rgb[i]) << ", expected " << int(expected.Rgb[i]);
+             << "pixel (" << pixel % size_t(expected.Width) << ", " << pixel / size_t(expected.Width) << ") channel "
+             << i % 3 << ": " << int(actual.Rgb[i]) << ", expected " << int(expected.Rgb[i]);
     }
   }
   return ::testing::AssertionSuccess();

@@ -268,7 +268,8 @@ TEST_F(E2E, AboutBoxFromTheProgramsVersionResource) {
   ASSERT_TRUE(WaitFor([&] { return fs::exists(Dir / "run/Muralo.sock"); }, 30)) << Log();
   Spawn({MURALO_PROGRAM}, (Dir / "second.log").string());  // shows the first one's window
   std::string window;
-  ASSERT_TRUE(WaitFor([&] { return !(window = ShellOutput("xdotool search --onlyvisible --name '^Muralo$'")).empty(); }, 20));
+  ASSERT_TRUE(
+      WaitFor([&] { return !(window = ShellOutput("xdotool search --onlyvisible --name '^Muralo$'")).empty(); }, 20));
   window = window.substr(0, window.find('\n'));
   // "&Aide" > "A propos de..." (the third item).
   Shell("xdotool windowfocus --sync " + window + " key --clearmodifiers alt+a");

@@ -23,7 +23,7 @@ using test::TempDir;
 // A bitmap class of the tests' own, derived from TBitmap, that reports progress while it loads.
 class TTestBitmap : public TBitmap {
   MURALO_GRAPHIC_CLASS(TTestBitmap)
-public:
+ public:
   void LoadFromStream(TStream& stream) override {
     Progress(TProgressStage::psStarting, 0, false, TRect{}, "test");
     TBitmap::LoadFromStream(stream);
@@ -34,7 +34,7 @@ MURALO_DEFINE_GRAPHIC_CLASS(TTestBitmap, TBitmap, nullptr)
 
 // Each test starts from the list as the process built it and leaves it so.
 class PictureLoader : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override { Saved = PictureFormats(); }
   void TearDown() override {
     RemoveClass(TGraphic::StaticClass());
@@ -97,12 +97,18 @@ TEST_F(PictureLoader, ExtensionIsAfterTheLastDotOfTheName) {
     const char* name;
     const char* extension;
   };
-  const Case cases[] = {{"photo.png", "png"},          {"PHOTO.PNG", "PNG"},
-                        {"archive.tar.tga", "tga"},     {"images.old/photo", ""},
-                        {"C:\\images.old\\photo", ""},  {"C:photo.bmp", "bmp"},
-                        {"x.y:z", ""},                  {"noext", ""},
-                        {"trailing.", ""},              {"/a.b/c.d/e.jpeg", "jpeg"},
-                        {".hidden", "hidden"},          {"", ""}};
+  const Case cases[] = {{"photo.png", "png"},
+                        {"PHOTO.PNG", "PNG"},
+                        {"archive.tar.tga", "tga"},
+                        {"images.old/photo", ""},
+                        {"C:\\images.old\\photo", ""},
+                        {"C:photo.bmp", "bmp"},
+                        {"x.y:z", ""},
+                        {"noext", ""},
+                        {"trailing.", ""},
+                        {"/a.b/c.d/e.jpeg", "jpeg"},
+                        {".hidden", "hidden"},
+                        {"", ""}};
   for (const Case& c : cases) EXPECT_EQ(PictureExtension(c.name), c.extension) << c.name;
 }
 

@@ -20,7 +20,7 @@ struct Configured {
 };
 
 class EmbedProject : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     std::string pattern = (fs::temp_directory_path() / "muralo-embed-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);

@@ -30,7 +30,7 @@ std::vector<uint8_t> SourceFile(const std::string& relative) {
 std::vector<uint8_t> Bytes(const TResource& r) { return {r.Data, r.Data + r.Size}; }
 
 class GeneratedResources : public ::testing::Test {
-protected:
+ protected:
   static void SetUpTestSuite() { RegisterTestResources(); }
 };
 
@@ -67,9 +67,9 @@ TEST_F(GeneratedResources, RegisteringTwiceAddsNothing) {
 }
 
 TEST_F(GeneratedResources, LookUpsThatMustMiss) {
-  EXPECT_EQ(FindResource(RT_RCDATA, 2u), nullptr);          // no such id
-  EXPECT_EQ(FindResource(RT_BITMAP, 1u), nullptr);          // id 1 exists, not as a bitmap
-  EXPECT_EQ(FindResource(RT_ICON, "Banner"), nullptr);      // name exists under another type
+  EXPECT_EQ(FindResource(RT_RCDATA, 2u), nullptr);      // no such id
+  EXPECT_EQ(FindResource(RT_BITMAP, 1u), nullptr);      // id 1 exists, not as a bitmap
+  EXPECT_EQ(FindResource(RT_ICON, "Banner"), nullptr);  // name exists under another type
   EXPECT_EQ(FindResource(RT_RCDATA, "Banner2"), nullptr);
   EXPECT_EQ(FindResource(RT_RCDATA, ""), nullptr);
   EXPECT_EQ(FindResource(RT_RCDATA, "#"), nullptr);
@@ -134,7 +134,7 @@ TEST(ResourceTable, KeysAreTypePlusIdOrName) {
   static const uint8_t b[] = {4};
   TResourceTable t;
   t.Add(RT_RCDATA, 5u, a, sizeof a);
-  t.Add(RT_ICON, 5u, b, sizeof b);      // same id, other type
+  t.Add(RT_ICON, 5u, b, sizeof b);        // same id, other type
   t.Add(RT_RCDATA, "five", b, sizeof b);  // a name never clashes with an id
   EXPECT_EQ(t.Count(), 3u);
   EXPECT_EQ(t.Find(RT_RCDATA, 5u)->Data, a);

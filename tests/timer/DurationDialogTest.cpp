@@ -25,7 +25,7 @@ namespace muralo {
 namespace {
 
 class DurationDialog : public ::testing::Test {
-protected:
+ protected:
   DurationDialog() {
     TestApplication();
     Form = std::make_unique<TForm2>();
@@ -73,7 +73,7 @@ TEST_F(DurationDialog, ControlsAtTheirPlaces) {
     int x, y, w;
   };
   const Place places[] = {
-      {ui().Label1, 8, 8, -1}, {ui().Label2, 112, 8, -1}, {ui().Edit1, 8, 32, 57},
+      {ui().Label1, 8, 8, -1},      {ui().Label2, 112, 8, -1},      {ui().Edit1, 8, 32, 57},
       {ui().ComboBox1, 88, 32, 89}, {ui().ScrollBar1, 24, 64, 137},
   };
   for (const Place& p : places) {
@@ -137,12 +137,9 @@ TEST_F(DurationDialog, ConfirmedDurationsReopenAsTheRulesSay) {
     const char* shownUnit;
   };
   const Case cases[] = {
-      {"5", duMinutes, 300000, "5", "minutes"},
-      {"45", duSecondes, 45000, "45", "secondes"},
-      {"55", duSecondes, 55000, "0", "minutes"},
-      {"2", duJours, 172800000, "48", "heures"},
-      {"3", duJours, 259200000, "3", "jours"},
-      {"24", duJours, 2073600000, "24", "jours"},
+      {"5", duMinutes, 300000, "5", "minutes"},     {"45", duSecondes, 45000, "45", "secondes"},
+      {"55", duSecondes, 55000, "0", "minutes"},    {"2", duJours, 172800000, "48", "heures"},
+      {"3", duJours, 259200000, "3", "jours"},      {"24", duJours, 2073600000, "24", "jours"},
       {"25", duJours, 2160000000LL, "25", "jours"},
   };
   for (const Case& c : cases) {

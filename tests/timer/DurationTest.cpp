@@ -18,22 +18,15 @@ TEST(ShowDuration, ThresholdsAndTruncation) {
     uint8_t unit;
   };
   const Case cases[] = {
-      {0, 0, duSecondes},              // first run
-      {999, 0, duSecondes},
-      {45000, 45, duSecondes},
-      {49999, 49, duSecondes},         // last duration shown in seconds
-      {50000, 0, duMinutes},           // 50 s is the first in minutes
-      {55000, 0, duMinutes},
-      {90000, 1, duMinutes},           // a minute and a half shows as 1 minute
-      {300000, 5, duMinutes},
-      {2999999, 49, duMinutes},
-      {3000000, 0, duHeures},
-      {172800000, 48, duHeures},       // 2 days is below 180000000: 48 hours
-      {179999999, 49, duHeures},
-      {180000000, 2, duJours},
-      {259200000, 3, duJours},
-      {2073600000, 24, duJours},       // 24 days: still a positive signed 32-bit number
-      {2160000000u, 25, duJours},      // 25 days: only unsigned
+      {0, 0, duSecondes},                                                             // first run
+      {999, 0, duSecondes},       {45000, 45, duSecondes},  {49999, 49, duSecondes},  // last duration shown in seconds
+      {50000, 0, duMinutes},                                                          // 50 s is the first in minutes
+      {55000, 0, duMinutes},      {90000, 1, duMinutes},  // a minute and a half shows as 1 minute
+      {300000, 5, duMinutes},     {2999999, 49, duMinutes}, {3000000, 0, duHeures},
+      {172800000, 48, duHeures},  // 2 days is below 180000000: 48 hours
+      {179999999, 49, duHeures},  {180000000, 2, duJours},  {259200000, 3, duJours},
+      {2073600000, 24, duJours},   // 24 days: still a positive signed 32-bit number
+      {2160000000u, 25, duJours},  // 25 days: only unsigned
       {4294967295u, 49, duJours},
   };
   for (const Case& c : cases) {
@@ -71,7 +64,7 @@ TEST(DurationMilliseconds, CountTimesFactor) {
       {"49", duJours, 4233600000u},
       {"1193", duHeures, 4294800000u},
       {"4294967", duSecondes, 4294967000u},
-      {" 12 ", duSecondes, 12000},      // StrToInt allows surrounding blanks
+      {" 12 ", duSecondes, 12000},  // StrToInt allows surrounding blanks
       {"+7", duMinutes, 420000},
   };
   for (const Case& c : cases) {

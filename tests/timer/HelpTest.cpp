@@ -19,7 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class TempDir {
-public:
+ public:
   TempDir() {
     std::string pattern = (fs::temp_directory_path() / "muralo-help-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
@@ -173,8 +173,7 @@ TEST(HelpFile, ChmlibExtractsEveryPageUnchanged) {
       << "extract_chmLib (Debian package libchm-bin) is needed to check the help file";
   const fs::path pages = fs::path(std::getenv("MURALO_SOURCE_DIR")) / "resources" / "help";
   TempDir out;
-  const std::string command =
-      "extract_chmLib '" + help.string() + "' '" + (out.Path / "x").string() + "' > /dev/null";
+  const std::string command = "extract_chmLib '" + help.string() + "' '" + (out.Path / "x").string() + "' > /dev/null";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
   int compared = 0;
   for (const auto& entry : fs::directory_iterator(pages)) {

@@ -20,7 +20,7 @@ constexpr uint64_t Minute = 60 * 1000;
 constexpr uint64_t Day = 24 * 60 * Minute;
 
 class FakeClock {
-public:
+ public:
   uint64_t Now = 1000000;  // any origin
   TLongTimer::TClock Clock() {
     return [this] { return Now; };
@@ -28,7 +28,7 @@ public:
 };
 
 class LongTimerTest : public ::testing::Test {
-protected:
+ protected:
   LongTimerTest() : Timer(nullptr, Fake.Clock()) {
     TestApplication();
     QObject::connect(&Timer, &TLongTimer::timeout, [this] { Ticks.push_back(Fake.Now); });

@@ -1,8 +1,8 @@
 #pragma once
 // Helpers of the colour-manager tests: guarded target rows and the ImageMagick oracle.
 
-#include "SharedTestTools.h"
 #include <gtest/gtest.h>
+#include "SharedTestTools.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -57,7 +57,6 @@ inline std::vector<uint8_t> Words(std::initializer_list<uint16_t> words) {
   return bytes;
 }
 
-
 inline void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
@@ -80,8 +79,8 @@ inline std::vector<uint8_t> MagickToRGB8(const std::vector<uint8_t>& input, cons
   }
   TempDir dir;
   WriteFile(dir / "in.raw", input);
-  const std::string command = tool + " " + inputSpec + "'" + (dir / "in.raw") + "' " + arguments +
-                              " -depth 8 'rgb:" + (dir / "out.raw") + "'";
+  const std::string command =
+      tool + " " + inputSpec + "'" + (dir / "in.raw") + "' " + arguments + " -depth 8 'rgb:" + (dir / "out.raw") + "'";
   if (std::system(command.c_str()) != 0) {
     ADD_FAILURE() << "oracle command failed: " << command;
     return {};

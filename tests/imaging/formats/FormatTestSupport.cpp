@@ -110,9 +110,9 @@ void ExpectSamePixels(const TBitmap& bitmap, const TOracleImage& oracle, int tol
       const int diff[4] = {ours[2] - o[0], ours[1] - o[1], ours[0] - o[2], alpha ? ours[3] - o[3] : 0};
       for (int d : diff)
         if (std::abs(d) > tolerance) {
-          ADD_FAILURE() << "pixel (" << x << ", " << y << "): ours RGB(A) " << int(ours[2]) << " " << int(ours[1]) << " "
-                        << int(ours[0]) << " " << int(ours[3]) << ", oracle " << int(o[0]) << " " << int(o[1]) << " "
-                        << int(o[2]) << " " << (alpha ? int(o[3]) : 255);
+          ADD_FAILURE() << "pixel (" << x << ", " << y << "): ours RGB(A) " << int(ours[2]) << " " << int(ours[1])
+                        << " " << int(ours[0]) << " " << int(ours[3]) << ", oracle " << int(o[0]) << " " << int(o[1])
+                        << " " << int(o[2]) << " " << (alpha ? int(o[3]) : 255);
           return;
         }
     }

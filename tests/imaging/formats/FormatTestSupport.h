@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "SharedTestTools.h"
 #include "classlib/Bitmap.h"
 #include "classlib/Streams.h"
-#include "SharedTestTools.h"
 
 namespace muralo::test {
 

@@ -1,8 +1,8 @@
 // SGI reader: ImageMagick-written files (verbatim and run-length, 8 and 16 bits, grey, RGB, RGBA)
 // against ImageMagick's decode; run-length 16-bit files re-encoded here from ImageMagick's
 // verbatim ones; crafted files for the layout rules.
-#include <algorithm>
 #include <gtest/gtest.h>
+#include <algorithm>
 
 #include "classlib/Exception.h"
 #include "classlib/Format.h"

@@ -256,7 +256,10 @@ TEST_F(FrameworkStarted, Filters) {
     EXPECT_EQ(List().GetGraphicFilter(c.Formats, c.Sort, c.Options, c.Class), c.Expected);
   }
   const std::string all = List().GetGraphicFilter({}, fstBoth, {foCompact, foIncludeAll, foIncludeExtension}, nullptr);
-  EXPECT_EQ(all.rfind("Toutes les images|*.bmp; *.bw; *.cel; *.cut; *.dib; *.emf; *.eps; *.fax; *.icb; *.ico; *.jfif; ", 0), 0u) << all;
+  EXPECT_EQ(
+      all.rfind("Toutes les images|*.bmp; *.bw; *.cel; *.cut; *.dib; *.emf; *.eps; *.fax; *.icb; *.ico; *.jfif; ", 0),
+      0u)
+      << all;
   EXPECT_NE(all.find("|Bitmaps Windows (*.bmp; *.dib; *.rle)|*.bmp; *.dib; *.rle|"), std::string::npos) << all;
   EXPECT_NE(all.back(), '|');
 }

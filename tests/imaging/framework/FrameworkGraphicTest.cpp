@@ -110,7 +110,9 @@ TEST(FrameworkGraphic, ProgressPercentagesAreRoundedAndTheRectangleMovesDown) {
   };
   std::vector<Event> events;
   graphic.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t percent, bool, const TRect& r,
-                           const std::string& msg) { events.push_back({stage, percent, r, msg}); };
+                           const std::string& msg) {
+    events.push_back({stage, percent, r, msg});
+  };
   TMemoryStream s(PPMBytes());
   graphic.LoadFromStream(s);
   ASSERT_EQ(events.size(), 5u);
