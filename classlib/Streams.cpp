@@ -18,6 +18,28 @@
 
 namespace muralo {
 
+namespace {
+
+// One read or write system call, made again when a signal interrupts it: the bytes moved, or 0
+// with the call's errno kept in lastError (0 after a success, also a short one).
+template <typename Call>
+int64_t Transfer(int& lastError, Call call, int64_t count) {
+  if (count <= 0) return 0;
+  for (;;) {
+    const ssize_t n = call();
+    if (n >= 0) {
+      lastError = 0;
+      return n;
+    }
+    if (errno != EINTR) {
+      lastError = errno;
+      return 0;
+    }
+  }
+}
+
+}  // namespace
+
 int64_t TStream::Size() {
   const int64_t pos = Position();
   const int64_t size = Seek(0, TSeekOrigin::soEnd);
@@ -111,33 +133,13 @@ TFileStream::~TFileStream() {
 }
 
 int64_t TFileStream::Read(void* buffer, int64_t count) {
-  if (count <= 0) return 0;
-  for (;;) {
-    const ssize_t n = ::read(Fd, buffer, static_cast<size_t>(count));
-    if (n >= 0) {
-      LastError = 0;
-      return n;
-    }
-    if (errno != EINTR) {
-      LastError = errno;
-      return 0;
-    }
-  }
+  return Transfer(
+      LastError, [&] { return ::read(Fd, buffer, static_cast<size_t>(count)); }, count);
 }
 
 int64_t TFileStream::Write(const void* buffer, int64_t count) {
-  if (count <= 0) return 0;
-  for (;;) {
-    const ssize_t n = ::write(Fd, buffer, static_cast<size_t>(count));
-    if (n >= 0) {
-      LastError = 0;
-      return n;
-    }
-    if (errno != EINTR) {
-      LastError = errno;
-      return 0;
-    }
-  }
+  return Transfer(
+      LastError, [&] { return ::write(Fd, buffer, static_cast<size_t>(count)); }, count);
 }
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
@@ -308,18 +310,8 @@ class TReplacementStream final : public TStream {
   TReplacementStream(int fd, const std::string& fileName) : Fd(fd), Name(fileName) {}
   int64_t Read(void*, int64_t) override { return 0; }
   int64_t Write(const void* buffer, int64_t count) override {
-    if (count <= 0) return 0;
-    for (;;) {
-      const ssize_t n = ::write(Fd, buffer, static_cast<size_t>(count));
-      if (n >= 0) {
-        LastError = 0;
-        return n;
-      }
-      if (errno != EINTR) {
-        LastError = errno;
-        return 0;
-      }
-    }
+    return Transfer(
+        LastError, [&] { return ::write(Fd, buffer, static_cast<size_t>(count)); }, count);
   }
   int64_t Seek(int64_t offset, TSeekOrigin origin) override {
     const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
