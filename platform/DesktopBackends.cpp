@@ -202,6 +202,11 @@ class TXfceBackend final : public TDesktopBackend {
         images.push_back(line);
       start = end + 1;
     }
+    // Before xfdesktop has run (a change made at login may come first) there are none yet: the first
+    // workspace's backdrop of every monitor is named as xfdesktop names it (monitor<RandR name>), and
+    // xfdesktop takes it when it starts.
+    const bool create = images.empty();
+    if (create) images = FirstWorkspaceBackdrops();
     if (images.empty()) throw EDesktopError("xfconf-query ne connaît aucune propriété /backdrop/.../last-image");
     const char* imageStyle = style == TWallpaperStyle::wsTiled ? "2" : "1";
     FCopies.Show(bmpFile, [&](const std::string& copy) {
@@ -210,12 +215,38 @@ class TXfceBackend final : public TDesktopBackend {
             image.substr(0, image.size() - std::string("last-image").size()) + "image-style";
         RunChecked(FRunner,
                    {"xfconf-query", "-c", "xfce4-desktop", "-p", styleProperty, "-n", "-t", "int", "-s", imageStyle});
-        RunChecked(FRunner, {"xfconf-query", "-c", "xfce4-desktop", "-p", image, "-s", copy});
+        if (create)
+          RunChecked(FRunner, {"xfconf-query", "-c", "xfce4-desktop", "-p", image, "-n", "-t", "string", "-s", copy});
+        else
+          RunChecked(FRunner, {"xfconf-query", "-c", "xfce4-desktop", "-p", image, "-s", copy});
       }
     });
   }
 
  private:
+  // "/backdrop/screen0/monitor<name>/workspace0/last-image" for every monitor xrandr lists (lines
+  // " 0: +screen 1024/271x768/203+0+0  screen" after a count line; the name comes last).
+  std::vector<std::string> FirstWorkspaceBackdrops() {
+    std::string listing;
+    if (FRunner.Run({"xrandr", "--listmonitors"}, &listing) != 0) return {};
+    std::vector<std::string> images;
+    size_t start = 0;
+    while (start < listing.size()) {
+      size_t end = listing.find('\n', start);
+      if (end == std::string::npos) end = listing.size();
+      const std::string line = listing.substr(start, end - start);
+      start = end + 1;
+      if (line.find(": ") == std::string::npos) continue;  // "Monitors: N" and blank lines
+      const size_t last = line.find_last_not_of(" \t\r");
+      if (last == std::string::npos) continue;
+      const size_t first = line.find_last_of(" \t", last);
+      const std::string name = line.substr(first == std::string::npos ? 0 : first + 1, last - first);
+      if (!name.empty() && line.rfind("Monitors:", 0) != 0)
+        images.push_back("/backdrop/screen0/monitor" + name + "/workspace0/last-image");
+    }
+    return images;
+  }
+
   TCommandRunner& FRunner;
   TFreshCopies FCopies;
 };

@@ -98,6 +98,19 @@ TEST_F(Desktops, XfceShowsThePictureOnItsBackdrop) {
   EXPECT_NE(listing.find("muralo-xfce-"), std::string::npos) << listing;
 }
 
+// A change made before xfdesktop runs (at login) names the backdrops that xfdesktop then shows.
+TEST_F(Desktops, XfceStartedAfterTheChangeShowsThePicture) {
+  RequireTools({"xfdesktop", "xfwm4", "xfconf-query", "xrandr", "dbus-daemon"});
+  StartSessionBus();
+  UseDesktop("XFCE");
+  const TImage picture = Decode(PrepareCentredPicture());
+  ASSERT_EQ(RunOnce(), 0) << Log();
+  Spawn({"xfwm4", "--compositor=off"}, (Dir / "xfwm4.log").string());
+  Spawn({"xfdesktop"}, (Dir / "xfdesktop.log").string());
+  ASSERT_TRUE(WaitFor([&] { return WindowOfClass("xfdesktop"); }, 30)) << ReadAll(Dir / "xfdesktop.log");
+  EXPECT_TRUE(WaitFor([&] { return ShowsCentred(CaptureRoot(), picture); }, 15)) << Log();
+}
+
 TEST_F(Desktops, MateSettingsDaemonDrawsThePicture) {
   RequireTools({"mate-settings-daemon", "gsettings", "dbus-daemon"});
   StartSessionBus();

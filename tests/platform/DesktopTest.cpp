@@ -207,10 +207,33 @@ TEST_F(DesktopBackendTest, XfceSetsEveryBackdropWithItsStyle) {
   EXPECT_NE(after[0], copies[0]);
 }
 
-TEST_F(DesktopBackendTest, XfceWithoutBackdropsIsAnError) {
+// Before xfdesktop has named its backdrops, those of the first workspace are made for every monitor;
+// with no monitor to name, it is an error.
+TEST_F(DesktopBackendTest, XfceWithoutBackdropsNamesTheFirstWorkspacesOfEveryMonitor) {
   Runner.Answers["xfconf-query -c xfce4-desktop -l"] = {0, "/desktop-icons/style\n"};
-  EXPECT_THROW(Apply(TDesktopKind::dkXfce, TWallpaperStyle::wsTiled), EDesktopError);
-  EXPECT_TRUE(Copies("muralo-xfce-").empty());
+  Runner.Answers["xrandr --listmonitors"] = {
+      0, "Monitors: 2\n 0: +*DP-1 1920/520x1080/290+0+0  DP-1\n 1: +HDMI-1 1280/340x1024/270+1920+0  HDMI-1\n"};
+  Apply(TDesktopKind::dkXfce, TWallpaperStyle::wsCentred);
+  const std::vector<std::string> copies = Copies("muralo-xfce-");
+  ASSERT_EQ(copies.size(), 1u);
+  const std::string p0 = "/backdrop/screen0/monitorDP-1/workspace0/";
+  const std::string p1 = "/backdrop/screen0/monitorHDMI-1/workspace0/";
+  EXPECT_EQ(Runner.Runs,
+            (Lines{
+                {"xfconf-query", "-c", "xfce4-desktop", "-l"},
+                {"xrandr", "--listmonitors"},
+                {"xfconf-query", "-c", "xfce4-desktop", "-p", p0 + "image-style", "-n", "-t", "int", "-s", "1"},
+                {"xfconf-query", "-c", "xfce4-desktop", "-p", p0 + "last-image", "-n", "-t", "string", "-s", copies[0]},
+                {"xfconf-query", "-c", "xfce4-desktop", "-p", p1 + "image-style", "-n", "-t", "int", "-s", "1"},
+                {"xfconf-query", "-c", "xfce4-desktop", "-p", p1 + "last-image", "-n", "-t", "string", "-s", copies[0]},
+            }));
+
+  using TAnswer = TFakeRunner::TAnswer;
+  for (const TAnswer& xrandr : {TAnswer{0, "Monitors: 0\n"}, TAnswer{1, ""}}) {
+    Runner.Answers["xrandr --listmonitors"] = xrandr;
+    EXPECT_THROW(Apply(TDesktopKind::dkXfce, TWallpaperStyle::wsTiled), EDesktopError);
+  }
+  EXPECT_EQ(Copies("muralo-xfce-"), copies);
 }
 
 TEST_F(DesktopBackendTest, SwaybgStartsTheNewOneBeforeEndingTheOld) {
