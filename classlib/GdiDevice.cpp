@@ -651,27 +651,24 @@ void Device::Polygon(const std::vector<PointD>& pts) {
 }
 
 void Device::PolyPolygon(const std::vector<PointD>& pts, const std::vector<uint32_t>& counts) {
-  if (!MappingOk()) return;
-  if (!inPath) cairo_new_path(cr);
-  size_t at = 0;
-  for (uint32_t n : counts) {
-    if (n > pts.size() - at) break;
-    AppendPolyline(std::vector<PointD>(pts.begin() + long(at), pts.begin() + long(at + n)), true);
-    at += n;
-  }
-  Finish(true, true);
+  PolyPoly(pts, counts, true);
 }
 
 void Device::PolyPolyline(const std::vector<PointD>& pts, const std::vector<uint32_t>& counts) {
+  PolyPoly(pts, counts, false);
+}
+
+// Figures of counts[i] points each, taken in turn from pts (a count past the points left ends them).
+void Device::PolyPoly(const std::vector<PointD>& pts, const std::vector<uint32_t>& counts, bool closed) {
   if (!MappingOk()) return;
   if (!inPath) cairo_new_path(cr);
   size_t at = 0;
   for (uint32_t n : counts) {
     if (n > pts.size() - at) break;
-    AppendPolyline(std::vector<PointD>(pts.begin() + long(at), pts.begin() + long(at + n)), false);
+    AppendPolyline(std::vector<PointD>(pts.begin() + long(at), pts.begin() + long(at + n)), closed);
     at += n;
   }
-  Finish(false, true);
+  Finish(closed, true);
 }
 
 void Device::PolyBezier(const std::vector<PointD>& pts) {

@@ -239,6 +239,7 @@ class Device {
   template <class SetSource, class Paint>
   void PaintWithRop(SetSource setSource, Paint paint);
   void AppendPolyline(const std::vector<PointD>& pts, bool close);
+  void PolyPoly(const std::vector<PointD>& pts, const std::vector<uint32_t>& counts, bool closed);
   void AppendEllipse(double l, double t, double r, double b);
   void RegionPath(const Region& rgn);
   // Paints a premultiplied ARGB bitmap's source rectangle onto the output parallelogram a, b, d.

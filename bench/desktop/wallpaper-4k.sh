@@ -7,6 +7,7 @@ set -euo pipefail
 
 muralo=$(realpath "${1:-build/app/muralo}")
 runs=${RUNS:-7}
+source "$(dirname "$0")/../../scripts/one-shot-settings.sh"
 for tool in Xvfb convert-im6.q16 xwallpaper feh "$muralo"; do
   command -v "$tool" >/dev/null || { echo "wallpaper-4k: $tool is missing" >&2; exit 1; }
 done
@@ -35,27 +36,7 @@ export MURALO_DESKTOP=x11 DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/bus
 mkdir -p "$XDG_CONFIG_HOME/muralo" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 printf '%s\r\n' "$photo" >"$dir/list.que"
-cat >"$XDG_CONFIG_HOME/muralo/registry.reg" <<REG
-REGEDIT4
-
-[Control Panel\\Desktop]
-"TileWallpaper"="0"
-
-[Software\\Brenwick\\Muralo\\3]
-"Apercu"=dword:00000000
-"Mosaïque"=dword:00000000
-"Centré"=dword:00000001
-"Retaillé"=dword:00000001
-"Titre"=dword:00000000
-"Timer"=dword:00000000
-"Ordonné"=dword:00000001
-"Aléatoire"=dword:00000000
-"Liste courante"="$dir/list.que"
-"Image courante"=dword:ffffffff
-"Duree Timer"=dword:00000000
-"Proportions"=dword:00000000
-"Debut"=dword:00000001
-REG
+write_one_shot_settings "$dir/list.que" 0 0
 
 # Median wall time of a command, in milliseconds.
 median_ms() {

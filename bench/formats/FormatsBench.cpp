@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "bench/BenchFiles.h"
 #include "classlib/Streams.h"
 #include "imaging/FileFormatList.h"
 #include "imaging/PictureLoader.h"
@@ -28,19 +29,8 @@ using namespace muralo;
 // The test pictures, written once by ImageMagick into a scratch folder. With MURALO_BENCH_DIR set
 // they go into that folder and stay there, so that another program (bench/pillow-ratios) can time
 // its peer on the very same files.
-struct Files {
-  std::filesystem::path Dir;
-  bool Keep = false;
-  Files() {
-    if (const char* keep = std::getenv("MURALO_BENCH_DIR"); keep && *keep) {
-      Dir = keep;
-      Keep = true;
-      std::filesystem::create_directories(Dir);
-    } else {
-      std::string pattern = (std::filesystem::temp_directory_path() / "muralo-bench-XXXXXX").string();
-      if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
-      Dir = pattern;
-    }
+struct Files : bench::TBenchFiles {
+  Files() : TBenchFiles(true) {
     const std::string base = "convert-im6.q16 rose: -resize 2400x1600! -depth 8 ";
     Make(base + "-compress RLE tga:'" + Path("rle.tga") + "'");
     Make(base + "-compress None tga:'" + Path("raw.tga") + "'");
@@ -51,14 +41,6 @@ struct Files {
     Make(base + "-compress RLE sgi:'" + Path("rle.sgi") + "'");
     Make(base + "-compress None sgi:'" + Path("raw.sgi") + "'");
     Make(base + "-type TrueColor bmp3:'" + Path("big.bmp") + "'");
-  }
-  ~Files() {
-    std::error_code ec;
-    if (!Keep) std::filesystem::remove_all(Dir, ec);
-  }
-  std::string Path(const char* name) const { return (Dir / name).string(); }
-  static void Make(const std::string& command) {
-    if (std::system(command.c_str()) != 0) throw std::runtime_error("benchmark input failed: " + command);
   }
 };
 
@@ -75,11 +57,7 @@ const Files& TestFiles() {
 
 void Ours(benchmark::State& state, const char* name) {
   const std::string file = TestFiles().Path(name);
-  for (auto _ : state) {
-    TPicture picture;
-    picture.LoadFromFile(file);
-    benchmark::DoNotOptimize(picture.Graphic());
-  }
+  bench::LoadEachIteration(state, file);
   state.SetBytesProcessed(int64_t(state.iterations()) * PixelBytes(name));
 }
 

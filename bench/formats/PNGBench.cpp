@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchFiles.h"
 #include "classlib/Streams.h"
 #include "imaging/FileFormatList.h"
 #include "imaging/PictureLoader.h"
@@ -24,12 +25,8 @@ using namespace muralo;
 
 constexpr int kWidth = 3840, kHeight = 2160;
 
-struct Files {
-  std::filesystem::path Dir;
+struct Files : bench::TBenchFiles {
   Files() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "muralo-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
-    Dir = pattern;
     // A photograph stands in as a plasma fractal: smooth gradients with fine noise.
     Make("convert-im6.q16 -seed 7 -size 3840x2160 plasma:fractal -blur 0x1 png24:'" + Path("photo.png") + "'");
     // A screenshot: flat panels, text and translucent windows over a gradient.
@@ -42,14 +39,6 @@ struct Files {
         "png32:'" +
         Path("screen.png") + "'");
   }
-  ~Files() {
-    std::error_code ec;
-    std::filesystem::remove_all(Dir, ec);
-  }
-  std::string Path(const char* name) const { return (Dir / name).string(); }
-  static void Make(const std::string& command) {
-    if (std::system(command.c_str()) != 0) throw std::runtime_error("benchmark input failed: " + command);
-  }
 };
 
 const Files& TestFiles() {
@@ -60,11 +49,7 @@ const Files& TestFiles() {
 
 void Ours(benchmark::State& state, const char* name) {
   const std::string file = TestFiles().Path(name);
-  for (auto _ : state) {
-    TPicture picture;
-    picture.LoadFromFile(file);
-    benchmark::DoNotOptimize(picture.Graphic());
-  }
+  bench::LoadEachIteration(state, file);
   state.SetItemsProcessed(int64_t(state.iterations()) * kWidth * kHeight);
 }
 

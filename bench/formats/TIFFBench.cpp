@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchFiles.h"
 #include "imaging/FileFormatList.h"
 #include "imaging/PictureLoader.h"
 
@@ -22,12 +23,8 @@ using namespace muralo;
 constexpr int kWidth = 4000, kHeight = 3000;
 constexpr int kFaxWidth = 1728, kFaxHeight = 2200;
 
-struct Files {
-  std::filesystem::path Dir;
+struct Files : bench::TBenchFiles {
   Files() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "muralo-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
-    Dir = pattern;
     Make("convert-im6.q16 rose: -resize " + std::to_string(kWidth) + "x" + std::to_string(kHeight) +
          "! -attenuate 0.2 +noise Gaussian -type TrueColor -depth 8 -compress None '" + Path("none.tif") + "'");
     Make("tiffcp -c packbits '" + Path("none.tif") + "' '" + Path("packbits.tif") + "'");
@@ -36,14 +33,6 @@ struct Files {
     Make("convert-im6.q16 rose: -resize " + std::to_string(kFaxWidth) + "x" + std::to_string(kFaxHeight) +
          "! -monochrome -type bilevel -depth 1 -compress None '" + Path("mono.tif") + "'");
     Make("tiffcp -c g3:1d '" + Path("mono.tif") + "' '" + Path("fax.tif") + "'");
-  }
-  ~Files() {
-    std::error_code ec;
-    std::filesystem::remove_all(Dir, ec);
-  }
-  std::string Path(const char* name) const { return (Dir / name).string(); }
-  static void Make(const std::string& command) {
-    if (std::system(command.c_str()) != 0) throw std::runtime_error("benchmark input failed: " + command);
   }
 };
 
@@ -59,11 +48,7 @@ int64_t PixelsOf(const char* name) {
 
 void Ours(benchmark::State& state, const char* name) {
   const std::string file = TestFiles().Path(name);
-  for (auto _ : state) {
-    TPicture picture;
-    picture.LoadFromFile(file);
-    benchmark::DoNotOptimize(picture.Graphic());
-  }
+  bench::LoadEachIteration(state, file);
   state.counters["pixels/s"] =
       benchmark::Counter(double(PixelsOf(name)) * double(state.iterations()), benchmark::Counter::kIsRate);
 }
