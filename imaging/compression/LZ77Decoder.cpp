@@ -33,10 +33,12 @@ void TLZ77Decoder::Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedS
   Stream.next_in = const_cast<Bytef*>(Source);
   // zlib counts in uInt: a larger block is taken in part, and Source and Dest say how far.
   Stream.avail_in = static_cast<uInt>(std::min<size_t>(PackedSize, std::numeric_limits<uInt>::max()));
+  // Set before anything else: a call that decodes nothing (the stream has ended) hands both pointers
+  // back unchanged rather than those of an earlier call's buffers.
+  Stream.next_out = Dest;
+  Stream.avail_out = static_cast<uInt>(std::min<size_t>(UnpackedSize, std::numeric_limits<uInt>::max()));
   if (AutoReset) ZLibResult = inflateReset(&Stream);
   if (ZLibResult == Z_OK) {
-    Stream.next_out = Dest;
-    Stream.avail_out = static_cast<uInt>(std::min<size_t>(UnpackedSize, std::numeric_limits<uInt>::max()));
     do {
       ZLibResult = inflate(&Stream, FlushMode);
       if (ZLibResult == Z_STREAM_END) break;

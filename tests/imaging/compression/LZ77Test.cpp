@@ -141,11 +141,15 @@ TEST(LZ77Decoder, AutoResetStartsEachStripAfresh) {
   // Without the reset, a second stream after the end of the first cannot be decoded.
   TLZ77Decoder noReset(Z_PARTIAL_FLUSH, false);
   noReset.DecodeInit();
-  Bytes out(a.size());
-  for (int i = 0; i < 2; ++i) {
+  Bytes out(a.size()), again(a.size());
+  for (Bytes* buffer : {&out, &again}) {
     const uint8_t* source = pa.data();
-    uint8_t* dest = out.data();
-    noReset.Decode(source, dest, static_cast<size_t>(pa.size()), static_cast<size_t>(out.size()));
+    uint8_t* dest = buffer->data();
+    noReset.Decode(source, dest, static_cast<size_t>(pa.size()), static_cast<size_t>(buffer->size()));
+    if (buffer == &again) {  // the pointers handed in come back: nothing read, nothing written
+      EXPECT_EQ(source, pa.data());
+      EXPECT_EQ(dest, again.data());
+    }
   }
   EXPECT_EQ(noReset.ZLibResult, Z_STREAM_END);  // nothing more happens once the stream has ended
   EXPECT_EQ(noReset.GetAvailableInput(), pa.size());
