@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -201,14 +202,18 @@ TEST_F(E2E, TrayIconChangesOnClickAndOpensItsMenu) {
   const std::string b = MakePicture("b.bmp", Quadrants(60, 20));
   WriteSettings(false, false, false, WriteList({a, b}), false);
   Spawn({MURALO_PROGRAM}, (Dir / "muralo.log").string());
-  // The tray icon is an XEmbed window of the program, inside the tray host.
+  // The tray icon is an XEmbed window of the program, inside the tray host: the program's small
+  // visible window (the splash screen, shown longer on a slow start, is one of its windows too).
   std::string iconWindow;
   ASSERT_TRUE(WaitFor(
       [&] {
         std::istringstream ids(ShellOutput("xdotool search --onlyvisible --class muralo"));
         for (std::string id; ids >> id;) {
-          std::string geometry = ShellOutput("xdotool getwindowgeometry " + id);
-          if (geometry.find("Geometry:") != std::string::npos) {
+          const std::string geometry = ShellOutput("xdotool getwindowgeometry " + id);
+          const size_t at = geometry.find("Geometry:");
+          int w = 0, h = 0;
+          if (at != std::string::npos && std::sscanf(geometry.c_str() + at, "Geometry: %dx%d", &w, &h) == 2 && w > 0 &&
+              w <= 64 && h > 0 && h <= 64) {
             iconWindow = id;
             return true;
           }
