@@ -126,6 +126,15 @@ struct TImageProperties {
   bool BottomUp = false;
   uint8_t Channels = 0;
   uint8_t FilterMode = 0;
+
+  // The pixel layout in one go; bits per pixel follow from the sample size and count.
+  void SetLayout(TColorScheme scheme, uint8_t bitsPerSample, uint8_t samplesPerPixel, TCompressionType compression) {
+    ColorScheme = scheme;
+    BitsPerSample = bitsPerSample;
+    SamplesPerPixel = samplesPerPixel;
+    BitsPerPixel = static_cast<uint8_t>(bitsPerSample * samplesPerPixel);
+    Compression = compression;
+  }
 };
 using PImageProperties = TImageProperties*;
 

@@ -47,11 +47,7 @@ bool TAutodeskGraphic::ReadImageProperties(TStream& stream, uint32_t imageIndex)
   TImageProperties& p = ImageProperties;
   p.Width = h.Width;
   p.Height = h.Height;
-  p.ColorScheme = csIndexed;
-  p.BitsPerSample = 8;
-  p.SamplesPerPixel = 1;
-  p.BitsPerPixel = 8;
-  p.Compression = ctNone;
+  p.SetLayout(csIndexed, 8, 1, ctNone);
   return true;
 }
 

@@ -33,11 +33,7 @@ bool TCUTGraphic::ReadImageProperties(TStream& stream, uint32_t imageIndex) {
   TImageProperties& p = ImageProperties;
   p.Width = ReadLE16(stream);
   p.Height = ReadLE16(stream);
-  p.ColorScheme = csIndexed;
-  p.BitsPerSample = 8;
-  p.SamplesPerPixel = 1;
-  p.BitsPerPixel = 8;
-  p.Compression = ctRLE;
+  p.SetLayout(csIndexed, 8, 1, ctRLE);
   return true;
 }
 

@@ -83,11 +83,7 @@ bool TPCDGraphic::ReadImageProperties(TStream& stream, uint32_t imageIndex) {
   p.Width = 192u << index;
   p.Height = 128u << index;
   if (p.Rotate == 1 || p.Rotate == 3) std::swap(p.Width, p.Height);
-  p.ColorScheme = csPhotoYCC;
-  p.BitsPerSample = 8;
-  p.SamplesPerPixel = 3;
-  p.BitsPerPixel = 24;
-  p.Compression = index > 2 ? ctPCDHuffmann : ctNone;
+  p.SetLayout(csPhotoYCC, 8, 3, index > 2 ? ctPCDHuffmann : ctNone);
   p.ImageCount = GetBE16(header.data() + kImageCountAt);
   return true;
 }

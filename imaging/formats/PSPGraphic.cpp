@@ -127,19 +127,12 @@ bool TPSPGraphic::ReadImageProperties(TStream& stream, uint32_t imageIndex) {
   if (!ReadHead(stream, h, a)) return false;
   TImageProperties& p = ImageProperties;
   p.Version = h.Major;
-  if (a.BitDepth == 24) {
-    p.BitsPerSample = 8;
-    p.SamplesPerPixel = 3;
-    p.ColorScheme = csRGB;
-  } else {
-    p.BitsPerSample = static_cast<uint8_t>(a.BitDepth);
-    p.SamplesPerPixel = 1;
-    p.ColorScheme = a.Grey ? csG : csIndexed;
-  }
-  p.BitsPerPixel = static_cast<uint8_t>(p.BitsPerSample * p.SamplesPerPixel);
+  if (a.BitDepth == 24)
+    p.SetLayout(csRGB, 8, 3, CompressionOf(a.Compression));
+  else
+    p.SetLayout(a.Grey ? csG : csIndexed, static_cast<uint8_t>(a.BitDepth), 1, CompressionOf(a.Compression));
   p.Width = a.Width;
   p.Height = a.Height;
-  p.Compression = CompressionOf(a.Compression);
   p.XResolution = static_cast<float>(a.Metric == 2 ? a.Resolution / 2.54 : a.Resolution);
   p.YResolution = p.XResolution;
   return true;

@@ -66,11 +66,8 @@ bool TRLAGraphic::ReadImageProperties(TStream& stream, uint32_t imageIndex) {
   const TRLAHeader h = ParseRLAHeader(bytes);
   TImageProperties& p = ImageProperties;
   p.Options = {ioBigEndian};
-  p.SamplesPerPixel = static_cast<uint8_t>(h.NumChannels);
-  if (h.NumMatte == 1) ++p.SamplesPerPixel;
-  p.BitsPerSample = static_cast<uint8_t>(h.ChanBits);
-  p.BitsPerPixel = static_cast<uint8_t>(p.BitsPerSample * p.SamplesPerPixel);
-  if (h.Chan == "rgb") p.ColorScheme = h.NumMatte > 0 ? csRGBA : csRGB;
+  const TColorScheme scheme = h.Chan != "rgb" ? csUnknown : h.NumMatte > 0 ? csRGBA : csRGB;
+  p.SetLayout(scheme, static_cast<uint8_t>(h.ChanBits), static_cast<uint8_t>(h.NumChannels + (h.NumMatte == 1)), ctRLE);
   // The gamma text has a full stop as decimal separator whatever the process's locale (the
   // application runs in the user's, where it may be a comma), so it is not read with strtof.
   const char* first = h.Gamma.data();
@@ -81,7 +78,6 @@ bool TRLAGraphic::ReadImageProperties(TStream& stream, uint32_t imageIndex) {
   const std::from_chars_result parsed = std::from_chars(first, last, value);
   // A text that is not a number (or not a usable one) keeps the default of 1.0.
   if (parsed.ec == std::errc() && std::isfinite(value)) p.FileGamma = value;
-  p.Compression = ctRLE;
   const int32_t width = int32_t{h.ActiveWindow[1]} - h.ActiveWindow[0] + 1;
   p.Width = width > 0 ? static_cast<uint32_t>(width) : 0;
   p.Height = static_cast<uint32_t>(std::abs(int32_t{h.ActiveWindow[2]} - h.ActiveWindow[3]) + 1);
