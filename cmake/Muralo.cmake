@@ -57,14 +57,14 @@ function(muralo_test name)
                LABELS "${ARG_LABELS}")
 endfunction()
 
-# muralo_fuzzer(NAME SOURCES ... LIBS ... [CORPUS dir] [SECONDS n]): a fuzz target, whose sources
-# define LLVMFuzzerTestOneInput. In the fuzz build it is a libFuzzer program, and CTest runs it for
-# SECONDS (5) from its seed corpus (label fuzz). In the other builds the same sources are linked with
-# fuzz/ReplayMain.cpp into a program that hands every file of the corpus to the target once, and CTest
-# runs that (label fuzz-replay): the seeds and kept finds are replayed with each compiler and under
-# the sanitizers.
+# muralo_fuzzer(NAME SOURCES ... LIBS ... [DEFINES ...] [CORPUS dir] [SECONDS n]): a fuzz target, whose
+# sources define LLVMFuzzerTestOneInput (DEFINES: its compile definitions). In the fuzz build it is a
+# libFuzzer program, and CTest runs it for SECONDS (5) from its seed corpus (label fuzz). In the other
+# builds the same sources are linked with fuzz/ReplayMain.cpp into a program that hands every file of
+# the corpus to the target once, and CTest runs that (label fuzz-replay): the seeds and kept finds are
+# replayed with each compiler and under the sanitizers.
 function(muralo_fuzzer name)
-  cmake_parse_arguments(ARG "" "CORPUS;SECONDS" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "CORPUS;SECONDS" "SOURCES;LIBS;DEFINES" ${ARGN})
   if(MURALO_FUZZ)
     add_executable(${name} ${ARG_SOURCES})
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
@@ -79,6 +79,7 @@ function(muralo_fuzzer name)
   endif()
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} muralo_warnings)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_definitions(${name} PRIVATE ${ARG_DEFINES})
   if(NOT ARG_CORPUS)
     return()
   endif()
