@@ -49,7 +49,11 @@ void Say(const char* text) {
 }
 
 void SayFailed() {
-  Say("fuzz replay: failed on ");
+  static bool said = false;  // the sanitizer's report may end in an abort, which comes here again
+  if (said) return;
+  said = true;
+  Say("fuzz replay: failed ");
+  Say(Current[0] ? "on " : "after the last file (at exit)");
   Say(Current);
   Say("\n");
 }
@@ -125,6 +129,7 @@ int main(int argc, char** argv) {
     alarm(0);
     if (describe) std::printf("%s\t%s\n", Current, muralo::fuzz::Outcome().Text().c_str());
   }
+  Current[0] = '\0';
   std::fprintf(stderr, "fuzz replay: %zu files\n", files.size());
   return 0;
 }
