@@ -87,10 +87,12 @@ function(muralo_fuzzer name)
     if(NOT ARG_SECONDS)
       set(ARG_SECONDS 5)
     endif()
+    # An input may take 30 s: a few kept seeds decode pictures of millions of pixels, some seconds
+    # each under the fuzz build's instrumentation, more on a loaded machine.
     set(work ${CMAKE_CURRENT_BINARY_DIR}/${name}-corpus)
     add_test(NAME ${name}
       COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0
-              sh -c "mkdir -p '${work}' && exec '$<TARGET_FILE:${name}>' -max_total_time=${ARG_SECONDS} -rss_limit_mb=2048 -timeout=10 '${work}' '${ARG_CORPUS}'")
+              sh -c "mkdir -p '${work}' && exec '$<TARGET_FILE:${name}>' -max_total_time=${ARG_SECONDS} -rss_limit_mb=2048 -timeout=30 '${work}' '${ARG_CORPUS}'")
     set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 120)
   else()
     add_test(NAME ${name} COMMAND ${name} ${ARG_CORPUS})
