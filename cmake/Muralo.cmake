@@ -57,22 +57,46 @@ function(muralo_test name)
                LABELS "${ARG_LABELS}")
 endfunction()
 
-# muralo_fuzzer(NAME SOURCES ... LIBS ... [CORPUS dir]): a libFuzzer target; also registered as a short
-# CTest run over its seed corpus when the fuzz build is on.
+# muralo_fuzzer(NAME SOURCES ... LIBS ... [DEFINES ...] [CORPUS dir] [SECONDS n]): a fuzz target, whose
+# sources define LLVMFuzzerTestOneInput (DEFINES: its compile definitions). In the fuzz build it is a
+# libFuzzer program, and CTest runs it for SECONDS (5) from its seed corpus (label fuzz). In the other
+# builds the same sources are linked with fuzz/ReplayMain.cpp into a program that hands every file of
+# the corpus to the target once, and CTest runs that (label fuzz-replay): the seeds and kept finds are
+# replayed with each compiler and under the sanitizers.
 function(muralo_fuzzer name)
-  cmake_parse_arguments(ARG "" "CORPUS;SECONDS" "SOURCES;LIBS" ${ARGN})
-  add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} muralo_warnings)
-  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
-  if(NOT ARG_SECONDS)
-    set(ARG_SECONDS 5)
+  cmake_parse_arguments(ARG "" "CORPUS;SECONDS" "SOURCES;LIBS;DEFINES" ${ARGN})
+  if(MURALO_FUZZ)
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  else()
+    add_executable(${name} ${ARG_SOURCES})
+    if(NOT TARGET muralo_fuzz_replay)
+      add_library(muralo_fuzz_replay STATIC ${PROJECT_SOURCE_DIR}/fuzz/ReplayMain.cpp)
+      target_include_directories(muralo_fuzz_replay PRIVATE ${PROJECT_SOURCE_DIR})
+      target_link_libraries(muralo_fuzz_replay PRIVATE muralo_warnings)
+    endif()
+    target_link_libraries(${name} PRIVATE muralo_fuzz_replay)
   endif()
-  if(ARG_CORPUS)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} muralo_warnings)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_definitions(${name} PRIVATE ${ARG_DEFINES})
+  if(NOT ARG_CORPUS)
+    return()
+  endif()
+  if(MURALO_FUZZ)
+    if(NOT ARG_SECONDS)
+      set(ARG_SECONDS 5)
+    endif()
+    # An input may take 30 s: a few kept seeds decode pictures of millions of pixels, some seconds
+    # each under the fuzz build's instrumentation, more on a loaded machine.
     set(work ${CMAKE_CURRENT_BINARY_DIR}/${name}-corpus)
     add_test(NAME ${name}
       COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0
-              sh -c "mkdir -p '${work}' && exec '$<TARGET_FILE:${name}>' -max_total_time=${ARG_SECONDS} -rss_limit_mb=2048 -timeout=10 '${work}' '${ARG_CORPUS}'")
+              sh -c "mkdir -p '${work}' && exec '$<TARGET_FILE:${name}>' -max_total_time=${ARG_SECONDS} -rss_limit_mb=2048 -timeout=30 '${work}' '${ARG_CORPUS}'")
     set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 120)
+  else()
+    add_test(NAME ${name} COMMAND ${name} ${ARG_CORPUS})
+    set_tests_properties(${name} PROPERTIES LABELS fuzz-replay TIMEOUT 300)
   endif()
 endfunction()
 

@@ -1,8 +1,9 @@
 // The fuzz target of one reader: the build compiles this file once per row of the reader table,
-// with MURALO_FUZZ_READER set to the row's fuzz name.
+// with MURALO_FUZZ_READER set to the row's fuzz name. The input is a whole file handed to the
+// reader's content test and LoadFromStream.
 #include <cstring>
 
-#include "fuzz/formats/ReaderFuzzHarness.h"
+#include "fuzz/FuzzHarness.h"
 #include "imaging/ReaderTable.h"
 
 #ifndef MURALO_FUZZ_READER
@@ -15,5 +16,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (std::strcmp(r.FuzzName, MURALO_FUZZ_READER) == 0) return &r;
     __builtin_trap();  // a fuzz name that the table does not hold
   }();
-  return muralo::fuzz::FuzzReader(*row, data, size);
+  muralo::fuzz::SetFuzzLimits();
+  muralo::TReadOnlyMemoryStream stream(data, size);
+  if (row->GraphicClass()->CanLoadStream) (void)row->GraphicClass()->CanLoadStream(stream);
+  const auto reader = muralo::CreateReader(*row);
+  if (muralo::fuzz::Guard([&] { reader->LoadFromStream(stream); }))
+    muralo::fuzz::Outcome().Result = muralo::fuzz::Describe(*reader);
+  return 0;
 }

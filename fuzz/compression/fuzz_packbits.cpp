@@ -1,6 +1,0 @@
-// Fuzz target: the PackBits decoder, one or several calls over the data.
-#include "DecoderFuzzTargets.h"
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  return muralo::fuzz::FuzzPackbits(data, size);
-}
