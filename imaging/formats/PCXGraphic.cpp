@@ -11,6 +11,7 @@
 #include "imaging/Graphicstrings.h"
 #include "imaging/color/GraphicColor.h"
 #include "imaging/compression/RunLengthDecoders.h"
+#include "imaging/formats/ReaderInput.h"
 
 namespace muralo {
 
@@ -24,86 +25,6 @@ const TPaletteEntry DefaultPalette16[16] = {{0, 0, 0, 0},       {128, 0, 0, 0}, 
 namespace {
 
 constexpr int64_t kTrailerSize = 769;  // 0x0C and 256 red, green, blue triples
-
-// The image data, read from the stream in chunks and decoded one scan line (all planes) at a time
-// straight from the chunk. A run may go on past the end of a scan line (ZSoft's encoder stops at
-// each line, others do not), so a run's remainder carries over to the next line, as it does when
-// the whole image is decoded at once.
-class TPCXLines {
- public:
-  TPCXLines(TStream& stream, uint64_t dataSize, bool rle) : Stream(stream), Left(dataSize), RunLength(rle) {}
-
-  // Exactly `count` bytes of the next scan line; data that ends first is a truncated file.
-  void Next(uint8_t* target, size_t count) {
-    uint8_t* const end = target + count;
-    while (target < end) {
-      if (Run > 0) {
-        const size_t n = std::min<size_t>(Run, static_cast<size_t>(end - target));
-        std::memset(target, RunValue, n);
-        target += n;
-        Run -= n;
-        continue;
-      }
-      // Keep two bytes in the chunk (a run's count and value) while the stream has more.
-      if (Count - At < 2 && !Refill() && At == Count) throw EReadError();
-      const uint8_t* s = Chunk.data() + At;
-      const uint8_t* const chunkEnd = Chunk.data() + Count;
-      if (!RunLength) {
-        const size_t n = std::min<size_t>(static_cast<size_t>(chunkEnd - s), static_cast<size_t>(end - target));
-        std::memcpy(target, s, n);
-        target += n;
-        At += n;
-        continue;
-      }
-      // ZSoft: a byte with both top bits set counts a run of the next byte, any other stands for itself.
-      while (target < end && chunkEnd - s >= 2) {
-        const uint8_t code = *s++;
-        if ((code & 0xC0) != 0xC0) {
-          *target++ = code;
-          continue;
-        }
-        const uint8_t value = *s++;
-        const size_t n = code & 0x3Fu;
-        const size_t k = std::min<size_t>(n, static_cast<size_t>(end - target));
-        std::memset(target, value, k);
-        target += k;
-        if (k < n) {
-          Run = n - k;
-          RunValue = value;
-        }
-      }
-      // The data's last byte: a literal, or a run count without its value (a truncated file).
-      if (target < end && chunkEnd - s == 1 && Left == 0) {
-        if ((*s & 0xC0) == 0xC0) throw EReadError();
-        *target++ = *s++;
-      }
-      At = static_cast<size_t>(s - Chunk.data());
-    }
-  }
-
- private:
-  // Moves what is left of the chunk to its start and fills the rest; answers whether it read.
-  bool Refill() {
-    const size_t keep = Count - At;
-    std::memmove(Chunk.data(), Chunk.data() + At, keep);
-    At = 0;
-    Count = keep;
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(Left, Chunk.size() - keep));
-    if (want == 0) return false;
-    Stream.ReadBuffer(Chunk.data() + keep, static_cast<int64_t>(want));
-    Count += want;
-    Left -= want;
-    return true;
-  }
-
-  TStream& Stream;
-  uint64_t Left;
-  bool RunLength;
-  std::vector<uint8_t> Chunk = std::vector<uint8_t>(size_t{1} << 16);
-  size_t At = 0, Count = 0;
-  size_t Run = 0;  // bytes of a run still to write
-  uint8_t RunValue = 0;
-};
 
 }  // namespace
 
@@ -232,11 +153,19 @@ void TPCXGraphic::LoadImage(TStream& stream) {
   BeginRows();
   const uint32_t width = p.Width;
   TColorManager& cm = ColorManager();
-  TPCXLines lines(stream, static_cast<uint64_t>(dataSize), h.Encoding == 1);
+  // A run may go on past the end of a scan line (ZSoft's encoder stops at each line, others do
+  // not): the decoder keeps its remainder for the next line.
+  TReaderInput input(stream, static_cast<uint64_t>(dataSize));
+  TPCXRLEDecoder decoder;
   std::vector<uint8_t> line(stride);
   for (uint32_t r = 0; r < p.Height; ++r) {
-    lines.Next(line.data(), stride);
     const uint8_t* row = line.data();
+    if (h.Encoding == 1) {
+      input.DecodeRow(decoder, line.data(), stride, stride);
+    } else {
+      row = input.Need(stride);
+      input.Consume(stride);
+    }
     uint8_t* target = RowData(static_cast<int>(r));
     if (bitPlanes) {
       // Pixel value = plane 3 × 8 + plane 2 × 4 + plane 1 × 2 + plane 0, two pixels a byte.

@@ -11,6 +11,7 @@
 #include "imaging/Graphicstrings.h"
 #include "imaging/color/GraphicColor.h"
 #include "imaging/compression/RunLengthDecoders.h"
+#include "imaging/formats/ReaderInput.h"
 
 namespace muralo {
 
@@ -27,91 +28,6 @@ uint32_t BytesOfDepth(uint8_t bits) { return (bits + 7u) / 8u; }
 
 bool IsRLEType(uint8_t type) { return type == 9 || type == 10 || type == 11; }
 bool IsGreyType(uint8_t type) { return type == 3 || type == 11; }
-
-// Run-length pixels (TGA 2.0: a packet header's bit 7 marks a run packet, the low seven bits hold
-// the pixel count minus one). A packet may carry its pixels past the end of a row into the next
-// one, as older writers store them, so the packet in progress is kept from row to row.
-// n copies of a pixel of Size bytes: a fixed-size copy the compiler turns into plain stores.
-template <size_t Size>
-void FillPixels(uint8_t* dest, const uint8_t* pixel, uint32_t n) {
-  for (uint32_t i = 0; i < n; ++i) std::memcpy(dest + size_t{i} * Size, pixel, Size);
-}
-
-class TTargaPackets {
- public:
-  TTargaPackets(TStream& stream, uint32_t pixelBytes)
-      : Stream(stream), Left(static_cast<uint64_t>(std::max<int64_t>(stream.Remaining(), 0))), PixelBytes(pixelBytes) {}
-
-  // Decodes `pixels` pixels to `dest`; data that ends first is a truncated file.
-  void Row(uint8_t* dest, uint32_t pixels) {
-    while (pixels > 0) {
-      if (PacketLeft == 0) {
-        if (!Ensure(1)) throw EReadError();
-        const uint8_t h = Chunk[At++];
-        PacketLeft = (h & 0x7Fu) + 1;
-        Run = (h & 0x80) != 0;
-        if (Run) {
-          if (!Ensure(PixelBytes)) throw EReadError();
-          std::memcpy(RunPixel, Chunk.data() + At, PixelBytes);
-          At += PixelBytes;
-        }
-      }
-      uint32_t n = std::min(PacketLeft, pixels);
-      if (Run) {
-        switch (PixelBytes) {
-          case 1:
-            std::memset(dest, RunPixel[0], n);
-            break;
-          case 2:
-            FillPixels<2>(dest, RunPixel, n);
-            break;
-          case 3:
-            FillPixels<3>(dest, RunPixel, n);
-            break;
-          default:
-            FillPixels<4>(dest, RunPixel, n);
-            break;
-        }
-      } else {
-        // The whole pixels the chunk holds now; the rest of the packet after the next refill.
-        if (!Ensure(PixelBytes)) throw EReadError();
-        n = static_cast<uint32_t>(std::min<size_t>(n, (Count - At) / PixelBytes));
-        std::memcpy(dest, Chunk.data() + At, size_t{n} * PixelBytes);
-        At += size_t{n} * PixelBytes;
-      }
-      dest += size_t{n} * PixelBytes;
-      PacketLeft -= n;
-      pixels -= n;
-    }
-  }
-
- private:
-  // Makes `bytes` bytes available at At, reading the next part of the stream behind what is left
-  // of the chunk; answers false when the stream has no more.
-  bool Ensure(size_t bytes) {
-    if (Count - At >= bytes) return true;
-    const size_t keep = Count - At;
-    std::memmove(Chunk.data(), Chunk.data() + At, keep);
-    At = 0;
-    Count = keep;
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(Left, Chunk.size() - keep));
-    if (want > 0) {
-      Stream.ReadBuffer(Chunk.data() + keep, static_cast<int64_t>(want));
-      Count += want;
-      Left -= want;
-    }
-    return Count - At >= bytes;
-  }
-
-  TStream& Stream;
-  uint64_t Left;
-  uint32_t PixelBytes;
-  std::vector<uint8_t> Chunk = std::vector<uint8_t>(size_t{1} << 16);
-  size_t At = 0, Count = 0;
-  uint32_t PacketLeft = 0;
-  bool Run = false;
-  uint8_t RunPixel[4] = {};
-};
 
 // A 5-5-5 colour word as the bitmap palette wants it.
 TPaletteEntry Entry555(uint16_t w) {
@@ -225,31 +141,23 @@ void TTargaGraphic::ReadColorMap(TStream& stream, const TTargaHeader& h) {
 }
 
 void TTargaGraphic::ReadRows(TStream& stream, const TTargaHeader& h) {
-  const bool topDown = (h.ImageDescriptor & 0x20) != 0;
-  const uint32_t pixelBytes = BytesOfDepth(h.PixelSize);
-  const size_t rowSize = size_t{h.Width} * pixelBytes;
-  const uint32_t height = h.Height;
-  const bool raw = h.ImageType >= 1 && h.ImageType <= 3;
+  const size_t rowSize = size_t{h.Width} * BytesOfDepth(h.PixelSize);
   const bool rle = IsRLEType(h.ImageType);
-  if (rowSize == 0) return;  // no pixels in a row: an empty image, nothing to read
-  // Run-length data is read in chunks: rows do not end on packet boundaries. Raw rows are read
-  // about 256 KiB at a time and copied from there.
-  TTargaPackets packets(stream, pixelBytes);
-  const uint32_t blockRows =
-      raw ? static_cast<uint32_t>(std::clamp<uint64_t>((uint64_t{1} << 18) / std::max<size_t>(rowSize, 1), 1,
-                                                       std::max<uint32_t>(height, 1)))
-          : 0;
-  std::vector<uint8_t> block(rowSize * blockRows);
-  for (uint32_t r = 0; r < height; ++r) {
-    uint8_t* target = RowData(static_cast<int>(topDown ? r : height - 1 - r));
-    if (raw) {
-      if (r % blockRows == 0)
-        stream.ReadBuffer(block.data(), static_cast<int64_t>(rowSize * std::min(blockRows, height - r)));
-      std::memcpy(target, block.data() + (r % blockRows) * rowSize, rowSize);
-    } else if (rle) {
-      packets.Row(target, h.Width);
+  // Image type 0 (and any unknown type) has no pixel data: the bitmap keeps its size.
+  if ((!rle && (h.ImageType < 1 || h.ImageType > 3)) || rowSize == 0) return;
+  // Run-length packets may carry their pixels past the end of a row into the next one, as older
+  // writers store them: the decoder keeps the packet in progress from row to row.
+  TReaderInput input(stream);
+  TTargaRLEDecoder decoder(h.PixelSize);
+  for (uint32_t r = 0; r < h.Height; ++r) {
+    uint8_t* target = RowData(static_cast<int>((h.ImageDescriptor & 0x20) ? r : h.Height - 1 - r));
+    if (rle) {
+      input.DecodeRow(decoder, target, h.Width, rowSize);
+    } else {
+      std::memcpy(target, input.Need(rowSize), rowSize);
+      input.Consume(rowSize);
     }
-    RowProgress(r + 1, height);
+    RowProgress(r + 1, h.Height);
   }
 }
 
