@@ -152,19 +152,18 @@ size_t TargaPixelSize(uint32_t pixelBits) {
 
 namespace {
 
-// The first 16 bytes of a run of Size-byte pixels, in two words: whole pixels, then the start of
-// the next one, so that stores 16 - 16 % Size bytes apart agree where they overlap.
+// The first 16 bytes of a run of Size-byte pixels: whole pixels, then the start of the next one,
+// so that stores 16 - 16 % Size bytes apart agree where they overlap.
+using TWords = uint64_t __attribute__((vector_size(16)));
 template <size_t Size>
-void RunWords(const uint8_t* pixel, uint64_t& lo, uint64_t& hi) {
-  uint64_t v = 0;
-  std::memcpy(&v, pixel, Size);
-  if constexpr (Size == 3) {  // a b c a b c a b | c a b c a b c a
-    lo = v | v << 24 | v << 48;
-    hi = v >> 16 | v << 8 | v << 32 | v << 56;
-  } else {
-    for (size_t k = Size; k < 8; k *= 2) v |= v << (8 * k);
-    lo = hi = v;
-  }
+TWords RunWords(const uint8_t* pixel) {
+  uint32_t w;  // the pixel and the bytes after it, readable where this is called
+  std::memcpy(&w, pixel, 4);
+  uint64_t v = Size == 4 ? w : w & ((1u << (8 * Size)) - 1);
+  if constexpr (Size == 3)
+    return TWords{v | v << 24 | v << 48, v >> 16 | v << 8 | v << 32 | v << 56};  // abcabcab cabcabca
+  for (size_t k = Size; k < 8; k *= 2) v |= v << (8 * k);
+  return TWords{v, v};
 }
 
 template <size_t Size>
@@ -177,21 +176,24 @@ void DecodeTarga(TTargaRLEDecoder& t, const uint8_t*& Source, uint8_t*& Dest, si
   uint8_t* const dEnd = d + pixels * Size;
   while (d < dEnd) {
     if (kWordStores && t.Left == 0 && sEnd - s > Slack && dEnd - d >= Slack) {
-      // A whole packet in 16-byte stores, which may write and read past it inside both areas.
-      const uint8_t h = *s++;
+      // A whole packet in 16-byte stores Step bytes apart, which may write and read past it inside
+      // both areas: the raw pixels, or the run's first 16 bytes over and over. Two stores cover
+      // most packets, so that only longer ones take a loop.
+      const uint8_t h = *s;
       const size_t bytes = ((h & 0x7Fu) + 1) * Size;
-      if (h & 0x80) {
-        uint64_t lo, hi;
-        RunWords<Size>(s, lo, hi);
-        for (size_t k = 0; k < bytes; k += Step) {
-          std::memcpy(d + k, &lo, 8);
-          std::memcpy(d + k + 8, &hi, 8);
-        }
-        s += Size;
-      } else {
-        for (size_t k = 0; k < bytes; k += 16) std::memcpy(d + k, s + k, 16);
-        s += bytes;
-      }
+      const uint64_t run = 0 - static_cast<uint64_t>(h >> 7);  // all ones for a run (no branch to mispredict)
+      const TWords words = RunWords<Size>(s + 1), runs = {run, run};
+      const size_t stride = Step & ~run;
+      auto store = [&](size_t k) {
+        TWords raw;
+        std::memcpy(&raw, s + 1 + k * stride, 16);
+        raw = (raw & ~runs) | (words & runs);
+        std::memcpy(d + k * Step, &raw, 16);
+      };
+      store(0);
+      store(1);
+      for (size_t k = 2; k * Step < bytes; ++k) store(k);
+      s += 1 + ((Size & run) | (bytes & ~run));
       d += bytes;
       continue;
     }
@@ -343,10 +345,9 @@ const uint8_t* DecodePCXBlock(const uint8_t* s, uint8_t*& dest, const uint8_t* d
     d += c - at;
     const size_t n = s[c] & 0x3Fu;
     const uint64_t v = s[c + 1] * uint64_t{0x0101010101010101};
-    for (size_t k = 0; k < std::max<size_t>(n, 1); k += 16) {
-      std::memcpy(d + k, &v, 8);
-      std::memcpy(d + k + 8, &v, 8);
-    }
+    const TWords fill = {v, v};
+    std::memcpy(d, &fill, 16);
+    for (size_t k = 16; k < n; k += 16) std::memcpy(d + k, &fill, 16);
     d += n;
     at = c + 2;
   }

@@ -17,57 +17,51 @@ namespace muralo {
 
 MURALO_DEFINE_GRAPHIC_CLASS(TPCXGraphic, TFrameworkGraphic, &TPCXGraphic::CanLoad)
 
-const TPaletteEntry DefaultPalette16[16] = {{0, 0, 0, 0},       {128, 0, 0, 0},   {0, 128, 0, 0},   {128, 128, 0, 0},
-                                            {0, 0, 128, 0},     {128, 0, 128, 0}, {0, 128, 128, 0}, {192, 192, 192, 0},
-                                            {128, 128, 128, 0}, {255, 0, 0, 0},   {0, 255, 0, 0},   {255, 255, 0, 0},
-                                            {0, 0, 255, 0},     {255, 0, 255, 0}, {0, 255, 255, 0}, {255, 255, 255, 0}};
+// The 128-byte header (ZSoft "PCX Technical Reference Manual", revision 5), words little-endian.
+struct TPCXHeader {
+  uint8_t Manufacturer, Version, Encoding, BitsPerPixel;
+  uint16_t XMin, YMin, XMax, YMax, HRes, VRes;
+  const uint8_t* ColorMap;  // 16 red, green, blue triples, in the bytes parsed
+  uint8_t Planes;
+  uint16_t BytesPerLine, PaletteInfo;
+};
 
 namespace {
 
+constexpr int64_t kHeaderSize = 128;
 constexpr int64_t kTrailerSize = 769;  // 0x0C and 256 red, green, blue triples
+
+// The 16 colours of the system's default palette, which version 3 files (no palette information)
+// are shown with.
+constexpr TPaletteEntry kDefaultPalette16[16] = {
+    {0, 0, 0, 0},     {128, 0, 0, 0},     {0, 128, 0, 0},     {128, 128, 0, 0},  {0, 0, 128, 0}, {128, 0, 128, 0},
+    {0, 128, 128, 0}, {192, 192, 192, 0}, {128, 128, 128, 0}, {255, 0, 0, 0},    {0, 255, 0, 0}, {255, 255, 0, 0},
+    {0, 0, 255, 0},   {255, 0, 255, 0},   {0, 255, 255, 0},   {255, 255, 255, 0}};
+
+TPCXHeader ParseHeader(const uint8_t* b) {
+  auto w = [b](int at) { return GetLE16(b + at); };
+  return {b[0], b[1], b[2], b[3], w(4), w(6), w(8), w(10), w(12), w(14), b + 16, b[65], w(66), w(68)};
+}
+
+// A header without the manufacturer byte loads as an empty image.
+bool IsPCXManufacturer(uint8_t b) { return b == 10 || b == 205; }
 
 }  // namespace
 
-TPCXHeader ParsePCXHeader(const uint8_t (&b)[PCXHeaderSize]) {
-  TPCXHeader h;
-  h.Manufacturer = b[0];
-  h.Version = b[1];
-  h.Encoding = b[2];
-  h.BitsPerPixel = b[3];
-  h.XMin = GetLE16(b + 4);
-  h.YMin = GetLE16(b + 6);
-  h.XMax = GetLE16(b + 8);
-  h.YMax = GetLE16(b + 10);
-  h.HRes = GetLE16(b + 12);
-  h.VRes = GetLE16(b + 14);
-  std::memcpy(h.ColorMap, b + 16, sizeof h.ColorMap);
-  h.Reserved = b[64];
-  h.Planes = b[65];
-  h.BytesPerLine = GetLE16(b + 66);
-  h.PaletteInfo = GetLE16(b + 68);
-  return h;
-}
-
-bool IsPCXManufacturer(const TPCXHeader& h) { return h.Manufacturer == 10 || h.Manufacturer == 205; }
-
-bool IsValidPCXHeader(const TPCXHeader& h) {
-  const bool maker = IsPCXManufacturer(h);
-  const bool version = h.Version == 0 || h.Version == 2 || h.Version == 3 || h.Version == 5;
-  return maker && version && h.Encoding <= 1;
-}
-
 bool TPCXGraphic::CanLoad(TStream& stream) {
-  uint8_t bytes[PCXHeaderSize];
-  if (!PeekHeader(stream, bytes, PCXHeaderSize, PCXHeaderSize + 1)) return false;
-  return IsValidPCXHeader(ParsePCXHeader(bytes));
+  uint8_t bytes[kHeaderSize];
+  if (!PeekHeader(stream, bytes, kHeaderSize, kHeaderSize + 1)) return false;
+  const TPCXHeader h = ParseHeader(bytes);
+  const bool version = h.Version == 0 || h.Version == 2 || h.Version == 3 || h.Version == 5;
+  return IsPCXManufacturer(h.Manufacturer) && version && h.Encoding <= 1;
 }
 
 bool TPCXGraphic::ReadImageProperties(TStream& stream, uint32_t imageIndex) {
   TFrameworkGraphic::ReadImageProperties(stream, imageIndex);
-  uint8_t bytes[PCXHeaderSize];
-  stream.ReadBuffer(bytes, PCXHeaderSize);
-  const TPCXHeader h = ParsePCXHeader(bytes);
-  if (!IsPCXManufacturer(h)) return false;
+  uint8_t bytes[kHeaderSize];
+  stream.ReadBuffer(bytes, kHeaderSize);
+  const TPCXHeader h = ParseHeader(bytes);
+  if (!IsPCXManufacturer(h.Manufacturer)) return false;
   TImageProperties& p = ImageProperties;
   // A window whose right or bottom edge lies before its left or top edge is an empty image.
   p.Width = h.XMax >= h.XMin ? uint32_t{h.XMax} - h.XMin + 1 : 0;
@@ -87,7 +81,7 @@ void TPCXGraphic::SetupPalette(TStream& stream, const TPCXHeader& h) {
   const TPixelFormat format = PixelFormat();
   if (format == TPixelFormat::pf24bit) return;
   if (h.Version == 3 && format != TPixelFormat::pf1bit) {
-    SetPalette(CreatePalette(DefaultPalette16, 16));
+    SetPalette(CreatePalette(kDefaultPalette16, 16));
   } else if (format == TPixelFormat::pf1bit) {
     SetPalette(cm.CreateGrayscalePalette(false));
   } else if (format == TPixelFormat::pf4bit) {
@@ -112,9 +106,9 @@ void TPCXGraphic::SetupPalette(TStream& stream, const TPCXHeader& h) {
 
 void TPCXGraphic::LoadImage(TStream& stream) {
   const TImageProperties& p = ImageProperties;
-  uint8_t bytes[PCXHeaderSize];
-  stream.ReadBuffer(bytes, PCXHeaderSize);
-  const TPCXHeader h = ParsePCXHeader(bytes);
+  uint8_t bytes[kHeaderSize];
+  stream.ReadBuffer(bytes, kHeaderSize);
+  const TPCXHeader h = ParseHeader(bytes);
   int64_t dataSize = stream.Remaining();
 
   // The plane and depth combinations that have a bitmap layout; any other (two planes, 16-bit

@@ -17,7 +17,22 @@ namespace muralo {
 
 MURALO_DEFINE_GRAPHIC_CLASS(TTargaGraphic, TFrameworkGraphic, &TTargaGraphic::CanLoad)
 
+// The 18-byte file header (Truevision TGA File Format 2.0, table 1), multi-byte fields little-endian.
+struct TTargaHeader {
+  uint8_t IDLength, ColorMapType, ImageType;
+  uint16_t ColorMapStart, ColorMapLength;
+  uint8_t ColorMapEntrySize;
+  uint16_t Width, Height;  // the origin (bytes 8 to 11) is not used
+  uint8_t PixelSize, ImageDescriptor;
+};
+
 namespace {
+
+constexpr int64_t kHeaderSize = 18;
+
+TTargaHeader ParseHeader(const uint8_t* b) {
+  return {b[0], b[1], b[2], GetLE16(b + 3), GetLE16(b + 5), b[7], GetLE16(b + 12), GetLE16(b + 14), b[16], b[17]};
+}
 
 bool IsKnownDepth(uint8_t bits) { return bits == 8 || bits == 15 || bits == 16 || bits == 24 || bits == 32; }
 // Colour map entries are 15, 16, 24 or 32 bits (TGA 2.0, field 4.3); 8-bit entries do not exist.
@@ -37,82 +52,31 @@ TPaletteEntry Entry555(uint16_t w) {
 
 }  // namespace
 
-TTargaHeader ParseTargaHeader(const uint8_t (&b)[TargaHeaderSize]) {
-  TTargaHeader h;
-  h.IDLength = b[0];
-  h.ColorMapType = b[1];
-  h.ImageType = b[2];
-  h.ColorMapStart = GetLE16(b + 3);
-  h.ColorMapLength = GetLE16(b + 5);
-  h.ColorMapEntrySize = b[7];
-  h.XOrigin = GetLE16(b + 8);
-  h.YOrigin = GetLE16(b + 10);
-  h.Width = GetLE16(b + 12);
-  h.Height = GetLE16(b + 14);
-  h.PixelSize = b[16];
-  h.ImageDescriptor = b[17];
-  return h;
-}
-
-void SerializeTargaHeader(const TTargaHeader& h, uint8_t (&b)[TargaHeaderSize]) {
-  b[0] = h.IDLength;
-  b[1] = h.ColorMapType;
-  b[2] = h.ImageType;
-  PutLE16(b + 3, h.ColorMapStart);
-  PutLE16(b + 5, h.ColorMapLength);
-  b[7] = h.ColorMapEntrySize;
-  PutLE16(b + 8, h.XOrigin);
-  PutLE16(b + 10, h.YOrigin);
-  PutLE16(b + 12, h.Width);
-  PutLE16(b + 14, h.Height);
-  b[16] = h.PixelSize;
-  b[17] = h.ImageDescriptor;
-}
-
-bool IsLoadableTargaHeader(const TTargaHeader& h) { return IsKnownDepth(h.PixelSize); }
-
-bool IsValidTargaHeader(const TTargaHeader& h) {
-  const bool knownType = h.ImageType <= 3 || IsRLEType(h.ImageType);
-  return IsLoadableTargaHeader(h) && knownType && h.ColorMapType <= 1 && IsKnownEntrySize(h.ColorMapEntrySize);
-}
-
 bool TTargaGraphic::CanLoad(TStream& stream) {
-  uint8_t bytes[TargaHeaderSize];
-  if (!PeekHeader(stream, bytes, TargaHeaderSize, TargaHeaderSize + 1)) return false;
-  return IsValidTargaHeader(ParseTargaHeader(bytes));
+  uint8_t bytes[kHeaderSize];
+  if (!PeekHeader(stream, bytes, kHeaderSize, kHeaderSize + 1)) return false;
+  const TTargaHeader h = ParseHeader(bytes);
+  const bool knownType = h.ImageType <= 3 || IsRLEType(h.ImageType);
+  return IsKnownDepth(h.PixelSize) && knownType && h.ColorMapType <= 1 && IsKnownEntrySize(h.ColorMapEntrySize);
 }
 
 bool TTargaGraphic::ReadImageProperties(TStream& stream, uint32_t imageIndex) {
   TFrameworkGraphic::ReadImageProperties(stream, imageIndex);
-  uint8_t bytes[TargaHeaderSize];
-  stream.ReadBuffer(bytes, TargaHeaderSize);
-  const TTargaHeader h = ParseTargaHeader(bytes);
+  uint8_t bytes[kHeaderSize];
+  stream.ReadBuffer(bytes, kHeaderSize);
+  const TTargaHeader h = ParseHeader(bytes);
   TImageProperties& p = ImageProperties;
   p.Width = h.Width;
   p.Height = h.Height;
-  p.BitsPerSample = 8;
-  switch (h.PixelSize) {
-    case 8:
-      p.ColorScheme = IsGreyType(h.ImageType) ? csG : csIndexed;
-      p.SamplesPerPixel = 1;
-      break;
-    case 15:
-    case 16:
-      p.ColorScheme = csRGB;
-      p.BitsPerSample = 5;
-      p.SamplesPerPixel = 3;
-      break;
-    case 24:
-      p.ColorScheme = csRGB;
-      p.SamplesPerPixel = 3;
-      break;
-    case 32:
-      p.ColorScheme = csRGBA;
-      p.SamplesPerPixel = 4;
-      break;
-    default:
-      break;
-  }
+  // The bitmap's layout for each pixel size; other sizes keep no scheme and no samples.
+  auto layout = [&p](TColorScheme scheme, uint8_t bits, uint8_t samples) {
+    p.ColorScheme = scheme, p.BitsPerSample = bits, p.SamplesPerPixel = samples;
+  };
+  layout(csUnknown, 8, 0);
+  if (h.PixelSize == 8) layout(IsGreyType(h.ImageType) ? csG : csIndexed, 8, 1);
+  if (h.PixelSize == 15 || h.PixelSize == 16) layout(csRGB, 5, 3);
+  if (h.PixelSize == 24) layout(csRGB, 8, 3);
+  if (h.PixelSize == 32) layout(csRGBA, 8, 4);
   p.BitsPerPixel = static_cast<uint8_t>(p.SamplesPerPixel * p.BitsPerSample);
   p.Compression = IsRLEType(h.ImageType) ? ctRLE : ctNone;
   return true;
@@ -162,11 +126,11 @@ void TTargaGraphic::ReadRows(TStream& stream, const TTargaHeader& h) {
 }
 
 void TTargaGraphic::LoadImage(TStream& stream) {
-  uint8_t bytes[TargaHeaderSize];
-  stream.ReadBuffer(bytes, TargaHeaderSize);
-  const TTargaHeader h = ParseTargaHeader(bytes);
+  uint8_t bytes[kHeaderSize];
+  stream.ReadBuffer(bytes, kHeaderSize);
+  const TTargaHeader h = ParseHeader(bytes);
   // Pixel sizes other than 8, 15, 16, 24 and 32 have no layout in the format and are refused.
-  if (!IsLoadableTargaHeader(h)) throw EInvalidGraphic(Format(gesInvalidImage, lblTarga));
+  if (!IsKnownDepth(h.PixelSize)) throw EInvalidGraphic(Format(gesInvalidImage, lblTarga));
   stream.Seek(h.IDLength, TSeekOrigin::soCurrent);
 
   const TImageProperties& p = ImageProperties;
@@ -194,20 +158,18 @@ void TTargaGraphic::SaveToStream(TStream& stream, bool Compressed) {
   const uint32_t pixelBytes = BitsPerPixel() / 8;
   if (Empty()) return;
 
-  TTargaHeader h;
-  h.ColorMapType = pixelBytes == 1 ? 1 : 0;
-  h.ImageType = static_cast<uint8_t>((pixelBytes == 1 ? 1 : 2) + (Compressed ? 8 : 0));
-  h.ColorMapLength = 256;
-  h.ColorMapEntrySize = 24;
-  h.Width = static_cast<uint16_t>(Width());
-  h.Height = static_cast<uint16_t>(Height());
-  h.PixelSize = static_cast<uint8_t>(pixelBytes * 8);
-  // Rows go out top row first, so the descriptor says so (TGA 2.0: bit 5 = upper-left origin).
-  h.ImageDescriptor = 0x20;
   if (Width() > 0xFFFF || Height() > 0xFFFF) throw EInvalidGraphic(Format(gesInvalidImage, lblTarga));
-  uint8_t bytes[TargaHeaderSize];
-  SerializeTargaHeader(h, bytes);
-  stream.WriteBuffer(bytes, TargaHeaderSize);
+  const auto width = static_cast<uint16_t>(Width()), height = static_cast<uint16_t>(Height());
+  const auto bits = static_cast<uint8_t>(pixelBytes * 8);
+  // No image ID; a colour map (256 entries of 24 bits announced in every file) for 8-bit pixels;
+  // origin 0, 0; rows top row first, as descriptor bit 5 says (TGA 2.0: upper-left origin).
+  const auto type = static_cast<uint8_t>((pixelBytes == 1 ? 1 : 2) + (Compressed ? 8 : 0));
+  uint8_t header[kHeaderSize] = {0, pixelBytes == 1, type, 0, 0, 0, 1, 24};
+  PutLE16(header + 12, width);
+  PutLE16(header + 14, height);
+  header[16] = bits;
+  header[17] = 0x20;
+  stream.WriteBuffer(header, kHeaderSize);
 
   if (pixelBytes == 1) {
     // Entries past the bitmap's palette are written black.
@@ -225,8 +187,8 @@ void TTargaGraphic::SaveToStream(TStream& stream, bool Compressed) {
   const uint32_t rowSize = static_cast<uint32_t>(Width()) * pixelBytes;
   BeginRows();
 
-  TTargaRLEDecoder encoder(h.PixelSize);
-  std::vector<uint8_t> packed(Compressed ? std::max<size_t>(size_t{2} * rowSize, encoder.MaxEncodedSize(h.Width)) : 0);
+  TTargaRLEDecoder encoder(bits);
+  std::vector<uint8_t> packed(Compressed ? std::max<size_t>(size_t{2} * rowSize, encoder.MaxEncodedSize(width)) : 0);
   std::vector<uint8_t> row(rowSize);
   const bool is565 = PixelFormat() == TPixelFormat::pf16bit;
   for (int y = 0; y < Height(); ++y) {
@@ -240,7 +202,7 @@ void TTargaGraphic::SaveToStream(TStream& stream, bool Compressed) {
     }
     if (Compressed) {
       size_t stored = 0;
-      encoder.Encode(row.data(), packed.data(), h.Width, stored);
+      encoder.Encode(row.data(), packed.data(), width, stored);
       stream.WriteBuffer(packed.data(), static_cast<int64_t>(stored));
     } else {
       stream.WriteBuffer(row.data(), rowSize);
