@@ -10,7 +10,7 @@
 namespace muralo {
 
 namespace {
-constexpr size_t kChunk = size_t{1} << 16;
+constexpr size_t kChunk = size_t{1} << 18;  // 256 KiB: few reads, and a chunk stays in the cache
 }
 
 TReaderInput::TReaderInput(TStream& stream, uint64_t size)

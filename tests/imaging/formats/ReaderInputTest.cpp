@@ -15,10 +15,10 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 TEST(ReaderInput, GivesExactAmountsAcrossChunks) {
-  Bytes data(200000);
+  Bytes data(600000);  // more than two chunks of 256 KiB
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 % 251);
-  // Steps smaller than a chunk, one that crosses a chunk's end, one larger than a chunk.
-  for (const size_t step : {size_t{1}, size_t{5}, size_t{65535}, size_t{70000}}) {
+  // Steps smaller than a chunk, and one larger than a chunk.
+  for (const size_t step : {size_t{1}, size_t{5}, size_t{65535}, size_t{270000}}) {
     SCOPED_TRACE(step);
     TMemoryStream stream(data);
     TReaderInput input(stream);
