@@ -177,8 +177,8 @@ void DecodeTarga(TTargaRLEDecoder& t, const uint8_t*& Source, uint8_t*& Dest, si
   while (d < dEnd) {
     if (kWordStores && t.Left == 0 && sEnd - s > Slack && dEnd - d >= Slack) {
       // A whole packet in 16-byte stores Step bytes apart, which may write and read past it inside
-      // both areas: the raw pixels, or the run's first 16 bytes over and over. Two stores cover
-      // most packets, so that only longer ones take a loop.
+      // both areas: the raw pixels, or the run's first 16 bytes over and over. Four stores (up to
+      // 64 bytes) cover most packets without a branch; only longer ones take the loop.
       const uint8_t h = *s;
       const size_t bytes = ((h & 0x7Fu) + 1) * Size;
       const uint64_t run = 0 - static_cast<uint64_t>(h >> 7);  // all ones for a run (no branch to mispredict)
@@ -190,9 +190,8 @@ void DecodeTarga(TTargaRLEDecoder& t, const uint8_t*& Source, uint8_t*& Dest, si
         raw = (raw & ~runs) | (words & runs);
         std::memcpy(d + k * Step, &raw, 16);
       };
-      store(0);
-      store(1);
-      for (size_t k = 2; k * Step < bytes; ++k) store(k);
+      for (size_t k = 0; k < 4; ++k) store(k);
+      for (size_t k = 4; k * Step < bytes; ++k) store(k);
       s += 1 + ((Size & run) | (bytes & ~run));
       d += bytes;
       continue;
