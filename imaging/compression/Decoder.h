@@ -17,8 +17,9 @@
 // Write-back. Source and Dest are passed by reference so that a decoder can report how far it got.
 // The run-length decoders and TLZ77Decoder move Dest to the first byte they did not write, so a
 // reader tells a complete row from a truncated one by where Dest stopped. TTargaRLEDecoder,
-// TCUTRLEDecoder and TLZ77Decoder also move Source to the first byte they did not consume, so a
-// reader hands them one buffer row after row. The fax, JPEG and ThunderScan decoders move neither.
+// TPCXRLEDecoder, TCUTRLEDecoder and TLZ77Decoder also move Source to the first byte they did not
+// consume, so a reader hands them one buffer row after row (the Targa and PCX decoders carry a
+// packet cut at a row's end into the next row). The fax, JPEG and ThunderScan decoders move neither.
 
 #include <cstddef>
 #include <cstdint>

@@ -3,12 +3,17 @@
 // Every decoder works on a bounded input [Source, Source + PackedSize) and a bounded output
 // [Dest, Dest + room). Well-formed data decodes packet by packet; a packet that would read past the
 // input or write past the output is cut at the boundary and the block ends there (the Dr. Halo
-// decoder goes on to the row's terminator so that the next row still starts in the right place).
-
-#include <algorithm>
-#include <cstring>
+// decoder goes on to the row's terminator so that the next row still starts in the right place;
+// the Targa and PCX decoders keep the rest of the packet for the next call).
 
 #include "imaging/compression/RunLengthDecoders.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace muralo {
 
@@ -120,6 +125,9 @@ void FillPattern(uint8_t* dest, const uint8_t* pattern, size_t size, size_t coun
   }
 }
 
+// The run fills of the Targa decoder build their words for a little-endian order of bytes.
+constexpr bool kWordStores = std::endian::native == std::endian::little;
+
 // Truevision TGA 2.0, "Run-length encoded" image types: pixel depth in bits to bytes.
 size_t TargaPixelSize(uint32_t pixelBits) {
   switch (pixelBits) {
@@ -142,37 +150,91 @@ size_t TargaPixelSize(uint32_t pixelBits) {
 // ---------------------------------------------------------------------------------------------
 // Targa
 
-void TTargaRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t UnpackedSize) {
-  const size_t pixelSize = TargaPixelSize(PixelBits);
-  if (pixelSize == 0) return;  // unknown depth: nothing written, Source unchanged
-  const uint8_t* src = Source;
-  const uint8_t* const srcEnd = src + PackedSize;
-  uint8_t* dst = Dest;
-  size_t pixelsLeft = UnpackedSize;
-  while (pixelsLeft > 0 && src < srcEnd) {
-    const uint8_t header = *src++;
-    const size_t n = (header & 0x7Fu) + 1;
-    const size_t inputPixels = static_cast<size_t>(srcEnd - src) / pixelSize;
-    const size_t k = std::min(n, pixelsLeft);  // a packet crossing the end of the area is cut there
-    if (header & 0x80) {
-      if (inputPixels == 0) break;  // the run's value is missing
-      FillPattern(dst, src, pixelSize, k);
-      src += pixelSize;
-    } else {
-      const size_t copied = std::min(k, inputPixels);
-      std::memcpy(dst, src, copied * pixelSize);
-      if (copied < k) {  // the input ends inside the packet
-        src += copied * pixelSize;
-        dst += copied * pixelSize;
-        break;
-      }
-      src += std::min(n, inputPixels) * pixelSize;  // surplus pixels beyond the area are dropped
+namespace {
+
+// The first 16 bytes of a run of Size-byte pixels: whole pixels, then the start of the next one,
+// so that stores 16 - 16 % Size bytes apart agree where they overlap.
+using TWords = uint64_t __attribute__((vector_size(16)));
+template <size_t Size>
+TWords RunWords(const uint8_t* pixel) {
+  uint32_t w;  // the pixel and the bytes after it, readable where this is called
+  std::memcpy(&w, pixel, 4);
+  uint64_t v = Size == 4 ? w : w & ((1u << (8 * Size)) - 1);
+  if constexpr (Size == 3)
+    return TWords{v | v << 24 | v << 48, v >> 16 | v << 8 | v << 32 | v << 56};  // abcabcab cabcabca
+  for (size_t k = Size; k < 8; k *= 2) v |= v << (8 * k);
+  return TWords{v, v};
+}
+
+template <size_t Size>
+void DecodeTarga(TTargaRLEDecoder& t, const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t pixels) {
+  constexpr size_t Step = 16 - 16 % Size;
+  constexpr ptrdiff_t Slack = 128 * Size + 16;  // the longest packet and one store past it
+  const uint8_t* s = Source;
+  const uint8_t* const sEnd = s + PackedSize;
+  uint8_t* d = Dest;
+  uint8_t* const dEnd = d + pixels * Size;
+  while (d < dEnd) {
+    if (kWordStores && t.Left == 0 && sEnd - s > Slack && dEnd - d >= Slack) {
+      // A whole packet in 16-byte stores Step bytes apart, which may write and read past it inside
+      // both areas: the raw pixels, or the run's first 16 bytes over and over. Four stores (up to
+      // 64 bytes) cover most packets without a branch; only longer ones take the loop.
+      const uint8_t h = *s;
+      const size_t bytes = ((h & 0x7Fu) + 1) * Size;
+      const uint64_t run = 0 - static_cast<uint64_t>(h >> 7);  // all ones for a run (no branch to mispredict)
+      const TWords words = RunWords<Size>(s + 1), runs = {run, run};
+      const size_t stride = Step & ~run;
+      auto store = [&](size_t k) {
+        TWords raw;
+        std::memcpy(&raw, s + 1 + k * stride, 16);
+        raw = (raw & ~runs) | (words & runs);
+        std::memcpy(d + k * Step, &raw, 16);
+      };
+      for (size_t k = 0; k < 4; ++k) store(k);
+      for (size_t k = 4; k * Step < bytes; ++k) store(k);
+      s += 1 + ((Size & run) | (bytes & ~run));
+      d += bytes;
+      continue;
     }
-    dst += k * pixelSize;
-    pixelsLeft -= k;
+    if (t.Left == 0) {
+      // A header, and for a run its pixel, or nothing until the next call.
+      if (s == sEnd || ((*s & 0x80) && static_cast<size_t>(sEnd - s) <= Size)) break;
+      t.Left = (*s & 0x7Fu) + 1;
+      t.Run = (*s++ & 0x80) != 0;
+      if (t.Run) std::memcpy(t.Pixel, s, Size);
+      if (t.Run) s += Size;
+    }
+    size_t n = std::min(t.Left, static_cast<size_t>(dEnd - d) / Size);
+    if (t.Run) {
+      FillPattern(d, t.Pixel, Size, n);
+    } else {
+      n = std::min(n, static_cast<size_t>(sEnd - s) / Size);
+      if (n == 0) break;  // the input ends inside the raw packet's next pixel
+      std::memcpy(d, s, n * Size);
+      s += n * Size;
+    }
+    d += n * Size;
+    t.Left -= n;
   }
-  Source = src;
-  Dest = dst;
+  Source = s;
+  Dest = d;
+}
+
+}  // namespace
+
+void TTargaRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t UnpackedSize) {
+  switch (TargaPixelSize(PixelBits)) {
+    case 1:
+      return DecodeTarga<1>(*this, Source, Dest, PackedSize, UnpackedSize);
+    case 2:
+      return DecodeTarga<2>(*this, Source, Dest, PackedSize, UnpackedSize);
+    case 3:
+      return DecodeTarga<3>(*this, Source, Dest, PackedSize, UnpackedSize);
+    case 4:
+      return DecodeTarga<4>(*this, Source, Dest, PackedSize, UnpackedSize);
+    default:
+      return;  // unknown depth: nothing written, Source unchanged
+  }
 }
 
 // Raw packets end before an equal pair (then a run follows), at 128 pixels, or at the end, so
@@ -245,19 +307,85 @@ void TPackbitsRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, size_t 
 // ---------------------------------------------------------------------------------------------
 // ZSoft PCX
 
+namespace {
+
+// Bit i set when byte i of the 64 at s has both top bits set: a run's count, or a run's value.
+uint64_t TopBitsSet(const uint8_t* s) {
+  uint64_t m = 0;
+#if defined(__SSE2__)
+  const __m128i top = _mm_set1_epi8(static_cast<char>(0xC0));
+  for (int k = 0; k < 4; ++k) {
+    const __m128i v = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16 * k)), top);
+    m |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, top)))} << (16 * k);
+  }
+#else
+  for (int i = 0; i < 64; ++i) m |= uint64_t{(s[i] & 0xC0) == 0xC0} << i;
+#endif
+  return m;
+}
+
+// Decodes the packets that start in the 64 bytes at s (s starts a packet; 80 bytes are readable)
+// while the output has room for a packet and the 16-byte stores that may run past it (128 bytes).
+// Answers where the next packet starts.
+const uint8_t* DecodePCXBlock(const uint8_t* s, uint8_t*& dest, const uint8_t* dEnd) {
+  // Such bytes come in stretches where counts and values alternate from the first, a count (the
+  // byte before a stretch ends a packet): the counts are the even bytes of stretches that start
+  // on an even byte and the odd bytes of the others.
+  constexpr uint64_t even = 0x5555555555555555;
+  const uint64_t m = TopBitsSet(s);
+  const uint64_t fromEven = m & ~(m + (m & ~(m << 1) & even));
+  uint64_t counts = (fromEven & even) | (m & ~fromEven & ~even);
+  uint8_t* d = dest;
+  size_t at = 0;
+  for (; counts != 0 && dEnd - d >= 128; counts &= counts - 1) {
+    const auto c = static_cast<size_t>(std::countr_zero(counts));
+    std::memcpy(d, s + at, 16);  // the bytes before the run stand for themselves
+    for (size_t k = 16; k < c - at; k += 16) std::memcpy(d + k, s + at + k, 16);
+    d += c - at;
+    const size_t n = s[c] & 0x3Fu;
+    const uint64_t v = s[c + 1] * uint64_t{0x0101010101010101};
+    const TWords fill = {v, v};
+    // Four stores for any run (n is at most 63): a branch on n would be mispredicted far more often.
+    for (size_t k = 0; k < 64; k += 16) std::memcpy(d + k, &fill, 16);
+    d += n;
+    at = c + 2;
+  }
+  if (counts == 0 && at < 64 && dEnd - d >= 64) {
+    for (size_t k = 0; k < 64 - at; k += 16) std::memcpy(d + k, s + at + k, 16);
+    d += 64 - at;
+    at = 64;
+  }
+  dest = d;
+  return s + at;
+}
+
+}  // namespace
+
 void TPCXRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t UnpackedSize) {
-  TBlock b(Source, PackedSize, Dest, UnpackedSize);
-  while (b.Room() > 0 && b.InputLeft() > 0) {
-    const uint8_t code = *b.Src++;
-    if ((code & 0xC0) == 0xC0) {
-      if (b.InputLeft() == 0) break;
-      const uint8_t value = *b.Src++;
-      b.Fill(value, code & 0x3Fu);  // the part of a run beyond the wanted amount is dropped
+  const uint8_t* s = Source;
+  const uint8_t* const sEnd = s + PackedSize;
+  uint8_t* d = Dest;
+  uint8_t* const dEnd = d + UnpackedSize;
+  while (d < dEnd) {
+    if (Left > 0) {
+      const size_t k = std::min(Left, static_cast<size_t>(dEnd - d));
+      std::memset(d, Value, k);
+      d += k;
+      Left -= k;
+    } else if (sEnd - s >= 80 && dEnd - d >= 128) {
+      s = DecodePCXBlock(s, d, dEnd);
+    } else if (s < sEnd && (*s & 0xC0) != 0xC0) {
+      *d++ = *s++;
+    } else if (sEnd - s >= 2) {
+      Left = *s & 0x3Fu;
+      Value = s[1];
+      s += 2;
     } else {
-      *b.Dst++ = code;
+      break;  // no data, or a count without its value
     }
   }
-  b.WriteBack(Dest);
+  Source = s;
+  Dest = d;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -8,15 +8,20 @@
 
 namespace muralo {
 
-// Run-length decoders. Pure functions of their input: no state between calls, no allocation.
+// Run-length decoders. Pure functions of their input (no state between calls, no allocation),
+// except the Targa and PCX decoders, which read a file's data in pieces: a packet cut by the end
+// of the output area goes on at the next call (packets that cross rows), and one cut by the end of
+// the input takes what is there and goes on with the next piece; DecodeInit forgets such a packet.
 
 // Truevision Targa RLE: header bit 7 set = run, clear = raw; (header & 0x7F) + 1 pixels.
-// UnpackedSize counts pixels.
+// UnpackedSize counts pixels. Source moves past the whole pixels taken; a run header whose pixel
+// is not all in the input stays there for the next call.
 class TTargaRLEDecoder : public TDecoder {
  public:
   explicit TTargaRLEDecoder(uint32_t APixelBits) : PixelBits(APixelBits) {}
 
   void Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t UnpackedSize) override;
+  void DecodeInit() override { Left = 0; }
   // Dest must hold MaxEncodedSize(Count) bytes; twice the row size always suffices. (8-bit
   // rows such as A B B C D D ... take 4 bytes per 3 pixels, more than the row plus one header per
   // 128 pixels.)
@@ -24,6 +29,11 @@ class TTargaRLEDecoder : public TDecoder {
   size_t MaxEncodedSize(size_t Count) const;
 
   uint32_t PixelBits;  // 8, 15, 16, 24 or 32; any other depth decodes nothing
+
+  // The packet in progress: pixels still to write, whether it is a run, and the run's pixel.
+  size_t Left = 0;
+  bool Run = false;
+  uint8_t Pixel[4] = {};
 };
 
 // PackBits (Apple, TIFF compression 32773, Photoshop): signed n 0..127 literal of n + 1 bytes,
@@ -34,10 +44,15 @@ class TPackbitsRLEDecoder : public TDecoder {
 };
 
 // ZSoft PCX: a byte with both top bits set is a run of (byte & 0x3F) copies of the next byte,
-// any other byte stands for itself. A run longer than the room left is cut to it.
+// any other byte stands for itself. Source moves past the bytes taken; a count without its value
+// stays there for the next call.
 class TPCXRLEDecoder : public TDecoder {
  public:
   void Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t UnpackedSize) override;
+  void DecodeInit() override { Left = 0; }
+
+  size_t Left = 0;  // bytes of the run in progress still to write
+  uint8_t Value = 0;
 };
 
 // Silicon Graphics RLE, one channel row ending with a 0-length header: bit 7 set = literal,

@@ -11,142 +11,57 @@
 #include "imaging/Graphicstrings.h"
 #include "imaging/color/GraphicColor.h"
 #include "imaging/compression/RunLengthDecoders.h"
+#include "imaging/formats/ReaderInput.h"
 
 namespace muralo {
 
 MURALO_DEFINE_GRAPHIC_CLASS(TPCXGraphic, TFrameworkGraphic, &TPCXGraphic::CanLoad)
 
-const TPaletteEntry DefaultPalette16[16] = {{0, 0, 0, 0},       {128, 0, 0, 0},   {0, 128, 0, 0},   {128, 128, 0, 0},
-                                            {0, 0, 128, 0},     {128, 0, 128, 0}, {0, 128, 128, 0}, {192, 192, 192, 0},
-                                            {128, 128, 128, 0}, {255, 0, 0, 0},   {0, 255, 0, 0},   {255, 255, 0, 0},
-                                            {0, 0, 255, 0},     {255, 0, 255, 0}, {0, 255, 255, 0}, {255, 255, 255, 0}};
+// The 128-byte header (ZSoft "PCX Technical Reference Manual", revision 5), words little-endian.
+struct TPCXHeader {
+  uint8_t Manufacturer, Version, Encoding, BitsPerPixel;
+  uint16_t XMin, YMin, XMax, YMax, HRes, VRes;
+  const uint8_t* ColorMap;  // 16 red, green, blue triples, in the bytes parsed
+  uint8_t Planes;
+  uint16_t BytesPerLine, PaletteInfo;
+};
 
 namespace {
 
+constexpr int64_t kHeaderSize = 128;
 constexpr int64_t kTrailerSize = 769;  // 0x0C and 256 red, green, blue triples
 
-// The image data, read from the stream in chunks and decoded one scan line (all planes) at a time
-// straight from the chunk. A run may go on past the end of a scan line (ZSoft's encoder stops at
-// each line, others do not), so a run's remainder carries over to the next line, as it does when
-// the whole image is decoded at once.
-class TPCXLines {
- public:
-  TPCXLines(TStream& stream, uint64_t dataSize, bool rle) : Stream(stream), Left(dataSize), RunLength(rle) {}
+// The 16 colours of the system's default palette, which version 3 files (no palette information)
+// are shown with.
+constexpr TPaletteEntry kDefaultPalette16[16] = {
+    {0, 0, 0, 0},     {128, 0, 0, 0},     {0, 128, 0, 0},     {128, 128, 0, 0},  {0, 0, 128, 0}, {128, 0, 128, 0},
+    {0, 128, 128, 0}, {192, 192, 192, 0}, {128, 128, 128, 0}, {255, 0, 0, 0},    {0, 255, 0, 0}, {255, 255, 0, 0},
+    {0, 0, 255, 0},   {255, 0, 255, 0},   {0, 255, 255, 0},   {255, 255, 255, 0}};
 
-  // Exactly `count` bytes of the next scan line; data that ends first is a truncated file.
-  void Next(uint8_t* target, size_t count) {
-    uint8_t* const end = target + count;
-    while (target < end) {
-      if (Run > 0) {
-        const size_t n = std::min<size_t>(Run, static_cast<size_t>(end - target));
-        std::memset(target, RunValue, n);
-        target += n;
-        Run -= n;
-        continue;
-      }
-      // Keep two bytes in the chunk (a run's count and value) while the stream has more.
-      if (Count - At < 2 && !Refill() && At == Count) throw EReadError();
-      const uint8_t* s = Chunk.data() + At;
-      const uint8_t* const chunkEnd = Chunk.data() + Count;
-      if (!RunLength) {
-        const size_t n = std::min<size_t>(static_cast<size_t>(chunkEnd - s), static_cast<size_t>(end - target));
-        std::memcpy(target, s, n);
-        target += n;
-        At += n;
-        continue;
-      }
-      // ZSoft: a byte with both top bits set counts a run of the next byte, any other stands for itself.
-      while (target < end && chunkEnd - s >= 2) {
-        const uint8_t code = *s++;
-        if ((code & 0xC0) != 0xC0) {
-          *target++ = code;
-          continue;
-        }
-        const uint8_t value = *s++;
-        const size_t n = code & 0x3Fu;
-        const size_t k = std::min<size_t>(n, static_cast<size_t>(end - target));
-        std::memset(target, value, k);
-        target += k;
-        if (k < n) {
-          Run = n - k;
-          RunValue = value;
-        }
-      }
-      // The data's last byte: a literal, or a run count without its value (a truncated file).
-      if (target < end && chunkEnd - s == 1 && Left == 0) {
-        if ((*s & 0xC0) == 0xC0) throw EReadError();
-        *target++ = *s++;
-      }
-      At = static_cast<size_t>(s - Chunk.data());
-    }
-  }
+TPCXHeader ParseHeader(const uint8_t* b) {
+  auto w = [b](int at) { return GetLE16(b + at); };
+  return {b[0], b[1], b[2], b[3], w(4), w(6), w(8), w(10), w(12), w(14), b + 16, b[65], w(66), w(68)};
+}
 
- private:
-  // Moves what is left of the chunk to its start and fills the rest; answers whether it read.
-  bool Refill() {
-    const size_t keep = Count - At;
-    std::memmove(Chunk.data(), Chunk.data() + At, keep);
-    At = 0;
-    Count = keep;
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(Left, Chunk.size() - keep));
-    if (want == 0) return false;
-    Stream.ReadBuffer(Chunk.data() + keep, static_cast<int64_t>(want));
-    Count += want;
-    Left -= want;
-    return true;
-  }
-
-  TStream& Stream;
-  uint64_t Left;
-  bool RunLength;
-  std::vector<uint8_t> Chunk = std::vector<uint8_t>(size_t{1} << 16);
-  size_t At = 0, Count = 0;
-  size_t Run = 0;  // bytes of a run still to write
-  uint8_t RunValue = 0;
-};
+// A header without the manufacturer byte loads as an empty image.
+bool IsPCXManufacturer(uint8_t b) { return b == 10 || b == 205; }
 
 }  // namespace
 
-TPCXHeader ParsePCXHeader(const uint8_t (&b)[PCXHeaderSize]) {
-  TPCXHeader h;
-  h.Manufacturer = b[0];
-  h.Version = b[1];
-  h.Encoding = b[2];
-  h.BitsPerPixel = b[3];
-  h.XMin = GetLE16(b + 4);
-  h.YMin = GetLE16(b + 6);
-  h.XMax = GetLE16(b + 8);
-  h.YMax = GetLE16(b + 10);
-  h.HRes = GetLE16(b + 12);
-  h.VRes = GetLE16(b + 14);
-  std::memcpy(h.ColorMap, b + 16, sizeof h.ColorMap);
-  h.Reserved = b[64];
-  h.Planes = b[65];
-  h.BytesPerLine = GetLE16(b + 66);
-  h.PaletteInfo = GetLE16(b + 68);
-  return h;
-}
-
-bool IsPCXManufacturer(const TPCXHeader& h) { return h.Manufacturer == 10 || h.Manufacturer == 205; }
-
-bool IsValidPCXHeader(const TPCXHeader& h) {
-  const bool maker = IsPCXManufacturer(h);
-  const bool version = h.Version == 0 || h.Version == 2 || h.Version == 3 || h.Version == 5;
-  return maker && version && h.Encoding <= 1;
-}
-
 bool TPCXGraphic::CanLoad(TStream& stream) {
-  uint8_t bytes[PCXHeaderSize];
-  if (!PeekHeader(stream, bytes, PCXHeaderSize, PCXHeaderSize + 1)) return false;
-  return IsValidPCXHeader(ParsePCXHeader(bytes));
+  uint8_t bytes[kHeaderSize];
+  if (!PeekHeader(stream, bytes, kHeaderSize, kHeaderSize + 1)) return false;
+  const TPCXHeader h = ParseHeader(bytes);
+  const bool version = h.Version == 0 || h.Version == 2 || h.Version == 3 || h.Version == 5;
+  return IsPCXManufacturer(h.Manufacturer) && version && h.Encoding <= 1;
 }
 
 bool TPCXGraphic::ReadImageProperties(TStream& stream, uint32_t imageIndex) {
   TFrameworkGraphic::ReadImageProperties(stream, imageIndex);
-  uint8_t bytes[PCXHeaderSize];
-  stream.ReadBuffer(bytes, PCXHeaderSize);
-  const TPCXHeader h = ParsePCXHeader(bytes);
-  if (!IsPCXManufacturer(h)) return false;
+  uint8_t bytes[kHeaderSize];
+  stream.ReadBuffer(bytes, kHeaderSize);
+  const TPCXHeader h = ParseHeader(bytes);
+  if (!IsPCXManufacturer(h.Manufacturer)) return false;
   TImageProperties& p = ImageProperties;
   // A window whose right or bottom edge lies before its left or top edge is an empty image.
   p.Width = h.XMax >= h.XMin ? uint32_t{h.XMax} - h.XMin + 1 : 0;
@@ -166,7 +81,7 @@ void TPCXGraphic::SetupPalette(TStream& stream, const TPCXHeader& h) {
   const TPixelFormat format = PixelFormat();
   if (format == TPixelFormat::pf24bit) return;
   if (h.Version == 3 && format != TPixelFormat::pf1bit) {
-    SetPalette(CreatePalette(DefaultPalette16, 16));
+    SetPalette(CreatePalette(kDefaultPalette16, 16));
   } else if (format == TPixelFormat::pf1bit) {
     SetPalette(cm.CreateGrayscalePalette(false));
   } else if (format == TPixelFormat::pf4bit) {
@@ -191,9 +106,9 @@ void TPCXGraphic::SetupPalette(TStream& stream, const TPCXHeader& h) {
 
 void TPCXGraphic::LoadImage(TStream& stream) {
   const TImageProperties& p = ImageProperties;
-  uint8_t bytes[PCXHeaderSize];
-  stream.ReadBuffer(bytes, PCXHeaderSize);
-  const TPCXHeader h = ParsePCXHeader(bytes);
+  uint8_t bytes[kHeaderSize];
+  stream.ReadBuffer(bytes, kHeaderSize);
+  const TPCXHeader h = ParseHeader(bytes);
   int64_t dataSize = stream.Remaining();
 
   // The plane and depth combinations that have a bitmap layout; any other (two planes, 16-bit
@@ -232,11 +147,19 @@ void TPCXGraphic::LoadImage(TStream& stream) {
   BeginRows();
   const uint32_t width = p.Width;
   TColorManager& cm = ColorManager();
-  TPCXLines lines(stream, static_cast<uint64_t>(dataSize), h.Encoding == 1);
+  // A run may go on past the end of a scan line (ZSoft's encoder stops at each line, others do
+  // not): the decoder keeps its remainder for the next line.
+  TReaderInput input(stream, static_cast<uint64_t>(dataSize));
+  TPCXRLEDecoder decoder;
   std::vector<uint8_t> line(stride);
   for (uint32_t r = 0; r < p.Height; ++r) {
-    lines.Next(line.data(), stride);
     const uint8_t* row = line.data();
+    if (h.Encoding == 1) {
+      input.DecodeRow(decoder, line.data(), stride, stride);
+    } else {
+      row = input.Need(stride);
+      input.Consume(stride);
+    }
     uint8_t* target = RowData(static_cast<int>(r));
     if (bitPlanes) {
       // Pixel value = plane 3 × 8 + plane 2 × 4 + plane 1 × 2 + plane 0, two pixels a byte.

@@ -11,12 +11,28 @@
 #include "imaging/Graphicstrings.h"
 #include "imaging/color/GraphicColor.h"
 #include "imaging/compression/RunLengthDecoders.h"
+#include "imaging/formats/ReaderInput.h"
 
 namespace muralo {
 
 MURALO_DEFINE_GRAPHIC_CLASS(TTargaGraphic, TFrameworkGraphic, &TTargaGraphic::CanLoad)
 
+// The 18-byte file header (Truevision TGA File Format 2.0, table 1), multi-byte fields little-endian.
+struct TTargaHeader {
+  uint8_t IDLength, ColorMapType, ImageType;
+  uint16_t ColorMapStart, ColorMapLength;
+  uint8_t ColorMapEntrySize;
+  uint16_t Width, Height;  // the origin (bytes 8 to 11) is not used
+  uint8_t PixelSize, ImageDescriptor;
+};
+
 namespace {
+
+constexpr int64_t kHeaderSize = 18;
+
+TTargaHeader ParseHeader(const uint8_t* b) {
+  return {b[0], b[1], b[2], GetLE16(b + 3), GetLE16(b + 5), b[7], GetLE16(b + 12), GetLE16(b + 14), b[16], b[17]};
+}
 
 bool IsKnownDepth(uint8_t bits) { return bits == 8 || bits == 15 || bits == 16 || bits == 24 || bits == 32; }
 // Colour map entries are 15, 16, 24 or 32 bits (TGA 2.0, field 4.3); 8-bit entries do not exist.
@@ -28,91 +44,6 @@ uint32_t BytesOfDepth(uint8_t bits) { return (bits + 7u) / 8u; }
 bool IsRLEType(uint8_t type) { return type == 9 || type == 10 || type == 11; }
 bool IsGreyType(uint8_t type) { return type == 3 || type == 11; }
 
-// Run-length pixels (TGA 2.0: a packet header's bit 7 marks a run packet, the low seven bits hold
-// the pixel count minus one). A packet may carry its pixels past the end of a row into the next
-// one, as older writers store them, so the packet in progress is kept from row to row.
-// n copies of a pixel of Size bytes: a fixed-size copy the compiler turns into plain stores.
-template <size_t Size>
-void FillPixels(uint8_t* dest, const uint8_t* pixel, uint32_t n) {
-  for (uint32_t i = 0; i < n; ++i) std::memcpy(dest + size_t{i} * Size, pixel, Size);
-}
-
-class TTargaPackets {
- public:
-  TTargaPackets(TStream& stream, uint32_t pixelBytes)
-      : Stream(stream), Left(static_cast<uint64_t>(std::max<int64_t>(stream.Remaining(), 0))), PixelBytes(pixelBytes) {}
-
-  // Decodes `pixels` pixels to `dest`; data that ends first is a truncated file.
-  void Row(uint8_t* dest, uint32_t pixels) {
-    while (pixels > 0) {
-      if (PacketLeft == 0) {
-        if (!Ensure(1)) throw EReadError();
-        const uint8_t h = Chunk[At++];
-        PacketLeft = (h & 0x7Fu) + 1;
-        Run = (h & 0x80) != 0;
-        if (Run) {
-          if (!Ensure(PixelBytes)) throw EReadError();
-          std::memcpy(RunPixel, Chunk.data() + At, PixelBytes);
-          At += PixelBytes;
-        }
-      }
-      uint32_t n = std::min(PacketLeft, pixels);
-      if (Run) {
-        switch (PixelBytes) {
-          case 1:
-            std::memset(dest, RunPixel[0], n);
-            break;
-          case 2:
-            FillPixels<2>(dest, RunPixel, n);
-            break;
-          case 3:
-            FillPixels<3>(dest, RunPixel, n);
-            break;
-          default:
-            FillPixels<4>(dest, RunPixel, n);
-            break;
-        }
-      } else {
-        // The whole pixels the chunk holds now; the rest of the packet after the next refill.
-        if (!Ensure(PixelBytes)) throw EReadError();
-        n = static_cast<uint32_t>(std::min<size_t>(n, (Count - At) / PixelBytes));
-        std::memcpy(dest, Chunk.data() + At, size_t{n} * PixelBytes);
-        At += size_t{n} * PixelBytes;
-      }
-      dest += size_t{n} * PixelBytes;
-      PacketLeft -= n;
-      pixels -= n;
-    }
-  }
-
- private:
-  // Makes `bytes` bytes available at At, reading the next part of the stream behind what is left
-  // of the chunk; answers false when the stream has no more.
-  bool Ensure(size_t bytes) {
-    if (Count - At >= bytes) return true;
-    const size_t keep = Count - At;
-    std::memmove(Chunk.data(), Chunk.data() + At, keep);
-    At = 0;
-    Count = keep;
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(Left, Chunk.size() - keep));
-    if (want > 0) {
-      Stream.ReadBuffer(Chunk.data() + keep, static_cast<int64_t>(want));
-      Count += want;
-      Left -= want;
-    }
-    return Count - At >= bytes;
-  }
-
-  TStream& Stream;
-  uint64_t Left;
-  uint32_t PixelBytes;
-  std::vector<uint8_t> Chunk = std::vector<uint8_t>(size_t{1} << 16);
-  size_t At = 0, Count = 0;
-  uint32_t PacketLeft = 0;
-  bool Run = false;
-  uint8_t RunPixel[4] = {};
-};
-
 // A 5-5-5 colour word as the bitmap palette wants it.
 TPaletteEntry Entry555(uint16_t w) {
   return TPaletteEntry{static_cast<uint8_t>((w & 0x7C00) >> 7), static_cast<uint8_t>((w & 0x3E0) >> 2),
@@ -121,82 +52,31 @@ TPaletteEntry Entry555(uint16_t w) {
 
 }  // namespace
 
-TTargaHeader ParseTargaHeader(const uint8_t (&b)[TargaHeaderSize]) {
-  TTargaHeader h;
-  h.IDLength = b[0];
-  h.ColorMapType = b[1];
-  h.ImageType = b[2];
-  h.ColorMapStart = GetLE16(b + 3);
-  h.ColorMapLength = GetLE16(b + 5);
-  h.ColorMapEntrySize = b[7];
-  h.XOrigin = GetLE16(b + 8);
-  h.YOrigin = GetLE16(b + 10);
-  h.Width = GetLE16(b + 12);
-  h.Height = GetLE16(b + 14);
-  h.PixelSize = b[16];
-  h.ImageDescriptor = b[17];
-  return h;
-}
-
-void SerializeTargaHeader(const TTargaHeader& h, uint8_t (&b)[TargaHeaderSize]) {
-  b[0] = h.IDLength;
-  b[1] = h.ColorMapType;
-  b[2] = h.ImageType;
-  PutLE16(b + 3, h.ColorMapStart);
-  PutLE16(b + 5, h.ColorMapLength);
-  b[7] = h.ColorMapEntrySize;
-  PutLE16(b + 8, h.XOrigin);
-  PutLE16(b + 10, h.YOrigin);
-  PutLE16(b + 12, h.Width);
-  PutLE16(b + 14, h.Height);
-  b[16] = h.PixelSize;
-  b[17] = h.ImageDescriptor;
-}
-
-bool IsLoadableTargaHeader(const TTargaHeader& h) { return IsKnownDepth(h.PixelSize); }
-
-bool IsValidTargaHeader(const TTargaHeader& h) {
-  const bool knownType = h.ImageType <= 3 || IsRLEType(h.ImageType);
-  return IsLoadableTargaHeader(h) && knownType && h.ColorMapType <= 1 && IsKnownEntrySize(h.ColorMapEntrySize);
-}
-
 bool TTargaGraphic::CanLoad(TStream& stream) {
-  uint8_t bytes[TargaHeaderSize];
-  if (!PeekHeader(stream, bytes, TargaHeaderSize, TargaHeaderSize + 1)) return false;
-  return IsValidTargaHeader(ParseTargaHeader(bytes));
+  uint8_t bytes[kHeaderSize];
+  if (!PeekHeader(stream, bytes, kHeaderSize, kHeaderSize + 1)) return false;
+  const TTargaHeader h = ParseHeader(bytes);
+  const bool knownType = h.ImageType <= 3 || IsRLEType(h.ImageType);
+  return IsKnownDepth(h.PixelSize) && knownType && h.ColorMapType <= 1 && IsKnownEntrySize(h.ColorMapEntrySize);
 }
 
 bool TTargaGraphic::ReadImageProperties(TStream& stream, uint32_t imageIndex) {
   TFrameworkGraphic::ReadImageProperties(stream, imageIndex);
-  uint8_t bytes[TargaHeaderSize];
-  stream.ReadBuffer(bytes, TargaHeaderSize);
-  const TTargaHeader h = ParseTargaHeader(bytes);
+  uint8_t bytes[kHeaderSize];
+  stream.ReadBuffer(bytes, kHeaderSize);
+  const TTargaHeader h = ParseHeader(bytes);
   TImageProperties& p = ImageProperties;
   p.Width = h.Width;
   p.Height = h.Height;
-  p.BitsPerSample = 8;
-  switch (h.PixelSize) {
-    case 8:
-      p.ColorScheme = IsGreyType(h.ImageType) ? csG : csIndexed;
-      p.SamplesPerPixel = 1;
-      break;
-    case 15:
-    case 16:
-      p.ColorScheme = csRGB;
-      p.BitsPerSample = 5;
-      p.SamplesPerPixel = 3;
-      break;
-    case 24:
-      p.ColorScheme = csRGB;
-      p.SamplesPerPixel = 3;
-      break;
-    case 32:
-      p.ColorScheme = csRGBA;
-      p.SamplesPerPixel = 4;
-      break;
-    default:
-      break;
-  }
+  // The bitmap's layout for each pixel size; other sizes keep no scheme and no samples.
+  auto layout = [&p](TColorScheme scheme, uint8_t bits, uint8_t samples) {
+    p.ColorScheme = scheme, p.BitsPerSample = bits, p.SamplesPerPixel = samples;
+  };
+  layout(csUnknown, 8, 0);
+  if (h.PixelSize == 8) layout(IsGreyType(h.ImageType) ? csG : csIndexed, 8, 1);
+  if (h.PixelSize == 15 || h.PixelSize == 16) layout(csRGB, 5, 3);
+  if (h.PixelSize == 24) layout(csRGB, 8, 3);
+  if (h.PixelSize == 32) layout(csRGBA, 8, 4);
   p.BitsPerPixel = static_cast<uint8_t>(p.SamplesPerPixel * p.BitsPerSample);
   p.Compression = IsRLEType(h.ImageType) ? ctRLE : ctNone;
   return true;
@@ -225,40 +105,32 @@ void TTargaGraphic::ReadColorMap(TStream& stream, const TTargaHeader& h) {
 }
 
 void TTargaGraphic::ReadRows(TStream& stream, const TTargaHeader& h) {
-  const bool topDown = (h.ImageDescriptor & 0x20) != 0;
-  const uint32_t pixelBytes = BytesOfDepth(h.PixelSize);
-  const size_t rowSize = size_t{h.Width} * pixelBytes;
-  const uint32_t height = h.Height;
-  const bool raw = h.ImageType >= 1 && h.ImageType <= 3;
+  const size_t rowSize = size_t{h.Width} * BytesOfDepth(h.PixelSize);
   const bool rle = IsRLEType(h.ImageType);
-  if (rowSize == 0) return;  // no pixels in a row: an empty image, nothing to read
-  // Run-length data is read in chunks: rows do not end on packet boundaries. Raw rows are read
-  // about 256 KiB at a time and copied from there.
-  TTargaPackets packets(stream, pixelBytes);
-  const uint32_t blockRows =
-      raw ? static_cast<uint32_t>(std::clamp<uint64_t>((uint64_t{1} << 18) / std::max<size_t>(rowSize, 1), 1,
-                                                       std::max<uint32_t>(height, 1)))
-          : 0;
-  std::vector<uint8_t> block(rowSize * blockRows);
-  for (uint32_t r = 0; r < height; ++r) {
-    uint8_t* target = RowData(static_cast<int>(topDown ? r : height - 1 - r));
-    if (raw) {
-      if (r % blockRows == 0)
-        stream.ReadBuffer(block.data(), static_cast<int64_t>(rowSize * std::min(blockRows, height - r)));
-      std::memcpy(target, block.data() + (r % blockRows) * rowSize, rowSize);
-    } else if (rle) {
-      packets.Row(target, h.Width);
+  // Image type 0 (and any unknown type) has no pixel data: the bitmap keeps its size.
+  if ((!rle && (h.ImageType < 1 || h.ImageType > 3)) || rowSize == 0) return;
+  // Run-length packets may carry their pixels past the end of a row into the next one, as older
+  // writers store them: the decoder keeps the packet in progress from row to row.
+  TReaderInput input(stream);
+  TTargaRLEDecoder decoder(h.PixelSize);
+  for (uint32_t r = 0; r < h.Height; ++r) {
+    uint8_t* target = RowData(static_cast<int>((h.ImageDescriptor & 0x20) ? r : h.Height - 1 - r));
+    if (rle) {
+      input.DecodeRow(decoder, target, h.Width, rowSize);
+    } else {
+      std::memcpy(target, input.Need(rowSize), rowSize);
+      input.Consume(rowSize);
     }
-    RowProgress(r + 1, height);
+    RowProgress(r + 1, h.Height);
   }
 }
 
 void TTargaGraphic::LoadImage(TStream& stream) {
-  uint8_t bytes[TargaHeaderSize];
-  stream.ReadBuffer(bytes, TargaHeaderSize);
-  const TTargaHeader h = ParseTargaHeader(bytes);
+  uint8_t bytes[kHeaderSize];
+  stream.ReadBuffer(bytes, kHeaderSize);
+  const TTargaHeader h = ParseHeader(bytes);
   // Pixel sizes other than 8, 15, 16, 24 and 32 have no layout in the format and are refused.
-  if (!IsLoadableTargaHeader(h)) throw EInvalidGraphic(Format(gesInvalidImage, lblTarga));
+  if (!IsKnownDepth(h.PixelSize)) throw EInvalidGraphic(Format(gesInvalidImage, lblTarga));
   stream.Seek(h.IDLength, TSeekOrigin::soCurrent);
 
   const TImageProperties& p = ImageProperties;
@@ -286,20 +158,18 @@ void TTargaGraphic::SaveToStream(TStream& stream, bool Compressed) {
   const uint32_t pixelBytes = BitsPerPixel() / 8;
   if (Empty()) return;
 
-  TTargaHeader h;
-  h.ColorMapType = pixelBytes == 1 ? 1 : 0;
-  h.ImageType = static_cast<uint8_t>((pixelBytes == 1 ? 1 : 2) + (Compressed ? 8 : 0));
-  h.ColorMapLength = 256;
-  h.ColorMapEntrySize = 24;
-  h.Width = static_cast<uint16_t>(Width());
-  h.Height = static_cast<uint16_t>(Height());
-  h.PixelSize = static_cast<uint8_t>(pixelBytes * 8);
-  // Rows go out top row first, so the descriptor says so (TGA 2.0: bit 5 = upper-left origin).
-  h.ImageDescriptor = 0x20;
   if (Width() > 0xFFFF || Height() > 0xFFFF) throw EInvalidGraphic(Format(gesInvalidImage, lblTarga));
-  uint8_t bytes[TargaHeaderSize];
-  SerializeTargaHeader(h, bytes);
-  stream.WriteBuffer(bytes, TargaHeaderSize);
+  const auto width = static_cast<uint16_t>(Width()), height = static_cast<uint16_t>(Height());
+  const auto bits = static_cast<uint8_t>(pixelBytes * 8);
+  // No image ID; a colour map (256 entries of 24 bits announced in every file) for 8-bit pixels;
+  // origin 0, 0; rows top row first, as descriptor bit 5 says (TGA 2.0: upper-left origin).
+  const auto type = static_cast<uint8_t>((pixelBytes == 1 ? 1 : 2) + (Compressed ? 8 : 0));
+  uint8_t header[kHeaderSize] = {0, pixelBytes == 1, type, 0, 0, 0, 1, 24};
+  PutLE16(header + 12, width);
+  PutLE16(header + 14, height);
+  header[16] = bits;
+  header[17] = 0x20;
+  stream.WriteBuffer(header, kHeaderSize);
 
   if (pixelBytes == 1) {
     // Entries past the bitmap's palette are written black.
@@ -317,8 +187,8 @@ void TTargaGraphic::SaveToStream(TStream& stream, bool Compressed) {
   const uint32_t rowSize = static_cast<uint32_t>(Width()) * pixelBytes;
   BeginRows();
 
-  TTargaRLEDecoder encoder(h.PixelSize);
-  std::vector<uint8_t> packed(Compressed ? std::max<size_t>(size_t{2} * rowSize, encoder.MaxEncodedSize(h.Width)) : 0);
+  TTargaRLEDecoder encoder(bits);
+  std::vector<uint8_t> packed(Compressed ? std::max<size_t>(size_t{2} * rowSize, encoder.MaxEncodedSize(width)) : 0);
   std::vector<uint8_t> row(rowSize);
   const bool is565 = PixelFormat() == TPixelFormat::pf16bit;
   for (int y = 0; y < Height(); ++y) {
@@ -332,7 +202,7 @@ void TTargaGraphic::SaveToStream(TStream& stream, bool Compressed) {
     }
     if (Compressed) {
       size_t stored = 0;
-      encoder.Encode(row.data(), packed.data(), h.Width, stored);
+      encoder.Encode(row.data(), packed.data(), width, stored);
       stream.WriteBuffer(packed.data(), static_cast<int64_t>(stored));
     } else {
       stream.WriteBuffer(row.data(), rowSize);

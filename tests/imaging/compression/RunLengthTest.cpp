@@ -55,15 +55,15 @@ const RleCase kCases[] = {
     {"targa depth 12 writes nothing", Make<TTargaRLEDecoder>(12u), {0x82, 0x41, 0x42}, 4, 2, {}, 0},
     {"targa stops at the first unused header", Make<TTargaRLEDecoder>(8u), {0x80, 5, 0x80, 6}, 1, 1, {5}, 2},
     {"targa run crossing the area end is cut", Make<TTargaRLEDecoder>(8u), {0x84, 7, 0x01, 9}, 3, 3, {7, 7, 7}, 2},
-    {"targa raw crossing the area end: surplus dropped",
+    {"targa raw crossing the area end waits for the next call",
      Make<TTargaRLEDecoder>(8u),
      {0x04, 1, 2, 3, 4, 5, 0x80, 9},
      3,
      3,
      {1, 2, 3},
-     6},
+     4},
     {"targa input ends inside a raw packet", Make<TTargaRLEDecoder>(8u), {0x03, 1, 2}, 4, 4, {1, 2}, 3},
-    {"targa input ends before the run value", Make<TTargaRLEDecoder>(8u), {0x83}, 4, 4, {}, 1},
+    {"targa input ends before the run value", Make<TTargaRLEDecoder>(8u), {0x83}, 4, 4, {}, 0},
     {"targa input ends inside a 24-bit pixel", Make<TTargaRLEDecoder>(24u), {0x01, 1, 2, 3, 4}, 6, 2, {1, 2, 3}, 4},
     {"targa no input", Make<TTargaRLEDecoder>(8u), {}, 4, 4, {}, 0},
 
@@ -81,16 +81,16 @@ const RleCase kCases[] = {
     {"packbits literal cut at the input end", Make<TPackbitsRLEDecoder>(), {0x05, 1, 2}, 6, -1, {1, 2}, 0},
     {"packbits run without its value", Make<TPackbitsRLEDecoder>(), {0xFE}, 3, -1, {}, 0},
 
-    // PCX: both top bits set = run of (b & 0x3F), cut to what is wanted.
-    {"pcx 0xC3 0x07 gives three bytes", Make<TPCXRLEDecoder>(), {0xC3, 0x07}, 3, -1, {7, 7, 7}, 0},
-    {"pcx 0xC0 gives nothing and takes two bytes", Make<TPCXRLEDecoder>(), {0xC0, 0x55, 0x12}, 1, -1, {0x12}, 0},
-    {"pcx run cut to the two bytes wanted", Make<TPCXRLEDecoder>(), {0xC5, 0x07}, 2, -1, {7, 7}, 0},
-    {"pcx longest run (63)", Make<TPCXRLEDecoder>(), {0xFF, 0x21}, 63, -1, Repeat(0x21, 63), 0},
-    {"pcx plain bytes", Make<TPCXRLEDecoder>(), {0x3F, 0xBF, 0x00}, 3, -1, {0x3F, 0xBF, 0x00}, 0},
-    {"pcx a byte above 0xBF needs a run of 1", Make<TPCXRLEDecoder>(), {0xC1, 0xC5}, 1, -1, {0xC5}, 0},
+    // PCX: both top bits set = run of (b & 0x3F), cut to what is wanted; Source moves past what is taken.
+    {"pcx 0xC3 0x07 gives three bytes", Make<TPCXRLEDecoder>(), {0xC3, 0x07}, 3, -1, {7, 7, 7}, 2},
+    {"pcx 0xC0 gives nothing and takes two bytes", Make<TPCXRLEDecoder>(), {0xC0, 0x55, 0x12}, 1, -1, {0x12}, 3},
+    {"pcx run cut to the two bytes wanted", Make<TPCXRLEDecoder>(), {0xC5, 0x07}, 2, -1, {7, 7}, 2},
+    {"pcx longest run (63)", Make<TPCXRLEDecoder>(), {0xFF, 0x21}, 63, -1, Repeat(0x21, 63), 2},
+    {"pcx plain bytes", Make<TPCXRLEDecoder>(), {0x3F, 0xBF, 0x00}, 3, -1, {0x3F, 0xBF, 0x00}, 3},
+    {"pcx a byte above 0xBF needs a run of 1", Make<TPCXRLEDecoder>(), {0xC1, 0xC5}, 1, -1, {0xC5}, 2},
     {"pcx run without its value", Make<TPCXRLEDecoder>(), {0xC3}, 3, -1, {}, 0},
-    {"pcx stops when the area is full", Make<TPCXRLEDecoder>(), {1, 2, 3}, 2, -1, {1, 2}, 0},
-    {"pcx stops at the input end", Make<TPCXRLEDecoder>(), {1, 2}, 4, -1, {1, 2}, 0},
+    {"pcx stops when the area is full", Make<TPCXRLEDecoder>(), {1, 2, 3}, 2, -1, {1, 2}, 2},
+    {"pcx stops at the input end", Make<TPCXRLEDecoder>(), {1, 2}, 4, -1, {1, 2}, 2},
 
     // SGI: bit 7 set = literal, clear = run; count 0 ends the row.
     {"sgi 8-bit row",
@@ -223,6 +223,75 @@ TEST(RunLengthDecoders, CutRowsFollowEachOther) {
   EXPECT_EQ(source, end);
   EXPECT_EQ(first, (Bytes{1, 1}));
   EXPECT_EQ(second, (Bytes{7, 8, 9}));
+}
+
+// Pixels of every kind of stretch: runs of 1 to 150 pixels and stretches of distinct ones, with
+// values of all bytes (PCX escapes those with both top bits set).
+Bytes MixedPixels(size_t count, size_t pixelSize) {
+  Bytes out;
+  uint32_t seed = 12345;
+  auto next = [&seed](uint32_t n) { return (seed = seed * 1103515245 + 12345) / 65536 % n; };
+  while (out.size() < count * pixelSize) {
+    const size_t length = 1 + next(next(4) == 0 ? 150 : 12);
+    const bool run = next(2) == 0;
+    Bytes pixel(pixelSize);
+    for (size_t i = 0; i < length; ++i) {
+      if (i == 0 || !run)
+        for (uint8_t& b : pixel) b = static_cast<uint8_t>(next(256));
+      out.insert(out.end(), pixel.begin(), pixel.end());
+    }
+  }
+  out.resize(count * pixelSize);
+  return out;
+}
+
+// ZSoft's scheme, with an empty run (0xC0) now and then, which decodes to nothing.
+Bytes PcxEncode(const Bytes& in) {
+  Bytes out;
+  for (size_t i = 0, run = 1; i < in.size(); i += run) {
+    run = 1;
+    while (i + run < in.size() && run < 63 && in[i + run] == in[i]) ++run;
+    if (i % 97 == 0) out.insert(out.end(), {0xC0, 0xC7});
+    if (run > 1 || in[i] >= 0xC0) out.push_back(static_cast<uint8_t>(0xC0 | run));
+    out.push_back(in[i]);
+  }
+  return out;
+}
+
+// The Targa and PCX decoders take a file's data in pieces: a packet cut by the end of a row or of
+// the input goes on at the next call. Decoding in rows of 7 pixels or of a whole picture, from
+// pieces of 3 bytes (the exact path alone) or from all the data (the wide stores), gives the pixels.
+TEST(RunLengthDecoders, TargaAndPcxGoOnFromCallToCall) {
+  for (const uint32_t bits : {0u, 8u, 16u, 24u, 32u}) {  // 0: PCX
+    SCOPED_TRACE(bits);
+    const size_t unit = bits == 0 ? 1 : bits / 8, count = 20000;
+    const Bytes pixels = MixedPixels(count, unit);
+    TTargaRLEDecoder targa(bits);
+    Bytes packed = bits == 0 ? PcxEncode(pixels) : Bytes(targa.MaxEncodedSize(count));
+    size_t stored = 0;
+    if (bits != 0) targa.Encode(pixels.data(), packed.data(), count, stored);
+    if (bits != 0) packed.resize(stored);
+    for (const size_t piece : {size_t{3}, packed.size()})
+      for (const size_t row : {size_t{7}, count}) {
+        std::unique_ptr<TDecoder> decoder(bits == 0 ? static_cast<TDecoder*>(new TPCXRLEDecoder)
+                                                    : new TTargaRLEDecoder(bits));
+        Bytes out(pixels.size());
+        const uint8_t* s = packed.data();
+        const uint8_t* const end = s + packed.size();
+        uint8_t* d = out.data();
+        for (size_t more = 0; d < out.data() + out.size();) {
+          uint8_t* const rowEnd = d + std::min(row * unit, static_cast<size_t>(out.data() + out.size() - d));
+          const uint8_t* before = s;
+          uint8_t* const from = d;
+          decoder->Decode(s, d, std::min(piece + more, static_cast<size_t>(end - s)), (rowEnd - d) / unit);
+          ASSERT_LE(d, rowEnd);
+          more = s == before && d == from ? more + 1 : 0;  // a packet cut by the piece's end
+          ASSERT_LE(more, 8u);
+        }
+        EXPECT_EQ(s, end) << piece << " " << row;
+        EXPECT_TRUE(out == pixels) << piece << " " << row;
+      }
+  }
 }
 
 TEST(RunLengthDecoders, OnlyTargaEncodes) {

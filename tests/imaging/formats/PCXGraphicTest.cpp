@@ -121,7 +121,7 @@ TEST(PCXReader, VersionThreeUsesTheDefaultPalette) {
   const std::vector<uint8_t> map(48, 0x77);
   auto pcx = test::LoadBytes<TPCXGraphic>(PCX(10, 3, 0, 4, 2, 1, 1, 1, 1, {0x9C}, map));
   ASSERT_TRUE(pcx->Palette());
-  EXPECT_EQ((*pcx->Palette())[9], DefaultPalette16[9]);
+  EXPECT_EQ((*pcx->Palette())[9], (TPaletteEntry{255, 0, 0, 0}));  // the default palette's light red
   EXPECT_EQ(pcx->Pixel(0, 0), RGB(255, 0, 0));
   EXPECT_EQ(pcx->Pixel(1, 0), RGB(0, 0, 255));
 }

@@ -172,22 +172,23 @@ TEST(TargaReader, RunLengthRowsStartWhereThePreviousEnded) {
   EXPECT_EQ(tga->Pixel(1, 2), RGB(0x33, 0x33, 0x33));
 }
 
-// 300 × 80 24-bit pixels (more than 64 KiB of data) in raw packets of 100 pixels and runs of 7.
+// 600 × 160 24-bit pixels (more than 256 KiB of data, the readers' chunk) in raw packets of 100
+// pixels and runs of 7.
 std::vector<uint8_t> PacketsPastTheReadChunks() {
   std::vector<uint8_t> rest;
-  for (int pixels = 0, i = 0; pixels < 300 * 80; ++i) {
+  for (int pixels = 0, i = 0; pixels < 600 * 160; ++i) {
     if (i % 2 == 0) {
-      const int n = std::min(100, 300 * 80 - pixels);
+      const int n = std::min(100, 600 * 160 - pixels);
       rest.push_back(uint8_t(n - 1));
       for (int k = 0; k < 3 * n; ++k) rest.push_back(uint8_t(k * 7 + i));
       pixels += n;
     } else {
-      const int n = std::min(7, 300 * 80 - pixels);
+      const int n = std::min(7, 600 * 160 - pixels);
       rest.insert(rest.end(), {uint8_t(0x80 | (n - 1)), uint8_t(i), uint8_t(2 * i), uint8_t(3 * i)});
       pixels += n;
     }
   }
-  return Targa(0, 10, 0, 24, 300, 80, 24, 0x20, rest);
+  return Targa(0, 10, 0, 24, 600, 160, 24, 0x20, rest);
 }
 
 // Files of older writers, decoded by ImageMagick for comparison: run-length packets that carry
@@ -207,7 +208,7 @@ TEST(TargaReader, CrossingPacketsAndColourMapOriginLikeImageMagick) {
       {"grey packet over three rows", Targa(0, 11, 0, 24, 2, 3, 8, 0x20, {0x85, 77})},
       {"colour map from entry 2", startsAtTwo},
       {"run-length map from entry 250", mappedRunsStartAt250},
-      {"packets across the 64 KiB read chunks", PacketsPastTheReadChunks()},
+      {"packets across the read chunks", PacketsPastTheReadChunks()},
   };
   for (const auto& [name, bytes] : cases) {
     SCOPED_TRACE(name);
