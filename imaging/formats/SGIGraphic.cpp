@@ -130,6 +130,7 @@ void TSGIGraphic::LoadImage(TStream& stream) {
     const uint8_t* source = windows[channel].Row(stream, BasePosition, GetBE32(&tables[index * 4]), length);
     uint8_t* dest = plane;
     decoder.Decode(source, dest, length, rowBytes);
+    std::fill(dest, plane + rowBytes, uint8_t{0});  // a row that stops short ends in black
     return plane;
   };
   TPlaneRows planes(4, rowBytes);
