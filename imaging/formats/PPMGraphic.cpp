@@ -36,14 +36,11 @@ class TCharReader {
   explicit TCharReader(TStream& stream) : Stream(stream) {}
 
   // The next unread byte without consuming it; 0 when no byte is left.
-  uint8_t Current() {
-    if (Index >= Count && !Refill()) return 0;
-    return Buffer[Index];
-  }
+  uint8_t Current() { return AtEnd() ? 0 : Buffer[Index]; }
   bool AtEnd() { return Index >= Count && !Refill(); }
   // The next byte, consumed; raises gesStreamReadError ("PPM") when the stream has no more.
   uint8_t Get() {
-    if (Index >= Count && !Refill()) throw EInvalidGraphic(Format(gesStreamReadError, lblPPM));
+    if (AtEnd()) throw EInvalidGraphic(Format(gesStreamReadError, lblPPM));
     return Buffer[Index++];
   }
   // Copies count bytes, consumed, into target (raw rows); what the buffer lacks comes straight
@@ -197,17 +194,9 @@ void ReadRow(TCharReader& in, const TPPMHeader& h, const TSampleScale& scale, ui
 // per pixel; plain samples one digit each and a separator between two.
 uint64_t LeastBytes(const TPPMHeader& h) {
   const uint64_t pixels = uint64_t{h.Width} * h.Height;
-  switch (h.Kind) {
-    case 1:
-      return pixels;
-    case 2:
-    case 3:
-      return pixels * h.Samples() * 2 - 1;
-    case 4:
-      return uint64_t{(h.Width + 7) / 8} * h.Height;
-    default:
-      return pixels * h.Samples() * (h.Wide() ? 2 : 1);
-  }
+  if (h.Kind == 1) return pixels;
+  if (h.Kind == 4) return (uint64_t{h.Width} + 7) / 8 * h.Height;
+  return h.Kind <= 3 ? pixels * h.Samples() * 2 - 1 : pixels * h.Samples() * (h.Wide() ? 2 : 1);
 }
 
 }  // namespace
