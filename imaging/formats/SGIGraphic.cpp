@@ -42,7 +42,15 @@ class TSGIRowWindow {
   uint64_t Start = 0;
 };
 
-}  // namespace
+// The 512-byte header (Paul Haeberli, "The SGI Image File Format", version 1.00).
+struct TSGIHeader {
+  uint16_t Magic = 0;
+  uint8_t Storage = 0;
+  uint8_t BytesPerChannel = 0;
+  uint16_t Dimension = 0;
+  uint16_t XSize = 0, YSize = 0, ZSize = 0;
+};
+constexpr int64_t SGIHeaderSize = 512;
 
 TSGIHeader ParseSGIHeader(const uint8_t (&b)[SGIHeaderSize]) {
   TSGIHeader h;
@@ -53,15 +61,19 @@ TSGIHeader ParseSGIHeader(const uint8_t (&b)[SGIHeaderSize]) {
   h.XSize = GetBE16(b + 6);
   h.YSize = GetBE16(b + 8);
   h.ZSize = GetBE16(b + 10);
-  h.ColorMap = GetBE32(b + 104);
   return h;
 }
 
+// The load validator: the magic number, samples of one or two bytes and one to four channels (one
+// grey, two grey and alpha read as grey, three RGB, four RGBA); anything else has no layout.
 bool IsLoadableSGIHeader(const TSGIHeader& h) {
   return h.Magic == SGIMagic && (h.BytesPerChannel == 1 || h.BytesPerChannel == 2) && h.ZSize >= 1 && h.ZSize <= 4;
 }
-
+// The content test: a loadable header whose dimension (1 to 3) is valid too; loading does not need
+// the dimension.
 bool IsValidSGIHeader(const TSGIHeader& h) { return IsLoadableSGIHeader(h) && h.Dimension >= 1 && h.Dimension <= 3; }
+
+}  // namespace
 
 const char* TSGIGraphic::RefusedHeaderLabel() const { return lblSGI; }
 
@@ -97,10 +109,9 @@ void TSGIGraphic::LoadImage(TStream& stream) {
   if (!IsLoadableSGIHeader(h)) throw EInvalidGraphic(Format(gesInvalidImage, lblSGI));
   const bool rle = p.Compression == ctRLE;
   // Grey and alpha is read as grey: its alpha plane is passed over.
-  const uint32_t channels = p.ColorScheme == csRGB ? 3 : p.ColorScheme == csRGBA ? 4 : 1;
+  const uint8_t channels = p.ColorScheme == csRGB ? 3 : p.ColorScheme == csRGBA ? 4 : 1;
   const TColorScheme target = channels == 3 ? csBGR : channels == 4 ? csBGRA : csIndexed;
-  SetupColors({p.ColorScheme, p.BitsPerSample, static_cast<uint8_t>(channels), target, 8,
-               static_cast<uint8_t>(channels), {coNeedByteSwap}});
+  SetupColors({p.ColorScheme, p.BitsPerSample, channels, target, 8, channels, {coNeedByteSwap}});
   // Verbatim channels are stored whole. Run-length images need their two tables and at least one
   // row's terminator (rows may share their data, and a row may stop short of the width).
   const uint64_t entries = uint64_t{p.Height} * h.ZSize;
