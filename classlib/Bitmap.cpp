@@ -21,36 +21,24 @@ uint8_t Expand5(unsigned v) { return static_cast<uint8_t>((v << 3) | (v >> 2)); 
 uint8_t Expand6(unsigned v) { return static_cast<uint8_t>((v << 2) | (v >> 4)); }
 }  // namespace
 
-namespace {
-constexpr size_t kHugePage = size_t(2) << 20;
-constexpr size_t kHugeBufferMin = size_t(4) << 20;
-size_t RoundToHugePages(size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
-}  // namespace
-
 void* AllocatePixelMemory(size_t bytes) {
+  // calloc fills only memory it reuses: memory fresh from the system is zero already.
+  void* memory = std::calloc(std::max<size_t>(bytes, 1), 1);
+  if (!memory) throw std::bad_alloc();
 #ifdef MADV_HUGEPAGE
-  if (bytes >= kHugeBufferMin && bytes <= SIZE_MAX - kHugePage) {
-    // Aligned to and rounded up to whole huge pages, so that the advice covers the whole buffer
-    // and nothing else. Only advice: where the system declines, ordinary pages serve.
-    const size_t rounded = RoundToHugePages(bytes);
-    void* memory = std::aligned_alloc(kHugePage, rounded);
-    if (!memory) throw std::bad_alloc();
-    (void)::madvise(memory, rounded, MADV_HUGEPAGE);
-    return memory;
+  constexpr uintptr_t kHugePage = uintptr_t(2) << 20;
+  if (bytes >= 2 * kHugePage) {
+    // The advice covers the whole huge pages inside the buffer and nothing else. Only advice:
+    // where the system declines, ordinary pages serve.
+    const uintptr_t first = (reinterpret_cast<uintptr_t>(memory) + kHugePage - 1) & ~(kHugePage - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(memory) + bytes) & ~(kHugePage - 1);
+    (void)::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
   }
 #endif
-  return ::operator new(bytes);
+  return memory;
 }
 
-void FreePixelMemory(void* memory, size_t bytes) noexcept {
-#ifdef MADV_HUGEPAGE
-  if (bytes >= kHugeBufferMin && bytes <= SIZE_MAX - kHugePage) {
-    std::free(memory);
-    return;
-  }
-#endif
-  ::operator delete(memory);
-}
+void FreePixelMemory(void* memory, size_t) noexcept { std::free(memory); }
 
 MURALO_DEFINE_GRAPHIC_CLASS(TBitmap, TGraphic, nullptr)
 
@@ -122,7 +110,7 @@ void TBitmap::SetSize(int width, int height) {
   const unsigned bpp = BitsPerPixel();
   CheckImageSize(static_cast<uint64_t>(width), static_cast<uint64_t>(height), bpp);
   const size_t rowBytes = static_cast<size_t>(BitmapRowBytes(static_cast<uint64_t>(width), bpp));
-  TPixelBytes bits(rowBytes * static_cast<size_t>(height), 0);
+  TPixelBytes bits(rowBytes * static_cast<size_t>(height));  // zero, as the allocator gives it
   const int keepRows = std::min(height, FHeight);
   const size_t keepBytes = std::min(rowBytes, FRowBytes);
   for (int y = 0; y < keepRows; ++y)

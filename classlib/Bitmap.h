@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "classlib/Graphics.h"
@@ -66,12 +67,16 @@ using HPALETTE = std::shared_ptr<const TPalette>;
 HPALETTE CreatePalette(const TPaletteEntry* entries, size_t count);
 HPALETTE CreatePalette(const std::vector<TPaletteEntry>& entries);
 
-// Pixel storage. Buffers of several MiB (a 4K wallpaper is 24 MiB) ask the system for transparent
-// huge pages: their first touch then costs a dozen page faults instead of thousands, which on a
-// virtual machine is most of the time of a wallpaper change. Smaller buffers come from operator new.
+// Pixel storage, zeroed without a pass of ours where the memory is fresh from the system. Buffers
+// of several MiB (a 4K wallpaper is 24 MiB) ask for transparent huge pages: their first touch then
+// costs a dozen page faults instead of thousands, which on a virtual machine is most of the time of
+// a wallpaper change.
 void* AllocatePixelMemory(size_t bytes);
 void FreePixelMemory(void* memory, size_t bytes) noexcept;
 
+// Elements a vector makes without a value are left as the memory came: a pixel buffer made with
+// its size reads as zero without a second pass. (Growing one in place would not zero the new
+// part: pixel buffers are only ever made anew.)
 template <typename T>
 struct TPixelAllocator {
   using value_type = T;
@@ -80,6 +85,12 @@ struct TPixelAllocator {
   TPixelAllocator(const TPixelAllocator<U>&) noexcept {}
   T* allocate(size_t n) { return static_cast<T*>(AllocatePixelMemory(n * sizeof(T))); }
   void deallocate(T* p, size_t n) noexcept { FreePixelMemory(p, n * sizeof(T)); }
+  template <typename U>
+  void construct(U*) noexcept {}
+  template <typename U, typename... A>
+  void construct(U* p, A&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<A>(args)...);
+  }
   template <typename U>
   bool operator==(const TPixelAllocator<U>&) const noexcept {
     return true;

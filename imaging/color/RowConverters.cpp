@@ -96,24 +96,31 @@ void RGBRowFast8(const uint8_t* __restrict s, uint8_t* __restrict d, uint32_t co
 
 #if defined(__x86_64__) || defined(__i386__)
 // SSSE3 byte shuffles for the exchange of the first and third samples. The 16-byte loads and
-// stores stay inside both rows: a 3-byte row is walked in steps of 12 bytes, each store's last
-// four bytes being rewritten by the next step or by the portable loop that finishes the row.
-// Both return the number of pixels done.
+// stores stay inside both rows. 3-byte pixels are taken 16 at a time, three vectors in and three
+// out: each byte of an output vector comes from the input vector that holds its partner, the
+// others' bytes zeroed by the shuffle and the parts or-ed together. Both return the number of
+// pixels done.
 __attribute__((target("ssse3"))) uint32_t ExchangeRB3(const uint8_t* s, uint8_t* d, uint32_t count) {
-  const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 12, 13, 14, 15);
-  const size_t bytes = 3 * size_t(count);
-  size_t at = 0;
-  for (; at + 36 + 16 <= bytes; at += 48) {
-    for (size_t k = 0; k < 48; k += 12) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at + k));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(d + at + k), _mm_shuffle_epi8(v, order));
-    }
+  constexpr char X = -128;  // a zero byte
+  const __m128i m00 = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, X);
+  const __m128i m01 = _mm_setr_epi8(X, X, X, X, X, X, X, X, X, X, X, X, X, X, X, 1);
+  const __m128i m10 = _mm_setr_epi8(X, 15, X, X, X, X, X, X, X, X, X, X, X, X, X, X);
+  const __m128i m11 = _mm_setr_epi8(0, X, 4, 3, 2, 7, 6, 5, 10, 9, 8, 13, 12, 11, X, 15);
+  const __m128i m12 = _mm_setr_epi8(X, X, X, X, X, X, X, X, X, X, X, X, X, X, 0, X);
+  const __m128i m21 = _mm_setr_epi8(14, X, X, X, X, X, X, X, X, X, X, X, X, X, X, X);
+  const __m128i m22 = _mm_setr_epi8(X, 3, 2, 1, 6, 5, 4, 9, 8, 7, 12, 11, 10, 15, 14, 13);
+  uint32_t done = 0;
+  for (; done + 16 <= count; done += 16, s += 48, d += 48) {
+    const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16));
+    const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 32));
+    const __m128i o1 = _mm_or_si128(_mm_shuffle_epi8(v0, m10), _mm_shuffle_epi8(v1, m11));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_or_si128(_mm_shuffle_epi8(v0, m00), _mm_shuffle_epi8(v1, m01)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), _mm_or_si128(o1, _mm_shuffle_epi8(v2, m12)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 32),
+                     _mm_or_si128(_mm_shuffle_epi8(v1, m21), _mm_shuffle_epi8(v2, m22)));
   }
-  for (; at + 16 <= bytes; at += 12) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + at), _mm_shuffle_epi8(v, order));
-  }
-  return uint32_t(at / 3);
+  return done;
 }
 
 __attribute__((target("ssse3"))) uint32_t ExchangeRB4(const uint8_t* s, uint8_t* d, uint32_t count) {

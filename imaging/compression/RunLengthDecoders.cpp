@@ -394,7 +394,31 @@ void TPCXRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, size_t Packe
 void TSGIRLEDecoder::Decode(const uint8_t*& Source, uint8_t*& Dest, size_t PackedSize, size_t UnpackedSize) {
   TBlock b(Source, PackedSize, Dest, UnpackedSize);
   if (SampleBits == 8) {
-    // Short packets (most of a photograph's) are written inline, without a call.
+    // While any packet fits (a header and 127 bytes of input, 128 bytes of room), packets are
+    // copied or filled 32 bytes at a time, without a bound check: what a packet writes past its
+    // end the next one writes over.
+    while (b.InputLeft() >= 129 && b.Room() >= 128) {
+      const uint8_t header = *b.Src++;
+      const size_t count = header & 0x7Fu;
+      if (count == 0) {  // the row's terminator
+        b.WriteBack(Dest);
+        return;
+      }
+      if (header & 0x80) {
+        size_t i = 0;
+        do std::memcpy(b.Dst + i, b.Src + i, 32);
+        while ((i += 32) < count);
+        b.Src += count;
+      } else {
+        uint8_t run[32];
+        std::memset(run, *b.Src++, 32);
+        size_t i = 0;
+        do std::memcpy(b.Dst + i, run, 32);
+        while ((i += 32) < count);
+      }
+      b.Dst += count;
+    }
+    // Near the ends, short packets are written inline, without a call.
     while (b.InputLeft() > 0) {
       const uint8_t header = *b.Src++;
       const size_t count = header & 0x7Fu;

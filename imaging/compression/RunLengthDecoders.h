@@ -57,7 +57,9 @@ class TPCXRLEDecoder : public TDecoder {
 
 // Silicon Graphics RLE, one channel row ending with a 0-length header: bit 7 set = literal,
 // clear = run; count = header & 0x7F. SampleBits 8 selects byte units, any other value 16-bit
-// big-endian units (copied in their stored byte order).
+// big-endian units (copied in their stored byte order). 8-bit rows far from the room's end are
+// written 32 bytes at a time: a row that ends early may leave up to 31 bytes of the room after it
+// written over.
 class TSGIRLEDecoder : public TDecoder {
  public:
   explicit TSGIRLEDecoder(uint8_t ASampleBits) : SampleBits(ASampleBits) {}

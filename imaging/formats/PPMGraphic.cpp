@@ -36,14 +36,11 @@ class TCharReader {
   explicit TCharReader(TStream& stream) : Stream(stream) {}
 
   // The next unread byte without consuming it; 0 when no byte is left.
-  uint8_t Current() {
-    if (Index >= Count && !Refill()) return 0;
-    return Buffer[Index];
-  }
+  uint8_t Current() { return AtEnd() ? 0 : Buffer[Index]; }
   bool AtEnd() { return Index >= Count && !Refill(); }
   // The next byte, consumed; raises gesStreamReadError ("PPM") when the stream has no more.
   uint8_t Get() {
-    if (Index >= Count && !Refill()) throw EInvalidGraphic(Format(gesStreamReadError, lblPPM));
+    if (AtEnd()) throw EInvalidGraphic(Format(gesStreamReadError, lblPPM));
     return Buffer[Index++];
   }
   // Copies count bytes, consumed, into target (raw rows); what the buffer lacks comes straight
@@ -193,38 +190,13 @@ void ReadRow(TCharReader& in, const TPPMHeader& h, const TSampleScale& scale, ui
   }
 }
 
-// One raw grey or pixel map row as read (`row`) into the bitmap row.
-void ConvertRawRow(const TPPMHeader& h, const TSampleScale& scale, TColorManager& cm, const uint8_t* row,
-                   uint8_t* target, std::vector<uint8_t>& scratch) {
-  const size_t samples = size_t{h.Width} * h.Samples();
-  if (h.Wide()) {
-    uint8_t* narrow = h.Kind == 5 ? target : scratch.data();
-    for (size_t i = 0; i < samples; ++i) narrow[i] = scale.Wide(row + 2 * i);
-    row = narrow;
-  }
-  if (h.Kind == 5) {
-    if (row != target) std::memcpy(target, row, samples);
-  } else {
-    // Red, green, blue in the file, blue, green, red in the bitmap.
-    cm.ConvertRow(row, target, h.Width, 0xFF);
-  }
-}
-
 // The fewest bytes that can hold the declared pixels: raw rows whole; a plain bitmap one digit
 // per pixel; plain samples one digit each and a separator between two.
 uint64_t LeastBytes(const TPPMHeader& h) {
   const uint64_t pixels = uint64_t{h.Width} * h.Height;
-  switch (h.Kind) {
-    case 1:
-      return pixels;
-    case 2:
-    case 3:
-      return pixels * h.Samples() * 2 - 1;
-    case 4:
-      return uint64_t{(h.Width + 7) / 8} * h.Height;
-    default:
-      return pixels * h.Samples() * (h.Wide() ? 2 : 1);
-  }
+  if (h.Kind == 1) return pixels;
+  if (h.Kind == 4) return (uint64_t{h.Width} + 7) / 8 * h.Height;
+  return h.Kind <= 3 ? pixels * h.Samples() * 2 - 1 : pixels * h.Samples() * (h.Wide() ? 2 : 1);
 }
 
 }  // namespace
@@ -258,7 +230,10 @@ void TPPMGraphic::LoadImage(TStream& stream) {
   TCharReader in(stream);
   const TPPMHeader h = ReadHeader(in);
   if (h.Kind < 1 || h.Kind > 6) return;  // P0, P7, P8, P9: an empty image
-  SetPixelFormat(h.Bitmap() ? TPixelFormat::pf1bit : h.Pixmap() ? TPixelFormat::pf24bit : TPixelFormat::pf8bit);
+  // Pixel maps: red, green, blue in the file, blue, green, red in the bitmap.
+  const TColorScheme scheme = h.Pixmap() ? csRGB : csIndexed;
+  const uint8_t bits = h.Bitmap() ? 1 : 8, samples = static_cast<uint8_t>(h.Samples());
+  SetupColors({scheme, bits, samples, h.Pixmap() ? csBGR : csIndexed, bits, samples, {}});
   // A map without pixels (width or height 0) is an empty image: its up to 2^32 - 1 empty rows are
   // not walked.
   if (h.Width == 0 || h.Height == 0) return;
@@ -267,32 +242,25 @@ void TPPMGraphic::LoadImage(TStream& stream) {
   // The bytes the character reader holds already count as left in the stream.
   const uint64_t least = LeastBytes(h);
   SizeFromProperties(stream, least > in.Buffered() ? least - in.Buffered() : 0);
-  TColorManager& cm = ColorManager();
-  if (h.Pixmap()) {
-    cm.SetSourceColorScheme(csRGB);
-    cm.SetTargetColorScheme(csBGR);
-    cm.SetSourceSamplesPerPixel(3);
-    cm.SetTargetSamplesPerPixel(3);
-    cm.SetSourceBitsPerSample(8);
-    cm.SetTargetBitsPerSample(8);
-  } else {
-    cm.SetTargetSamplesPerPixel(1);
-    cm.SetTargetBitsPerSample(h.Bitmap() ? 1 : 8);
-    SetPalette(cm.CreateGrayscalePalette(h.Bitmap()));
-  }
+  if (!h.Pixmap()) SetPalette(ColorManager().CreateGrayscalePalette(h.Bitmap()));
   const TSampleScale scale(h.Maximum);
   // Raw grey and pixel rows are read about 256 KiB at a time, then converted row by row.
   const bool raw = h.Kind == 5 || h.Kind == 6;
-  const size_t fileRow = raw ? size_t{h.Width} * h.Samples() * (h.Wide() ? 2 : 1) : 0;
-  const uint32_t blockRows =
-      raw ? static_cast<uint32_t>(std::clamp<uint64_t>((uint64_t{1} << 18) / fileRow, 1, h.Height)) : 0;
-  std::vector<uint8_t> block(fileRow * blockRows);
-  std::vector<uint8_t> scratch(h.Kind == 6 && h.Wide() ? size_t{h.Width} * 3 : 0);
+  const size_t rowSamples = size_t{h.Width} * samples, fileRow = rowSamples * (h.Wide() ? 2 : 1);
+  const auto blockRows = static_cast<uint32_t>(std::clamp<uint64_t>((uint64_t{1} << 18) / fileRow, 1, h.Height));
+  std::vector<uint8_t> block(raw ? fileRow * blockRows : 0);
   for (uint32_t y = 0; y < h.Height; ++y) {
     uint8_t* target = RowData(static_cast<int>(y));
     if (raw) {
       if (y % blockRows == 0) in.GetChars(block.data(), fileRow * std::min(blockRows, h.Height - y));
-      ConvertRawRow(h, scale, cm, block.data() + (y % blockRows) * fileRow, target, scratch);
+      uint8_t* row = block.data() + (y % blockRows) * fileRow;
+      // Two-byte samples are brought to one byte where they lie, each before the next is read.
+      if (h.Wide())
+        for (size_t i = 0; i < rowSamples; ++i) row[i] = scale.Wide(row + 2 * i);
+      if (h.Pixmap())
+        ColorManager().ConvertRow(row, target, h.Width, 0xFF);
+      else
+        std::memcpy(target, row, rowSamples);
     } else {
       ReadRow(in, h, scale, target);
     }

@@ -18,8 +18,8 @@ MURALO_DEFINE_GRAPHIC_CLASS(TSGIGraphic, TFrameworkGraphic, &TSGIGraphic::CanLoa
 
 namespace {
 
-// A part of the stream holding run-length rows: a row it does not hold moves it to that row, with
-// 64 KiB of what follows, so rows stored in order (by row or by channel) are read about once.
+// A part of the stream holding channel rows: a row it does not hold moves it to that row, with
+// 256 KiB of what follows, so rows stored in order (by row or by channel) are read about once.
 class TSGIRowWindow {
  public:
   // The `length` bytes at `offset` from the image's start; a row the stream does not hold is a
@@ -29,10 +29,9 @@ class TSGIRowWindow {
       const int64_t at = base + static_cast<int64_t>(offset);
       const int64_t left = stream.Size() - at;
       if (left < static_cast<int64_t>(length)) throw EReadError();
-      const auto n = static_cast<size_t>(std::min<int64_t>(left, std::max<int64_t>(length, int64_t{1} << 16)));
-      Data.resize(n);
+      Data.resize(static_cast<size_t>(std::min<int64_t>(left, std::max<int64_t>(length, int64_t{1} << 18))));
       stream.SetPosition(at);
-      stream.ReadBuffer(Data.data(), static_cast<int64_t>(n));
+      stream.ReadBuffer(Data.data(), static_cast<int64_t>(Data.size()));
       Start = offset;
     }
     return Data.data() + (offset - Start);
@@ -43,7 +42,15 @@ class TSGIRowWindow {
   uint64_t Start = 0;
 };
 
-}  // namespace
+// The 512-byte header (Paul Haeberli, "The SGI Image File Format", version 1.00).
+struct TSGIHeader {
+  uint16_t Magic = 0;
+  uint8_t Storage = 0;
+  uint8_t BytesPerChannel = 0;
+  uint16_t Dimension = 0;
+  uint16_t XSize = 0, YSize = 0, ZSize = 0;
+};
+constexpr int64_t SGIHeaderSize = 512;
 
 TSGIHeader ParseSGIHeader(const uint8_t (&b)[SGIHeaderSize]) {
   TSGIHeader h;
@@ -54,15 +61,19 @@ TSGIHeader ParseSGIHeader(const uint8_t (&b)[SGIHeaderSize]) {
   h.XSize = GetBE16(b + 6);
   h.YSize = GetBE16(b + 8);
   h.ZSize = GetBE16(b + 10);
-  h.ColorMap = GetBE32(b + 104);
   return h;
 }
 
+// The load validator: the magic number, samples of one or two bytes and one to four channels (one
+// grey, two grey and alpha read as grey, three RGB, four RGBA); anything else has no layout.
 bool IsLoadableSGIHeader(const TSGIHeader& h) {
   return h.Magic == SGIMagic && (h.BytesPerChannel == 1 || h.BytesPerChannel == 2) && h.ZSize >= 1 && h.ZSize <= 4;
 }
-
+// The content test: a loadable header whose dimension (1 to 3) is valid too; loading does not need
+// the dimension.
 bool IsValidSGIHeader(const TSGIHeader& h) { return IsLoadableSGIHeader(h) && h.Dimension >= 1 && h.Dimension <= 3; }
+
+}  // namespace
 
 const char* TSGIGraphic::RefusedHeaderLabel() const { return lblSGI; }
 
@@ -96,75 +107,57 @@ void TSGIGraphic::LoadImage(TStream& stream) {
   stream.ReadBuffer(bytes, SGIHeaderSize);
   const TSGIHeader h = ParseSGIHeader(bytes);
   if (!IsLoadableSGIHeader(h)) throw EInvalidGraphic(Format(gesInvalidImage, lblSGI));
-  const uint32_t bytesPerSample = h.BytesPerChannel;
-  const TColorScheme scheme = p.ColorScheme;
-
   const bool rle = p.Compression == ctRLE;
-  const uint8_t spp = scheme == csIndexed ? 1 : p.SamplesPerPixel;
-  const TColorScheme targetScheme = scheme == csRGB ? csBGR : scheme == csRGBA ? csBGRA : csIndexed;
-  SetupColors({scheme, p.BitsPerSample, spp, targetScheme, 8, spp, {coNeedByteSwap}});
+  // Grey and alpha is read as grey: its alpha plane is passed over.
+  const uint8_t channels = p.ColorScheme == csRGB ? 3 : p.ColorScheme == csRGBA ? 4 : 1;
+  const TColorScheme target = channels == 3 ? csBGR : channels == 4 ? csBGRA : csIndexed;
+  SetupColors({p.ColorScheme, p.BitsPerSample, channels, target, 8, channels, {coNeedByteSwap}});
   // Verbatim channels are stored whole. Run-length images need their two tables and at least one
   // row's terminator (rows may share their data, and a row may stop short of the width).
   const uint64_t entries = uint64_t{p.Height} * h.ZSize;
-  SizeFromProperties(stream, rle ? entries * 8 + bytesPerSample : entries * p.Width * bytesPerSample);
-
-  // Run-length images start with the tables of every channel row's offset and length (big-endian).
-  TCardinalArray offsets, lengths;
+  SizeFromProperties(stream, rle ? entries * 8 + h.BytesPerChannel : entries * p.Width * h.BytesPerChannel);
+  // Run-length images start with the tables of every channel row's offset, then of its length
+  // (big-endian), read at once.
+  std::vector<uint8_t> tables;
   if (rle) {
     CheckAllocation(entries * 8);
-    offsets.resize(entries);
-    lengths.resize(entries);
-    for (auto& v : offsets) v = ReadBE32(stream);
-    for (auto& v : lengths) v = ReadBE32(stream);
+    tables.resize(entries * 8);
+    stream.ReadBuffer(tables.data(), static_cast<int64_t>(tables.size()));
   }
 
   BeginRows();
   if (p.Width == 0 || p.Height == 0) return;  // an empty image: no rows to read
-  const size_t rowBytes = CheckedSize(uint64_t{p.Width} * bytesPerSample, lblSGI);
-  const uint32_t channels = scheme == csRGB ? 3 : scheme == csRGBA ? 4 : 1;
-
-  // Run-length rows are found through the tables anywhere in the image; each channel reads its
-  // rows through a window of its own.
+  const size_t rowBytes = CheckedSize(uint64_t{p.Width} * h.BytesPerChannel, lblSGI);
+  // Rows are found anywhere in the image (through the tables, or after the channel rows before
+  // them); each channel reads its rows through a window of its own.
   TSGIRowWindow windows[4];
   TSGIRLEDecoder decoder(p.BitsPerSample);
-  // Verbatim channels are read a block of rows at a time, each channel from its own place.
-  const uint32_t blockRows = static_cast<uint32_t>(
-      std::clamp<uint64_t>((uint64_t{1} << 18) / std::max<size_t>(rowBytes, 1), 1, std::max<uint32_t>(p.Height, 1)));
-  TPlaneRows blocks(rle ? 0 : channels, rle ? 0 : rowBytes * blockRows);
-  auto readBlocks = [&](uint32_t row) {
-    const uint32_t rows = std::min(blockRows, p.Height - row);
-    for (uint32_t c = 0; c < channels; ++c) {
-      const uint64_t index = row + uint64_t{c} * p.Height;
-      stream.SetPosition(BasePosition + SGIHeaderSize + static_cast<int64_t>(CheckedMul(index, rowBytes, lblSGI)));
-      stream.ReadBuffer(blocks[c], static_cast<int64_t>(rows * rowBytes));
-    }
-  };
-  // Row `row` of channel `channel` (red or grey, green, blue, alpha): decoded into target, or
-  // where it lies in its block.
-  auto channelRow = [&](uint8_t* target, uint32_t row, uint32_t channel) -> const uint8_t* {
-    if (!rle) return blocks[channel] + (row % blockRows) * rowBytes;
+  // Row `row` of channel `channel` (red or grey, green, blue, alpha): where it lies in its window,
+  // or decoded into `plane`.
+  auto channelRow = [&](uint8_t* plane, uint32_t row, uint32_t channel) -> const uint8_t* {
     const size_t index = row + size_t{channel} * p.Height;
-    const uint8_t* source = windows[channel].Row(stream, BasePosition, offsets[index], lengths[index]);
-    uint8_t* dest = target;
-    decoder.Decode(source, dest, lengths[index], rowBytes);
-    return target;
+    if (!rle) return windows[channel].Row(stream, BasePosition, SGIHeaderSize + index * rowBytes, rowBytes);
+    const uint32_t length = GetBE32(&tables[(entries + index) * 4]);
+    const uint8_t* source = windows[channel].Row(stream, BasePosition, GetBE32(&tables[index * 4]), length);
+    uint8_t* dest = plane;
+    decoder.Decode(source, dest, length, rowBytes);
+    std::fill(dest, plane + rowBytes, uint8_t{0});  // a row that stops short ends in black
+    return plane;
   };
   TPlaneRows planes(4, rowBytes);
-  if (scheme != csRGB && scheme != csRGBA) SetPalette(ColorManager().CreateGrayscalePalette(false));
+  if (channels == 1) SetPalette(ColorManager().CreateGrayscalePalette(false));
   for (uint32_t r = 0; r < p.Height; ++r) {
-    if (!rle && r % blockRows == 0) readBlocks(r);
-    uint8_t* target = RowData(static_cast<int>(p.Height - 1 - r));
+    uint8_t* row = RowData(static_cast<int>(p.Height - 1 - r));
     if (channels > 1) {
       const void* rows[4] = {};
       for (uint32_t c = 0; c < channels; ++c) rows[c] = channelRow(planes[c], r, c);
-      ColorManager().ConvertRow(TPointerArray(rows, channels), target, p.Width, 0xFF);
-    } else if (bytesPerSample == 1) {
-      const uint8_t* row = channelRow(target, r, 0);
-      if (row != target) std::memcpy(target, row, rowBytes);
+      ColorManager().ConvertRow(TPointerArray(rows, channels), row, p.Width, 0xFF);
+    } else if (h.BytesPerChannel == 1) {
+      if (const uint8_t* grey = channelRow(row, r, 0); grey != row) std::memcpy(row, grey, rowBytes);
     } else {
       // 16-bit grey: reduced to 8 bits as the colour manager reduces 16-bit colour samples, so the
       // row stays inside the 8-bit bitmap row.
-      ReduceSamplesTo8(channelRow(planes[0], r, 0), 16, target, p.Width);
+      ReduceSamplesTo8(channelRow(planes[0], r, 0), 16, row, p.Width);
     }
     RowProgress(r + 1, p.Height);
   }

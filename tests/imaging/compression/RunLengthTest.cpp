@@ -26,6 +26,11 @@ std::function<std::unique_ptr<TDecoder>()> Make(A... args) {
 }
 
 Bytes Repeat(uint8_t value, size_t count) { return Bytes(count, value); }
+Bytes Ramp(uint8_t from, size_t count) {
+  Bytes ramp(count);
+  for (size_t i = 0; i < count; ++i) ramp[i] = static_cast<uint8_t>(from + i);
+  return ramp;
+}
 Bytes Concat(std::initializer_list<Bytes> parts) {
   Bytes all;
   for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
@@ -113,6 +118,21 @@ const RleCase kCases[] = {
     {"sgi 8-bit short packets in a wide area", Make<TSGIRLEDecoder>(uint8_t(8)),
      Concat({{0x01, 7, 0x83, 1, 2, 3, 0x05, 8, 0x88}, Repeat(6, 8), {0x10, 5, 0x90}, Repeat(4, 16), {0x00}}), 64, -1,
      Concat({{7, 1, 2, 3}, Repeat(8, 5), Repeat(6, 8), Repeat(5, 16), Repeat(4, 16)}), 0},
+    // Packets far enough from both ends to be written in 32-byte blocks: runs and literals past
+    // 32 bytes, and short packets whose blocks the next packet writes over.
+    {"sgi 8-bit long row in blocks", Make<TSGIRLEDecoder>(uint8_t(8)),
+     Concat({{0x7F, 9, 0xA8},
+             Ramp(40, 40),
+             {0x21, 4, 0x90},
+             Ramp(100, 16),
+             {0x03, 7, 0x85},
+             Ramp(1, 5),
+             {0xFF},
+             Ramp(0, 127),
+             {0x01, 6, 0x00}}),
+     352, -1,
+     Concat({Repeat(9, 127), Ramp(40, 40), Repeat(4, 33), Ramp(100, 16), Repeat(7, 3), Ramp(1, 5), Ramp(0, 127), {6}}),
+     0},
     {"sgi 8-bit literal cut at the input end", Make<TSGIRLEDecoder>(uint8_t(8)), {0x85, 1, 2}, 5, -1, {1, 2}, 0},
     {"sgi 8-bit row without terminator", Make<TSGIRLEDecoder>(uint8_t(8)), {0x02, 4}, 4, -1, {4, 4}, 0},
     {"sgi 16-bit row, words as stored",
