@@ -1090,10 +1090,10 @@ TEST(MetafileWmf, MappingFollowsGdi) {
 struct Disagreement {
   int Inside = 0, Edges = 0;
 };
-Disagreement Compare(const TBitmap& ours, const test::RgbImage& theirs) {
+Disagreement Compare(const TBitmap& ours, const test::TPnmImage& theirs) {
   const int w = theirs.Width, h = theirs.Height;
   auto theirsAt = [&](int x, int y) {
-    const uint8_t* p = &theirs.Rgb[size_t(y * w + x) * 3];
+    const uint8_t* p = &theirs.Pixels[size_t(y * w + x) * 3];
     return RGB(p[0], p[1], p[2]);
   };
   Disagreement d;
@@ -1143,7 +1143,7 @@ TEST(MetafileWmf, AgreesWithLibwmf) {
       f.WriteBuffer(c.bytes.data(), int64_t(c.bytes.size()));
     }
     test::RunOracle(test::kMagick, test::Quote(wmf) + " -alpha off -depth 8 " + test::Quote("ppm:" + ppm));
-    const test::RgbImage theirs = test::ReadPnm(ppm);
+    const test::TPnmImage theirs = test::ReadPnm(ppm);
     // libwmf takes 72 pixels per inch: ours is drawn at that size
     const int w = theirs.Width, h = theirs.Height;
     ASSERT_GT(w, 20);
@@ -1199,9 +1199,9 @@ TEST(MetafileEmf, AgreesWithEmf2svgAwayFromEdges) {
       f.WriteBuffer(c.bytes.data(), int64_t(c.bytes.size()));
     }
     const std::string size = " -w " + std::to_string(w) + " -h " + std::to_string(h);
-    test::RunOracle("emf2svg-conv", "-i " + test::Quote(emf) + " -o " + test::Quote(svg) + size);
-    test::RunOracle("rsvg-convert", size + " -b white -o " + test::Quote(png) + " " + test::Quote(svg));
-    const test::RgbImage theirs = test::MagickDecode(dir, png);
+    test::RunOracle(test::kEmf2Svg, "-i " + test::Quote(emf) + " -o " + test::Quote(svg) + size);
+    test::RunOracle(test::kRsvgConvert, size + " -b white -o " + test::Quote(png) + " " + test::Quote(svg));
+    const test::TPnmImage theirs = test::MagickDecode(dir, png);
     ASSERT_EQ(theirs.Width, w);
     ASSERT_EQ(theirs.Height, h);
     const Disagreement d = Compare(*Render(c.bytes, w, h), theirs);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/Help.h"
+#include "kit/TestKit.h"
 #include "platform/Shell.h"
 
 namespace muralo {
@@ -18,28 +19,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "muralo-help-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    Path = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(Path, ec);
-  }
-  fs::path Path;
-};
+using test::TempDir;
 
 void Touch(const fs::path& p) {
   fs::create_directories(p.parent_path());
   std::ofstream(p) << "x";
-}
-
-std::vector<uint8_t> ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // The CHM where a viewer is registered for it, else the HTML pages, else nothing (the caller says so).
@@ -100,7 +84,7 @@ TEST(HelpFile, ThePagesAreBuiltBesideTheProgram) {
     const std::string ext = entry.path().extension().string();
     if (ext != ".html" && ext != ".css") continue;
     SCOPED_TRACE(entry.path().filename().string());
-    EXPECT_EQ(ReadAll(index.parent_path() / entry.path().filename()), ReadAll(entry.path()));
+    EXPECT_EQ(test::FileBytes(index.parent_path() / entry.path().filename()), test::FileBytes(entry.path()));
     ++compared;
   }
   EXPECT_GE(compared, 6);
@@ -140,12 +124,12 @@ TEST(HelpFile, TheBuildMadeAValidHelp) {
     // HTML fallback: every page installed byte for byte.
     for (const std::string& name : names) {
       SCOPED_TRACE(name);
-      EXPECT_EQ(ReadAll(help.parent_path() / name), ReadAll(pages / name));
+      EXPECT_EQ(test::FileBytes(help.parent_path() / name), test::FileBytes(pages / name));
     }
     GTEST_SKIP() << "no CHM compiler at build time; HTML pages checked";
   }
 
-  const std::vector<uint8_t> chm = ReadAll(help);
+  const std::vector<uint8_t> chm = test::FileBytes(help);
   ASSERT_GE(chm.size(), 0x60u);
   // ITSF header: signature, version 3, header length 0x60.
   EXPECT_EQ(std::string(chm.begin(), chm.begin() + 4), "ITSF");
@@ -182,7 +166,7 @@ TEST(HelpFile, ChmlibExtractsEveryPageUnchanged) {
     const std::string name = entry.path().filename().string();
     SCOPED_TRACE(name);
     ASSERT_TRUE(fs::is_regular_file(out.Path / "x" / name));
-    EXPECT_EQ(ReadAll(out.Path / "x" / name), ReadAll(entry.path()));
+    EXPECT_EQ(test::FileBytes(out.Path / "x" / name), test::FileBytes(entry.path()));
     ++compared;
   }
   EXPECT_GE(compared, 12);
