@@ -116,8 +116,7 @@ TEST(AboutBoxTest, ShowsProductNameVersionCopyrightAndLinks) {
   box.URLSite = "https://example.org/muralo";
   box.EMail = "muralo@example.org";
   TIcon icon;
-  const char* dir = std::getenv("MURALO_SOURCE_DIR");
-  icon.LoadFromFile(std::string(dir ? dir : "../..") + "/resources/icons/stopped.ico");
+  icon.LoadFromFile(muralo::test::SourcePath("resources/icons/stopped.ico"));
   box.SetImage(&icon);
   box.SetImage(nullptr);  // ignored
   ASSERT_NE(box.Icon(), nullptr);

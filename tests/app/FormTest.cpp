@@ -66,11 +66,6 @@ class QtEnvironment : public ::testing::Environment {
 QtEnvironment* const Env = new QtEnvironment;
 [[maybe_unused]] auto* const Registered = ::testing::AddGlobalTestEnvironment(Env);
 
-std::string SourceDir() {
-  const char* dir = std::getenv("MURALO_SOURCE_DIR");
-  return dir ? dir : "../..";
-}
-
 class FormTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -78,10 +73,10 @@ class FormTest : public ::testing::Test {
     std::filesystem::create_directory(Dir.Path / "data");
     Hive = std::make_unique<TRegistry>(Dir / "registry.reg");
     auto icon = std::make_shared<TIcon>();
-    icon->LoadFromFile(SourceDir() + "/resources/icons/stopped.ico");
+    icon->LoadFromFile(muralo::test::SourcePath("resources/icons/stopped.ico"));
     Fallback = icon;
     auto running = std::make_shared<TIcon>();
-    running->LoadFromFile(SourceDir() + "/resources/icons/running.ico");
+    running->LoadFromFile(muralo::test::SourcePath("resources/icons/running.ico"));
     Running = running;
   }
 
@@ -1018,7 +1013,7 @@ TEST_F(FormTest, OpenPictureDialogPreviewsThroughThePictureLoader) {
 }
 
 TEST_F(FormTest, TrayIconsKeepTheIconsColoursAndTransparency) {
-  const std::string icon = SourceDir() + "/resources/icons/running.ico";
+  const std::string icon = muralo::test::SourcePath("resources/icons/running.ico");
   const QImage shown = ToQIcon(*Running).pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
   ASSERT_EQ(shown.size(), QSize(32, 32));
   // ImageMagick's reading of the same file, with its alpha channel.
@@ -1058,7 +1053,7 @@ TEST_F(FormTest, KeyboardMovesCountAsClicks) {
 
 TEST_F(FormTest, SplashWindowLayout) {
   auto banner = std::make_unique<TBitmap>();
-  banner->LoadFromFile(SourceDir() + "/resources/splash.bmp");
+  banner->LoadFromFile(muralo::test::SourcePath("resources/splash.bmp"));
   EXPECT_EQ(banner->Width(), 317);
   EXPECT_EQ(banner->Height(), 93);
   TfrmSplash splash(banner.get());

@@ -59,10 +59,7 @@ class QtEnvironment : public ::testing::Environment {
 };
 [[maybe_unused]] auto* const Env = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
-std::string Sample(const std::string& name) {
-  const char* dir = std::getenv("MURALO_SOURCE_DIR");
-  return std::string(dir ? dir : "../..") + "/resources/samples/" + name;
-}
+std::string Sample(const std::string& name) { return muralo::test::SourcePath("resources/samples/" + name); }
 
 std::unique_ptr<TBitmap> Gradient(int w, int h) {
   auto b = std::make_unique<TBitmap>();

@@ -27,11 +27,6 @@ namespace {
 
 constexpr int ScreenW = 320, ScreenH = 240;
 
-inline std::string SourceDir() {
-  const char* dir = std::getenv("MURALO_SOURCE_DIR");
-  return dir ? dir : "../..";
-}
-
 using muralo::test::kMagick;
 using muralo::test::kMagickIdentify;
 using muralo::test::kMagickImport;
@@ -77,7 +72,7 @@ class E2E : public ::testing::Test {
     while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
     ::close(fds[0]);
     if (!number.empty()) Display = ":" + number;
-    ASSERT_FALSE(Display.empty()) << "no Xvfb could be started";
+    ASSERT_FALSE(Display.empty()) << "no " << kXvfb << " could be started";
   }
 
   void TearDown() override {

@@ -70,7 +70,7 @@ TEST_F(E2E, AMissingListedFileGivesTheFallbackIcon) {
   const std::string list = WriteList({(Dir / "gone.bmp").string(), (Dir / "gone2.bmp").string()});
   WriteSettings(false, false, false, list);
   ASSERT_EQ(RunOnce(), 0) << Log();
-  const std::string icon = SourceDir() + "/resources/icons/stopped.ico";
+  const std::string icon = muralo::test::SourcePath("resources/icons/stopped.ico");
   const TImage expected = Expected("-size " + std::to_string(ScreenW) + "x" + std::to_string(ScreenH) + " xc:black " +
                                    Quote(icon) + " -gravity center -composite");
   const TImage root = CaptureRoot();

@@ -1,7 +1,7 @@
 #pragma once
-// What every test area shares: a temporary folder, whole-file reads and writes, running the
-// independent tools (named in Oracles.h) whose output the tests compare with, ImageMagick's decode
-// of a picture as PNM, and a target buffer with guard bytes on both sides.
+// What every test area shares: a temporary folder, whole-file reads and writes, the source tree,
+// running the independent tools (named in Oracles.h) whose output the tests compare with,
+// ImageMagick's decode of a picture as PNM, and a target buffer with guard bytes on both sides.
 
 #include <cctype>
 #include <cstdint>
@@ -71,6 +71,14 @@ inline void WriteBytes(const std::filesystem::path& file, const std::vector<uint
 inline void WriteText(const std::filesystem::path& file, const std::string& text) {
   WriteBytes(file, text.data(), text.size());
 }
+
+// The source tree (MURALO_SOURCE_DIR, which the test registration sets), and a file in it.
+inline std::filesystem::path SourceDir() {
+  const char* dir = std::getenv("MURALO_SOURCE_DIR");
+  if (!dir) throw std::runtime_error("MURALO_SOURCE_DIR is not set");
+  return dir;
+}
+inline std::string SourcePath(const std::string& relative) { return (SourceDir() / relative).string(); }
 
 // A string quoted for the POSIX shell.
 inline std::string Quote(const std::string& s) {

@@ -29,9 +29,7 @@ class EmbedProject : public ::testing::Test {
   }
 
   Configured Configure(const std::string& entries) {
-    const char* source = std::getenv("MURALO_SOURCE_DIR");
-    EXPECT_NE(source, nullptr);
-    const fs::path module = fs::path(source ? source : ".") / "cmake" / "EmbedResources.cmake";
+    const fs::path module = muralo::test::SourceDir() / "cmake" / "EmbedResources.cmake";
     std::ofstream(Dir / "CMakeLists.txt")
         << "cmake_minimum_required(VERSION 3.25)\nproject(embed NONE)\n"
         << "include(\"" << module.string() << "\")\n"

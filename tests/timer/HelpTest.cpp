@@ -78,7 +78,7 @@ TEST(HelpCommands, AViewerIsOneTheDesktopNamesForTheChmType) {
 // The HTML pages are built beside the program whether or not a CHM is compiled.
 TEST(HelpFile, ThePagesAreBuiltBesideTheProgram) {
   const fs::path index(MURALO_HELP_PAGES);
-  const fs::path pages = fs::path(std::getenv("MURALO_SOURCE_DIR")) / "resources" / "help";
+  const fs::path pages = test::SourceDir() / "resources" / "help";
   int compared = 0;
   for (const auto& entry : fs::directory_iterator(pages)) {
     const std::string ext = entry.path().extension().string();
@@ -111,9 +111,7 @@ TEST(HelpCommands, AnInstalledProgramFindsTheSharedHelp) {
 TEST(HelpFile, TheBuildMadeAValidHelp) {
   const fs::path help(MURALO_HELP_FILE);
   ASSERT_TRUE(fs::is_regular_file(help)) << help;
-  const char* source = std::getenv("MURALO_SOURCE_DIR");
-  ASSERT_NE(source, nullptr);
-  const fs::path pages = fs::path(source) / "resources" / "help";
+  const fs::path pages = test::SourceDir() / "resources" / "help";
 
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(pages))
@@ -155,7 +153,7 @@ TEST(HelpFile, ChmlibExtractsEveryPageUnchanged) {
   if (help.extension() != ".chm") GTEST_SKIP() << "no CHM compiler at build time";
   ASSERT_EQ(std::system("command -v extract_chmLib > /dev/null"), 0)
       << "extract_chmLib (Debian package libchm-bin) is needed to check the help file";
-  const fs::path pages = fs::path(std::getenv("MURALO_SOURCE_DIR")) / "resources" / "help";
+  const fs::path pages = test::SourceDir() / "resources" / "help";
   TempDir out;
   const std::string command = "extract_chmLib '" + help.string() + "' '" + (out.Path / "x").string() + "' > /dev/null";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;

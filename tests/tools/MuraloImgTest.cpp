@@ -38,10 +38,7 @@ ToolRun MuraloImg(const TempDir& dir, const std::string& arguments) {
   return r;
 }
 
-std::string Sample(const std::string& name) {
-  const char* root = std::getenv("MURALO_SOURCE_DIR");
-  return std::string(root ? root : "..") + "/resources/samples/" + name;
-}
+std::string Sample(const std::string& name) { return test::SourcePath("resources/samples/" + name); }
 
 TEST(MuraloImg, ConvertsSamplesLikeMagick) {
   for (const char* name : {"plasma.bmp", "gradient-rle8.bmp", "photo.jpg", "icon.ico"}) {

@@ -12,11 +12,6 @@
 namespace muralo::test {
 namespace {
 
-std::filesystem::path SourceDir() {
-  if (const char* dir = std::getenv("MURALO_SOURCE_DIR")) return dir;
-  return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().parent_path();
-}
-
 std::vector<std::filesystem::path> Inputs(const std::filesystem::path& folder) {
   std::vector<std::filesystem::path> files;
   if (std::filesystem::is_directory(folder))

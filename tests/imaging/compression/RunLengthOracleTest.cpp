@@ -17,8 +17,7 @@ Source MakeSource(const TempDir& dir, uint32_t width, uint32_t height) {
   const std::string size = std::to_string(width) + "x" + std::to_string(height);
   RunOracle(kMagick,
             "-seed 9 -size " + size + " plasma:fractal -posterize 3 -depth 8 " + Quote("ppm:" + (dir / "src.ppm")));
-  RunOracle(kMagick, Quote(dir / "src.ppm") + " -depth 8 " + Quote("rgb:" + (dir / "src.rgb")));
-  return {width, height, FileBytes(dir / "src.rgb")};
+  return {width, height, ReadPnm(dir / "src.ppm").Pixels};
 }
 
 uint32_t BE16(const Bytes& b, size_t p) { return uint32_t(b.at(p)) << 8 | b.at(p + 1); }

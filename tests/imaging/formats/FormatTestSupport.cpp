@@ -210,10 +210,4 @@ std::vector<uint8_t> CelFile(int w, int h, uint8_t bits) {
   return b;
 }
 
-std::filesystem::path SourceDir() {
-  const char* dir = std::getenv("MURALO_SOURCE_DIR");
-  if (!dir) throw std::runtime_error("MURALO_SOURCE_DIR is not set");
-  return dir;
-}
-
 }  // namespace muralo::test

@@ -66,7 +66,4 @@ uint16_t RLAWord(uint8_t v, int bits);
 // 63, 0, 32).
 std::vector<uint8_t> CelFile(int w, int h, uint8_t bits = 8);
 
-// The directory of the test sources (MURALO_SOURCE_DIR, set by the test helper).
-std::filesystem::path SourceDir();
-
 }  // namespace muralo::test

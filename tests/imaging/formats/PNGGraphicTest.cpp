@@ -114,7 +114,8 @@ Reference PngToPam(const test::TempDir& dir, const std::vector<uint8_t>& file) {
   const size_t bytes = r.MaxVal > 255 ? 2 : 1;
   for (size_t at = end + 7; at + bytes <= pam.size(); at += bytes)
     r.Samples.push_back(bytes == 2 ? uint32_t(pam[at] << 8 | pam[at + 1]) : pam[at]);
-  if (r.Samples.size() != size_t(r.Width) * r.Height * r.Depth) throw std::runtime_error("short PAM from pngtopam");
+  if (r.Samples.size() != size_t(r.Width) * r.Height * r.Depth)
+    throw std::runtime_error("short PAM from " + test::kPngToPam);
   return r;
 }
 

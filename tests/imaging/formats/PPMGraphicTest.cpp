@@ -24,7 +24,7 @@ struct OracleCase {
   int Tolerance;  // netpbm's pamdepth rounds v × 255 / maximum, this reader truncates as for 16-bit samples
 };
 
-// Files written by netpbm and ImageMagick (convert-im6.q16), decoded for comparison by netpbm
+// Files written by netpbm and ImageMagick (kMagick), decoded for comparison by netpbm
 // (pnmtopnm, then pamdepth to maximum 255).
 const OracleCase kOracleCases[] = {
     {"P6_imagemagick", test::kMagick + " rose: -resize 37x23! out.pnm", '6', TPixelFormat::pf24bit, 0},

@@ -109,7 +109,7 @@ TEST(RLAReader, GammaTextIsReadWhateverTheLocale) {
     setenv("LOCPATH", savedLocPath.c_str(), 1);
   else
     unsetenv("LOCPATH");
-  ASSERT_TRUE(french) << "the French locale built by localedef could not be set";
+  ASSERT_TRUE(french) << "the French locale built by " << test::kLocaledef << " could not be set";
   EXPECT_FLOAT_EQ(value, 2.5f);
 }
 

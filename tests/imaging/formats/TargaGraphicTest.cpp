@@ -16,7 +16,7 @@ using test::TempDir;
 
 struct OracleCase {
   const char* Name;
-  const char* Options;  // convert-im6.q16 options for the written file
+  const char* Options;  // ImageMagick (kMagick) options for the written file
   uint8_t ImageType;
   bool TopDown;
   TColorScheme Scheme;
