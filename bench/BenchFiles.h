@@ -9,6 +9,7 @@
 #include <string>
 
 #include "imaging/PictureLoader.h"
+#include "tests/kit/Oracles.h"
 
 namespace muralo::bench {
 

@@ -31,13 +31,13 @@ using namespace muralo;
 // its peer on the very same files.
 struct Files : bench::TBenchFiles {
   Files() : TBenchFiles(true) {
-    const std::string base = "convert-im6.q16 rose: -resize 2400x1600! -depth 8 ";
+    const std::string base = muralo::test::kMagick + " rose: -resize 2400x1600! -depth 8 ";
     Make(base + "-compress RLE tga:'" + Path("rle.tga") + "'");
     Make(base + "-compress None tga:'" + Path("raw.tga") + "'");
     Make(base + "pcx:'" + Path("big.pcx") + "'");
     Make(base + "ppm:'" + Path("big.ppm") + "'");
     // A photograph-sized Photoshop composite, PackBits compressed as Photoshop saves it.
-    Make("convert-im6.q16 rose: -resize 4000x3000! -depth 8 -compress RLE psd:'" + Path("big.psd") + "'");
+    Make(muralo::test::kMagick + " rose: -resize 4000x3000! -depth 8 -compress RLE psd:'" + Path("big.psd") + "'");
     Make(base + "-compress RLE sgi:'" + Path("rle.sgi") + "'");
     Make(base + "-compress None sgi:'" + Path("raw.sgi") + "'");
     Make(base + "-type TrueColor bmp3:'" + Path("big.bmp") + "'");

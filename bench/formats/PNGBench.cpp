@@ -28,16 +28,16 @@ constexpr int kWidth = 3840, kHeight = 2160;
 struct Files : bench::TBenchFiles {
   Files() {
     // A photograph stands in as a plasma fractal: smooth gradients with fine noise.
-    Make("convert-im6.q16 -seed 7 -size 3840x2160 plasma:fractal -blur 0x1 png24:'" + Path("photo.png") + "'");
+    Make(muralo::test::kMagick + " -seed 7 -size 3840x2160 plasma:fractal -blur 0x1 png24:'" + Path("photo.png") + "'");
     // A screenshot: flat panels, text and translucent windows over a gradient.
-    Make(
-        "convert-im6.q16 -size 3840x2160 gradient:'#203050-#7090b0' -alpha set "
-        "-fill '#f0f0f0' -draw 'rectangle 200,150 2200,1500' -fill '#ffffff80' -draw 'rectangle 1800,900 3600,2000' "
-        "-fill '#00000000' -draw 'rectangle 0,2100 3840,2160' -fill black -pointsize 28 "
-        "-draw \"text 260,260 'Muralo  liste des images  vacances/plage.png  1920x1080'\" "
-        "-draw \"text 260,320 'Duree 00:15:00  Aleatoire  Ajuster a l ecran'\" "
-        "png32:'" +
-        Path("screen.png") + "'");
+    Make(muralo::test::kMagick +
+         " -size 3840x2160 gradient:'#203050-#7090b0' -alpha set "
+         "-fill '#f0f0f0' -draw 'rectangle 200,150 2200,1500' -fill '#ffffff80' -draw 'rectangle 1800,900 3600,2000' "
+         "-fill '#00000000' -draw 'rectangle 0,2100 3840,2160' -fill black -pointsize 28 "
+         "-draw \"text 260,260 'Muralo  liste des images  vacances/plage.png  1920x1080'\" "
+         "-draw \"text 260,320 'Duree 00:15:00  Aleatoire  Ajuster a l ecran'\" "
+         "png32:'" +
+         Path("screen.png") + "'");
   }
 };
 

@@ -25,14 +25,14 @@ constexpr int kFaxWidth = 1728, kFaxHeight = 2200;
 
 struct Files : bench::TBenchFiles {
   Files() {
-    Make("convert-im6.q16 rose: -resize " + std::to_string(kWidth) + "x" + std::to_string(kHeight) +
+    Make(muralo::test::kMagick + " rose: -resize " + std::to_string(kWidth) + "x" + std::to_string(kHeight) +
          "! -attenuate 0.2 +noise Gaussian -type TrueColor -depth 8 -compress None '" + Path("none.tif") + "'");
-    Make("tiffcp -c packbits '" + Path("none.tif") + "' '" + Path("packbits.tif") + "'");
-    Make("tiffcp -c lzw:2 '" + Path("none.tif") + "' '" + Path("lzw.tif") + "'");
-    Make("tiffcp -c zip:2 '" + Path("none.tif") + "' '" + Path("zip.tif") + "'");
-    Make("convert-im6.q16 rose: -resize " + std::to_string(kFaxWidth) + "x" + std::to_string(kFaxHeight) +
+    Make(muralo::test::kTiffCp + " -c packbits '" + Path("none.tif") + "' '" + Path("packbits.tif") + "'");
+    Make(muralo::test::kTiffCp + " -c lzw:2 '" + Path("none.tif") + "' '" + Path("lzw.tif") + "'");
+    Make(muralo::test::kTiffCp + " -c zip:2 '" + Path("none.tif") + "' '" + Path("zip.tif") + "'");
+    Make(muralo::test::kMagick + " rose: -resize " + std::to_string(kFaxWidth) + "x" + std::to_string(kFaxHeight) +
          "! -monochrome -type bilevel -depth 1 -compress None '" + Path("mono.tif") + "'");
-    Make("tiffcp -c g3:1d '" + Path("mono.tif") + "' '" + Path("fax.tif") + "'");
+    Make(muralo::test::kTiffCp + " -c g3:1d '" + Path("mono.tif") + "' '" + Path("fax.tif") + "'");
   }
 };
 

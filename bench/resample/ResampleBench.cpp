@@ -14,6 +14,7 @@
 #include "imaging/FileFormatList.h"
 #include "imaging/PictureLoader.h"
 #include "imaging/Resample.h"
+#include "tests/kit/Oracles.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ using namespace muralo;
 
 constexpr int kWidth = 4000, kHeight = 3000, kNewWidth = 1920, kNewHeight = 1440;
 // Debian's interpreter, which has Pillow (python3-pil).
-constexpr const char* kPython = "/usr/bin/python3";
+using muralo::test::kPython;
 
 struct Picture {
   std::filesystem::path Dir;
@@ -32,7 +33,7 @@ struct Picture {
     Dir = pattern;
     File = (Dir / "photo.ppm").string();
     // A photograph-like picture: ImageMagick's built-in rose, enlarged, with fine noise on top.
-    const std::string command = "convert-im6.q16 rose: -resize " + std::to_string(kWidth) + "x" +
+    const std::string command = muralo::test::kMagick + " rose: -resize " + std::to_string(kWidth) + "x" +
                                 std::to_string(kHeight) + "! -attenuate 0.3 +noise Gaussian -depth 8 ppm:'" + File +
                                 "'";
     if (std::system(command.c_str()) != 0) throw std::runtime_error("benchmark input failed: " + command);
@@ -80,8 +81,8 @@ void Pillow(benchmark::State& state) {
     std::fputs(script.c_str(), f);
     std::fclose(f);
   }
-  const std::string command = std::string(kPython) + " '" + scriptFile + "' '" + TestPicture().File + "' " +
-                              std::to_string(state.max_iterations);
+  const std::string command =
+      kPython + " '" + scriptFile + "' '" + TestPicture().File + "' " + std::to_string(state.max_iterations);
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) {
     state.SkipWithError("cannot start Pillow");

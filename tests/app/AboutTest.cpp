@@ -18,7 +18,7 @@
 #include "ui_AboutBox.h"
 
 using namespace muralo;
-using muralo::testing::TTempDir;
+using muralo::test::TempDir;
 
 namespace {
 
@@ -36,7 +36,7 @@ class QtEnvironment : public ::testing::Environment {
 };
 [[maybe_unused]] auto* const Env = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
-std::string WritePE(const TTempDir& dir, const std::string& name, const TVersionData& data) {
+std::string WritePE(const TempDir& dir, const std::string& name, const TVersionData& data) {
   const std::vector<uint8_t> bytes = test::BuildPEFile(BuildVersionInfo(data));
   std::ofstream(dir / name, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
@@ -56,7 +56,7 @@ TVersionData Data(uint16_t codePage) {
 }
 
 TEST(VersionInfoReaderTest, ReadsAPEFilesResource) {
-  TTempDir dir;
+  TempDir dir;
   TKvVersionInfo info;
   info.SetFileName(WritePE(dir, "a.exe", Data(1252)));
   ASSERT_TRUE(info.InfoLoaded());
@@ -116,8 +116,7 @@ TEST(AboutBoxTest, ShowsProductNameVersionCopyrightAndLinks) {
   box.URLSite = "https://example.org/muralo";
   box.EMail = "muralo@example.org";
   TIcon icon;
-  const char* dir = std::getenv("MURALO_SOURCE_DIR");
-  icon.LoadFromFile(std::string(dir ? dir : "../..") + "/resources/icons/stopped.ico");
+  icon.LoadFromFile(muralo::test::SourcePath("resources/icons/stopped.ico"));
   box.SetImage(&icon);
   box.SetImage(nullptr);  // ignored
   ASSERT_NE(box.Icon(), nullptr);

@@ -34,12 +34,12 @@
 #include "ui_Unit1.h"
 
 using namespace muralo;
-using muralo::testing::DecodeWithImageMagick;
-using muralo::testing::ReadFileBytes;
-using muralo::testing::RunOracle;
+using muralo::test::FileText;
+using muralo::test::MagickDecode;
+using muralo::test::RunTool;
+using muralo::test::TempDir;
+using muralo::test::WriteText;
 using muralo::testing::TRecordingDesktop;
-using muralo::testing::TTempDir;
-using muralo::testing::WriteFileBytes;
 
 namespace {
 
@@ -66,11 +66,6 @@ class QtEnvironment : public ::testing::Environment {
 QtEnvironment* const Env = new QtEnvironment;
 [[maybe_unused]] auto* const Registered = ::testing::AddGlobalTestEnvironment(Env);
 
-std::string SourceDir() {
-  const char* dir = std::getenv("MURALO_SOURCE_DIR");
-  return dir ? dir : "../..";
-}
-
 class FormTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -78,17 +73,17 @@ class FormTest : public ::testing::Test {
     std::filesystem::create_directory(Dir.Path / "data");
     Hive = std::make_unique<TRegistry>(Dir / "registry.reg");
     auto icon = std::make_shared<TIcon>();
-    icon->LoadFromFile(SourceDir() + "/resources/icons/stopped.ico");
+    icon->LoadFromFile(muralo::test::SourcePath("resources/icons/stopped.ico"));
     Fallback = icon;
     auto running = std::make_shared<TIcon>();
-    running->LoadFromFile(SourceDir() + "/resources/icons/running.ico");
+    running->LoadFromFile(muralo::test::SourcePath("resources/icons/running.ico"));
     Running = running;
   }
 
   // Pictures written by ImageMagick for the test.
   std::string MakePicture(const std::string& name, const std::string& recipe) {
     const std::string path = Dir / name;
-    RunOracle("convert-im6.q16 " + recipe + " -type TrueColor 'BMP3:" + path + "'");
+    RunTool(muralo::test::kMagick + " " + recipe + " -type TrueColor 'BMP3:" + path + "'");
     return path;
   }
 
@@ -120,7 +115,7 @@ class FormTest : public ::testing::Test {
   }
   TForm1& Form() { return Form(Services()); }
 
-  void WriteList(const std::string& name, const TEntryList& entries) { WriteFileBytes(name, FormatListText(entries)); }
+  void WriteList(const std::string& name, const TEntryList& entries) { WriteText(name, FormatListText(entries)); }
 
   // A hive naming the list file l.que (holding entries), with "Changer au démarrage" as given.
   void StoreListSettings(const TEntryList& entries, bool startupChange) {
@@ -131,7 +126,7 @@ class FormTest : public ::testing::Test {
     SaveSettings(*Hive, s);
   }
 
-  TTempDir Dir;
+  TempDir Dir;
   std::unique_ptr<TRecordingDesktop> Desktop;
   std::unique_ptr<TRegistry> Hive;
   std::shared_ptr<TGraphic> Fallback, Running;
@@ -178,16 +173,16 @@ TEST_F(FormTest, Windows1252EntriesShowAsTextAndKeepTheirBytes) {
   f.ui()->CheckBox1->setChecked(true);
   f.SetEntryIndex(0);
   f.ui()->Changer1->trigger();
-  const std::string withCp1252 = ReadFileBytes(Dir / "data/muralo.bmp");
+  const std::string withCp1252 = FileText(Dir / "data/muralo.bmp");
   f.SetEntries({utf8Name});
   f.SetEntryIndex(0);
   f.ui()->Changer1->trigger();
-  EXPECT_EQ(ReadFileBytes(Dir / "data/muralo.bmp"), withCp1252);
+  EXPECT_EQ(FileText(Dir / "data/muralo.bmp"), withCp1252);
   EXPECT_TRUE(Errors.isEmpty());
   // The list file keeps the bytes.
   f.SetEntries({cp1252Name});
   f.ui()->FermerBN->click();
-  EXPECT_EQ(ReadFileBytes(Dir / "l.que"), cp1252Name + "\r\n");
+  EXPECT_EQ(FileText(Dir / "l.que"), cp1252Name + "\r\n");
 }
 
 TEST_F(FormTest, LayoutCaptionsAndHints) {
@@ -342,7 +337,7 @@ TEST_F(FormTest, AutoPreviewDisablesThePreviewButton) {
 TEST_F(FormTest, PreviewOutcomes) {
   const std::string good = MakePicture("good.bmp", "-size 40x30 xc:'#336699'");
   const std::string other = MakePicture("other.bmp", "-size 7x5 xc:red");
-  WriteFileBytes(Dir / "unknown.xyz", "whatever");
+  WriteText(Dir / "unknown.xyz", "whatever");
   TForm1& f = Form();
   f.SetEntries({good, Dir / "missing.bmp", Dir / "unknown.xyz", other});
 
@@ -408,7 +403,7 @@ TEST_F(FormTest, ChangerRendersTheThumbnailAsItIsWithTheNewEntrysName) {
   f.ui()->CheckBox1->setChecked(true);
   f.ui()->ChangerBN->click();
   ASSERT_EQ(Desktop->WallpaperCalls.size(), 1u);
-  auto image = DecodeWithImageMagick(Dir / "data/muralo.bmp");
+  auto image = MagickDecode(Dir / "data/muralo.bmp");
   ASSERT_EQ(image.Width, 300);
   ASSERT_EQ(image.Height, 40);
   // The name is written on a white box from (5, 5) in the caption colour (red 255, green 64, blue 64).
@@ -434,7 +429,7 @@ TEST_F(FormTest, CaptionWithoutSelectionWritesNoText) {
   f.SetEntryIndex(-1);
   f.ui()->CheckBox1->setChecked(true);
   f.Changer();
-  auto image = DecodeWithImageMagick(Dir / "data/muralo.bmp");
+  auto image = MagickDecode(Dir / "data/muralo.bmp");
   for (int y = 0; y < 30; ++y)
     for (int x = 0; x < 60; ++x) ASSERT_EQ(image.At(x, y)[0], 0) << x << "," << y;
 }
@@ -448,7 +443,7 @@ TEST_F(FormTest, TimerStepWalksTheListInOrderAndAtRandom) {
   const int widths[] = {11, 12, 13, 11};
   for (int w : widths) {
     f.Timer2Timer();
-    EXPECT_EQ(DecodeWithImageMagick(Dir / "data/muralo.bmp").Width, w);
+    EXPECT_EQ(MagickDecode(Dir / "data/muralo.bmp").Width, w);
   }
   EXPECT_EQ(f.EntryIndex(), 0);
   f.ui()->Alatoire1->trigger();
@@ -482,8 +477,8 @@ TEST_F(FormTest, CheckBoxesChangeOnlyAfterASelectionWasMade) {
   EXPECT_TRUE(f.SelectionMade());
   f.ui()->CheckBox2->setChecked(true);
   ASSERT_EQ(Desktop->WallpaperCalls.size(), 1u);
-  EXPECT_EQ(DecodeWithImageMagick(Dir / "data/muralo.bmp").Width, 1024);
-  EXPECT_EQ(DecodeWithImageMagick(Dir / "data/muralo.bmp").Height, 512);
+  EXPECT_EQ(MagickDecode(Dir / "data/muralo.bmp").Width, 1024);
+  EXPECT_EQ(MagickDecode(Dir / "data/muralo.bmp").Height, 512);
   f.ui()->CheckBox1->setChecked(true);
   EXPECT_EQ(Desktop->WallpaperCalls.size(), 2u);
 }
@@ -505,7 +500,7 @@ TEST_F(FormTest, ClickWithAutoPreviewPreviewsAndDoubleClickChanges) {
 
 TEST_F(FormTest, UnwritableDataDirectoryIsReportedAndNoWallpaperCallIsMade) {
   const std::string pic = MakePicture("p.bmp", "-size 20x10 xc:red");
-  WriteFileBytes(Dir / "plain", "x");
+  WriteText(Dir / "plain", "x");
   Desktop->Directory = Dir / "plain";
   TForm1& f = Form();
   f.SetEntries({pic});
@@ -567,7 +562,7 @@ TEST_F(FormTest, RestoredValuesGoThroughTheControlsAndTheStartUpPickIsEntryOne) 
   EXPECT_EQ(f.ui()->Label2->text(), "3");
   EXPECT_EQ(f.EntryIndex(), 1);  // whatever "Image courante" says
   ASSERT_EQ(Desktop->WallpaperCalls.size(), 1u);
-  auto image = DecodeWithImageMagick(Dir / "data/muralo.bmp");
+  auto image = MagickDecode(Dir / "data/muralo.bmp");
   EXPECT_EQ(image.Width, 1024);  // stretched to the screen
   EXPECT_TRUE(f.SelectionMade());
 }
@@ -590,16 +585,16 @@ TEST_F(FormTest, OneShotChangesOnceWithoutWindowTrayOrSave) {
   TSettings s;
   s.ListeCourante = Dir / "l.que";
   StoreSettings(*Hive, s);
-  const std::string hiveBefore = ReadFileBytes(Dir / "registry.reg");
+  const std::string hiveBefore = FileText(Dir / "registry.reg");
   TForm1Services services = Services();
   services.OneShot = true;
   TForm1& f = Form(std::move(services));
   EXPECT_FALSE(f.isVisible());
   EXPECT_EQ(f.TrayIcon(), nullptr);
   ASSERT_EQ(Desktop->WallpaperCalls.size(), 1u);
-  EXPECT_EQ(DecodeWithImageMagick(Dir / "data/muralo.bmp").Width, 12);
+  EXPECT_EQ(MagickDecode(Dir / "data/muralo.bmp").Width, 12);
   FormPtr.reset();
-  EXPECT_EQ(ReadFileBytes(Dir / "registry.reg"), hiveBefore);
+  EXPECT_EQ(FileText(Dir / "registry.reg"), hiveBefore);
 }
 
 TEST_F(FormTest, OneShotPrintsTheSwallowedStartUpFailureOnOneLine) {
@@ -649,7 +644,7 @@ TEST_F(FormTest, AddingToAnUnnamedListAsksForANameEachTime) {
 TEST_F(FormTest, RemoveWithoutSelectionStillSaves) {
   StoreListSettings({"a", "b", "c"}, false);
   TForm1& f = Form();
-  WriteFileBytes(Dir / "l.que", "");  // to see the save
+  WriteText(Dir / "l.que", "");  // to see the save
   f.ui()->EnleverBN->click();
   EXPECT_EQ(ReadListFile(Dir / "l.que"), (TEntryList{"a", "b", "c"}));
   f.SetEntryIndex(1);
@@ -853,7 +848,7 @@ TEST_F(FormTest, AFailedSaveStopsTheCloseAndKeepsTheProgramRunning) {
 
 TEST_F(FormTest, UnwritableSettingsAreReportedOnceAndTheCloseGoesOn) {
   // A settings folder nobody can write to (its parent is a plain file: root cannot either).
-  WriteFileBytes(Dir / "plain", "x");
+  WriteText(Dir / "plain", "x");
   Hive = std::make_unique<TRegistry>(Dir / "plain/registry.reg");
   TForm1& f = Form();
   f.SetEntries({"/k/1.png"});
@@ -1018,13 +1013,13 @@ TEST_F(FormTest, OpenPictureDialogPreviewsThroughThePictureLoader) {
 }
 
 TEST_F(FormTest, TrayIconsKeepTheIconsColoursAndTransparency) {
-  const std::string icon = SourceDir() + "/resources/icons/running.ico";
+  const std::string icon = muralo::test::SourcePath("resources/icons/running.ico");
   const QImage shown = ToQIcon(*Running).pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
   ASSERT_EQ(shown.size(), QSize(32, 32));
   // ImageMagick's reading of the same file, with its alpha channel.
   const std::string rgba = Dir / "icon.rgba";
-  RunOracle("convert-im6.q16 '" + icon + "' -depth 8 'rgba:" + rgba + "'");
-  const std::string bytes = ReadFileBytes(rgba);
+  RunTool(muralo::test::kMagick + " '" + icon + "' -depth 8 'rgba:" + rgba + "'");
+  const std::string bytes = FileText(rgba);
   ASSERT_EQ(bytes.size(), 32u * 32u * 4u);
   int opaque = 0;
   for (int y = 0; y < 32; ++y)
@@ -1058,7 +1053,7 @@ TEST_F(FormTest, KeyboardMovesCountAsClicks) {
 
 TEST_F(FormTest, SplashWindowLayout) {
   auto banner = std::make_unique<TBitmap>();
-  banner->LoadFromFile(SourceDir() + "/resources/splash.bmp");
+  banner->LoadFromFile(muralo::test::SourcePath("resources/splash.bmp"));
   EXPECT_EQ(banner->Width(), 317);
   EXPECT_EQ(banner->Height(), 93);
   TfrmSplash splash(banner.get());

@@ -6,9 +6,9 @@
 #include "tests/app/TestSupport.h"
 
 using namespace muralo;
-using muralo::testing::ReadFileBytes;
-using muralo::testing::TTempDir;
-using muralo::testing::WriteFileBytes;
+using muralo::test::FileText;
+using muralo::test::TempDir;
+using muralo::test::WriteText;
 
 namespace {
 
@@ -46,11 +46,11 @@ TEST(ImageList, ThreeEntriesGiveThreeCrLfLines) {
 }
 
 TEST(ImageList, FileRoundTripAndExactBytes) {
-  TTempDir dir;
+  TempDir dir;
   const std::string name = dir / "liste.que";
   const TEntryList entries = {"/images/un.bmp", "/images/deux.png", "/images/trois.tga"};
   WriteListFile(name, entries);
-  EXPECT_EQ(ReadFileBytes(name), "/images/un.bmp\r\n/images/deux.png\r\n/images/trois.tga\r\n");
+  EXPECT_EQ(FileText(name), "/images/un.bmp\r\n/images/deux.png\r\n/images/trois.tga\r\n");
   EXPECT_EQ(ReadListFile(name), entries);
   // No temporary file stays beside it.
   int files = 0;
@@ -59,15 +59,15 @@ TEST(ImageList, FileRoundTripAndExactBytes) {
 }
 
 TEST(ImageList, WritingReplacesAnEarlierFileWhole) {
-  TTempDir dir;
+  TempDir dir;
   const std::string name = dir / "liste.que";
-  WriteFileBytes(name, std::string(10000, 'x'));
+  WriteText(name, std::string(10000, 'x'));
   WriteListFile(name, {"a"});
-  EXPECT_EQ(ReadFileBytes(name), "a\r\n");
+  EXPECT_EQ(FileText(name), "a\r\n");
 }
 
 TEST(ImageList, VeryLongLinesSurvive) {
-  TTempDir dir;
+  TempDir dir;
   const std::string name = dir / "long.que";
   const TEntryList entries = {std::string(1 << 20, 'p'), "short", std::string(70000, 'q')};
   WriteListFile(name, entries);
@@ -75,8 +75,8 @@ TEST(ImageList, VeryLongLinesSurvive) {
 }
 
 TEST(ImageList, AFailedWriteLeavesTheOldListUntouched) {
-  TTempDir dir;
-  WriteFileBytes(dir / "plain", "x");
+  TempDir dir;
+  WriteText(dir / "plain", "x");
   // The folder is a plain file: nothing can be created there.
   EXPECT_THROW(WriteListFile(dir / "plain/liste.que", {"a"}), EStreamError);
   // The target is a directory: the rename fails and the temporary file goes away.
@@ -88,7 +88,7 @@ TEST(ImageList, AFailedWriteLeavesTheOldListUntouched) {
 }
 
 TEST(ImageList, AMissingFileRaisesTheOpenError) {
-  TTempDir dir;
+  TempDir dir;
   EXPECT_THROW(ReadListFile(dir / "none.que"), EFOpenError);
 }
 
@@ -104,17 +104,17 @@ TEST(ImageList, SortedOrderIgnoresCase) {
 // Entries that are not UTF-8 are shown as Windows-1252; Python's cp1252 codec is the oracle for the
 // 251 bytes it defines, the five others stand for the C1 controls of the same number.
 TEST(EntryDisplayText, NonUtf8BytesReadAsWindows1252) {
-  TTempDir dir;
+  TempDir dir;
   std::string bytes = "/images/";
   for (int b = 0x20; b <= 0xFF; ++b)
     if (b != 0x7F && b != 0x81 && b != 0x8D && b != 0x8F && b != 0x90 && b != 0x9D) bytes += static_cast<char>(b);
-  WriteFileBytes(dir / "cp1252", bytes);
+  WriteText(dir / "cp1252", bytes);
   const std::string decoded = dir / "utf8";
-  muralo::testing::RunOracle(
-      "/usr/bin/python3 -c \"import sys; open(sys.argv[2], 'w', encoding='utf-8', newline='')"
-      ".write(open(sys.argv[1], 'rb').read().decode('cp1252'))\" '" +
-      (dir / "cp1252") + "' '" + decoded + "'");
-  EXPECT_EQ(EntryDisplayText(bytes), ReadFileBytes(decoded));
+  muralo::test::RunTool(muralo::test::kPython +
+                        " -c \"import sys; open(sys.argv[2], 'w', encoding='utf-8', newline='')"
+                        ".write(open(sys.argv[1], 'rb').read().decode('cp1252'))\" '" +
+                        (dir / "cp1252") + "' '" + decoded + "'");
+  EXPECT_EQ(EntryDisplayText(bytes), FileText(decoded));
   EXPECT_EQ(EntryDisplayText("/x/\x81\x8D\x8F\x90\x9D"), "/x/\u0081\u008D\u008F\u0090\u009D");
 }
 

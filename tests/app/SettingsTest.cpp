@@ -11,7 +11,7 @@
 #include "tests/app/TestSupport.h"
 
 using namespace muralo;
-using muralo::testing::TTempDir;
+using muralo::test::TempDir;
 
 namespace {
 
@@ -30,7 +30,7 @@ TEST(Settings, TableIsInTheReadingOrderWithItsTypes) {
 }
 
 TEST(Settings, FirstRunCreatesTheKeyAndKeepsEveryDefault) {
-  TTempDir dir;
+  TempDir dir;
   TRegistry hive(dir / "registry.reg");
   TSettings s;
   s.Centre = false;  // to see that nothing is touched when the reading stops at once
@@ -42,7 +42,7 @@ TEST(Settings, FirstRunCreatesTheKeyAndKeepsEveryDefault) {
 }
 
 TEST(Settings, SaveThenRestoreGivesTheSameValues) {
-  TTempDir dir;
+  TempDir dir;
   TSettings saved;
   saved.Apercu = true;
   saved.Mosaique = true;
@@ -93,7 +93,7 @@ TEST(Settings, TheFirstUnreadableValueEndsTheReading) {
   };
   for (const StopCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    TTempDir dir;
+    TempDir dir;
     TSettings all;
     all.Apercu = all.Mosaique = all.Retaille = all.Titre = all.Timer = all.Aleatoire = true;
     all.Ordonne = all.Centre = all.Debut = false;
@@ -124,7 +124,7 @@ TEST(Settings, TheFirstUnreadableValueEndsTheReading) {
 }
 
 TEST(Settings, AMissingListNameReadsEmptyAndTheReadingGoesOn) {
-  TTempDir dir;
+  TempDir dir;
   TSettings all;
   all.ListeCourante = "/x.que";
   all.DureeTimer = 5000;
@@ -143,7 +143,7 @@ TEST(Settings, AMissingListNameReadsEmptyAndTheReadingGoesOn) {
 }
 
 TEST(Settings, AnyNonZeroNumberReadsAsTrue) {
-  TTempDir dir;
+  TempDir dir;
   {
     TRegistry hive(dir / "registry.reg");
     hive.OpenKey(SettingsKey, true);
@@ -156,9 +156,9 @@ TEST(Settings, AnyNonZeroNumberReadsAsTrue) {
 }
 
 TEST(Settings, ACorruptedHiveStartsAsAFirstRun) {
-  TTempDir dir;
+  TempDir dir;
   static constexpr char garbage[] = "\x00\xff garbage [[[\n\"Apercu\"=dword:zz";
-  muralo::testing::WriteFileBytes(dir / "registry.reg", std::string(garbage, sizeof garbage - 1));
+  muralo::test::WriteText(dir / "registry.reg", std::string(garbage, sizeof garbage - 1));
   TRegistry hive(dir / "registry.reg");
   TSettings restored;
   EXPECT_EQ(RestoreSettings(hive, restored), 0);
@@ -166,9 +166,9 @@ TEST(Settings, ACorruptedHiveStartsAsAFirstRun) {
 }
 
 TEST(Settings, AnUnwritableHiveRaisesOnSave) {
-  TTempDir dir;
+  TempDir dir;
   // A hive whose folder is a plain file can be written by nobody, root included.
-  muralo::testing::WriteFileBytes(dir / "plain", "x");
+  muralo::test::WriteText(dir / "plain", "x");
   TRegistry hive(dir / "plain/registry.reg");
   EXPECT_THROW(SaveSettings(hive, TSettings()), ERegistryException);
 }
@@ -176,7 +176,7 @@ TEST(Settings, AnUnwritableHiveRaisesOnSave) {
 // Saving the settings is one transaction of the hive: the file is replaced once (one rename), not
 // once per value. The kernel's own record of the folder (inotify) counts the replacements.
 TEST(Settings, SavingReplacesTheHiveFileOnce) {
-  TTempDir dir;
+  TempDir dir;
   {
     TRegistry hive(dir / "registry.reg");
     SaveSettings(hive, TSettings());  // the key exists from now on
@@ -210,13 +210,13 @@ TEST(Settings, SavingReplacesTheHiveFileOnce) {
 
 // A hive that cannot be replaced reports the first value, the hive file and the reason in French.
 TEST(Settings, AFailedTransactionNamesTheFirstValueAndTheHiveFile) {
-  TTempDir dir;
+  TempDir dir;
   const std::string file = dir / "registry.reg";
   {
     TRegistry hive(file);
     SaveSettings(hive, TSettings());
   }
-  const std::string before = muralo::testing::ReadFileBytes(file);
+  const std::string before = muralo::test::FileText(file);
   // The temporary file's name is taken by a folder that cannot be removed (it is not empty), which
   // stops the write whoever runs the test, root included.
   std::filesystem::create_directories(dir.Path / ("registry.reg.tmp-" + std::to_string(getpid())) / "x");
@@ -229,7 +229,7 @@ TEST(Settings, AFailedTransactionNamesTheFirstValueAndTheHiveFile) {
   } catch (const ERegistryException& e) {
     EXPECT_EQ(e.message(), "Impossible d'écrire la valeur 'Apercu' : " + file + " (c'est un dossier)");
   }
-  EXPECT_EQ(muralo::testing::ReadFileBytes(file), before);
+  EXPECT_EQ(muralo::test::FileText(file), before);
 }
 
 }  // namespace

@@ -13,9 +13,9 @@
 #include "tests/app/TestSupport.h"
 
 using namespace muralo;
-using muralo::testing::DecodeWithImageMagick;
+using muralo::test::MagickDecode;
+using muralo::test::TempDir;
 using muralo::testing::TRecordingDesktop;
-using muralo::testing::TTempDir;
 
 namespace {
 
@@ -104,13 +104,13 @@ std::unique_ptr<TBitmap> SamplePicture() {
 }
 
 TEST(ApplyWallpaper, UnscaledFileMatchesThePictureDecodedByImageMagick) {
-  TTempDir dir;
+  TempDir dir;
   TRecordingDesktop desktop(dir.Path.string());
   auto picture = SamplePicture();
   ASSERT_TRUE(ApplyWallpaper(desktop, picture.get(), {}, std::nullopt, TFont()));
   ASSERT_EQ(desktop.WallpaperCalls.size(), 1u);
   EXPECT_EQ(desktop.WallpaperCalls[0], dir / "muralo.bmp");
-  auto decoded = DecodeWithImageMagick(dir / "muralo.bmp");
+  auto decoded = MagickDecode(dir / "muralo.bmp");
   ASSERT_EQ(decoded.Width, 3);
   ASSERT_EQ(decoded.Height, 2);
   for (int y = 0; y < 2; ++y)
@@ -130,11 +130,11 @@ TEST(ApplyWallpaper, StretchedFileHasTheScreenOrProportionalSize) {
   } cases[] = {{{true, false, false}, 64, 48}, {{true, true, false}, 64, 42}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.H);
-    TTempDir dir;
+    TempDir dir;
     TRecordingDesktop desktop(dir.Path.string(), {64, 48});
     auto picture = SamplePicture();
     ASSERT_TRUE(ApplyWallpaper(desktop, picture.get(), c.Options, std::nullopt, TFont()));
-    auto decoded = DecodeWithImageMagick(dir / "muralo.bmp");
+    auto decoded = MagickDecode(dir / "muralo.bmp");
     EXPECT_EQ(decoded.Width, c.W);
     EXPECT_EQ(decoded.Height, c.H);
     // Pixels are repeated, not filtered: every output pixel is one of the source colours.
@@ -153,7 +153,7 @@ TEST(ApplyWallpaper, StretchedFileHasTheScreenOrProportionalSize) {
 }
 
 TEST(ApplyWallpaper, NoPictureLeavesTheWallpaperAlone) {
-  TTempDir dir;
+  TempDir dir;
   TRecordingDesktop desktop(dir.Path.string());
   for (TWallpaperOptions o : {TWallpaperOptions{false, false, false}, TWallpaperOptions{true, false, true},
                               TWallpaperOptions{true, true, false}}) {
@@ -166,8 +166,8 @@ TEST(ApplyWallpaper, NoPictureLeavesTheWallpaperAlone) {
 }
 
 TEST(ApplyWallpaper, AnUnwritableDirectoryRaisesAndMakesNoWallpaperCall) {
-  TTempDir dir;
-  muralo::testing::WriteFileBytes(dir / "plain", "x");
+  TempDir dir;
+  muralo::test::WriteText(dir / "plain", "x");
   TRecordingDesktop desktop(dir / "plain");
   auto picture = SamplePicture();
   EXPECT_THROW(ApplyWallpaper(desktop, picture.get(), {}, std::nullopt, TFont()), EStreamError);
@@ -196,11 +196,11 @@ class TFileSizeLimit {
 };
 
 TEST(ApplyWallpaper, AFullDiskLeavesThePreviousFileWholeAndTheDesktopAlone) {
-  TTempDir dir;
+  TempDir dir;
   TRecordingDesktop desktop(dir.Path.string(), {800, 600});
   auto picture = SamplePicture();
   ASSERT_TRUE(ApplyWallpaper(desktop, picture.get(), {}, std::nullopt, TFont()));
-  const std::string previous = muralo::testing::ReadFileBytes(dir / "muralo.bmp");
+  const std::string previous = muralo::test::FileText(dir / "muralo.bmp");
   try {
     TFileSizeLimit full(64 * 1024);
     ApplyWallpaper(desktop, picture.get(), {true, false, false}, std::nullopt, TFont());
@@ -209,18 +209,18 @@ TEST(ApplyWallpaper, AFullDiskLeavesThePreviousFileWholeAndTheDesktopAlone) {
     // The message names the wallpaper file and the reason, in French, after the stream's own text.
     EXPECT_EQ(e.message(), Format(SStreamErrorDetail, SWriteError, dir / "muralo.bmp", SystemErrorText(EFBIG)));
   }
-  EXPECT_EQ(muralo::testing::ReadFileBytes(dir / "muralo.bmp"), previous);
+  EXPECT_EQ(muralo::test::FileText(dir / "muralo.bmp"), previous);
   EXPECT_EQ(desktop.WallpaperCalls.size(), 1u);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path), {}), 1) << "a temporary file was left";
 }
 
 TEST(ApplyWallpaper, TheFileIsReplacedAtEveryChange) {
-  TTempDir dir;
+  TempDir dir;
   TRecordingDesktop desktop(dir.Path.string(), {20, 10});
   auto picture = SamplePicture();
   ASSERT_TRUE(ApplyWallpaper(desktop, picture.get(), {true, false, false}, std::nullopt, TFont()));
   ASSERT_TRUE(ApplyWallpaper(desktop, picture.get(), {}, std::nullopt, TFont()));
-  EXPECT_EQ(DecodeWithImageMagick(dir / "muralo.bmp").Width, 3);
+  EXPECT_EQ(MagickDecode(dir / "muralo.bmp").Width, 3);
   EXPECT_EQ(desktop.WallpaperCalls.size(), 2u);
 }
 

@@ -31,8 +31,8 @@
 #include "ui_Unit3.h"
 
 using namespace muralo;
+using muralo::test::TempDir;
 using muralo::testing::TRecordingDesktop;
-using muralo::testing::TTempDir;
 
 namespace {
 
@@ -59,10 +59,7 @@ class QtEnvironment : public ::testing::Environment {
 };
 [[maybe_unused]] auto* const Env = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
-std::string Sample(const std::string& name) {
-  const char* dir = std::getenv("MURALO_SOURCE_DIR");
-  return std::string(dir ? dir : "../..") + "/resources/samples/" + name;
-}
+std::string Sample(const std::string& name) { return muralo::test::SourcePath("resources/samples/" + name); }
 
 std::unique_ptr<TBitmap> Gradient(int w, int h) {
   auto b = std::make_unique<TBitmap>();
@@ -150,7 +147,7 @@ TEST(ImageWindowTest, ScaleToggleTakesTheSizeOfTheMomentAndKeepsIt) {
 }
 
 TEST(ImageWindowTest, SavesWithThePicturesOwnClass) {
-  TTempDir dir;
+  TempDir dir;
   TImgWin w;
   QStringList errors;
   w.ShowError = [&](const QString& text) { errors << text; };
@@ -170,7 +167,7 @@ TEST(ImageWindowTest, SavesWithThePicturesOwnClass) {
   };
   const auto sameBytesAs = [](const std::string& original) {
     return [original](const std::string& saved) {
-      EXPECT_EQ(muralo::testing::ReadFileBytes(saved), muralo::testing::ReadFileBytes(original));
+      EXPECT_EQ(muralo::test::FileText(saved), muralo::test::FileText(original));
     };
   };
   const Case cases[] = {
@@ -209,7 +206,7 @@ TEST(ImageWindowTest, SavesWithThePicturesOwnClass) {
        },
        "r.tif",
        [](const std::string& saved) {
-         EXPECT_EQ(muralo::testing::ReadFileBytes(saved).substr(0, 2), "BM");
+         EXPECT_EQ(muralo::test::FileText(saved).substr(0, 2), "BM");
          TBitmap back;
          back.LoadFromFile(saved);
          EXPECT_EQ(back.Width(), 9);
@@ -265,7 +262,7 @@ class SearchTest : public ::testing::Test {
     return AnswerMessageBox([&] { QTest::keyClick(Search->ui()->Edit1, Qt::Key_Return); });
   }
 
-  TTempDir Dir;
+  TempDir Dir;
   std::unique_ptr<TRecordingDesktop> Desktop;
   std::unique_ptr<TRegistry> Hive;
   QStringList Errors;

@@ -95,12 +95,12 @@ TEST_P(BmpMagick, DecodesLikeMagickAndWritesWhatMagickReads) {
 
   auto ours = LoadBytes(bytes);
   EXPECT_EQ(ours->PixelFormat(), c.format);
-  const test::RgbImage oracle = MagickDecode(dir, file);
+  const test::TPnmImage oracle = MagickDecode(dir, file);
   EXPECT_TRUE(SameImage(oracle, BitmapRgb(*ours)));
 
   // written back: uncompressed, in the same pixel format, and ImageMagick sees the same picture
   const std::string written = dir / "written.bmp";
-  test::WriteFile(written, SaveBytes(*ours));
+  test::WriteBytes(written, SaveBytes(*ours));
   const std::vector<uint8_t> out = test::FileBytes(written);
   EXPECT_EQ(Le32(out, 2), out.size()) << "bfSize";
   EXPECT_EQ(Le32(out, 14), 40u);
@@ -213,7 +213,7 @@ TEST(Bmp, CraftedFilesDecodeLikeMagick) {
   for (const CraftedCase& c : CraftedCases()) {
     SCOPED_TRACE(c.name);
     TempDir dir;
-    test::WriteFile(dir / "c.bmp", c.bytes);
+    test::WriteBytes(dir / "c.bmp", c.bytes);
     auto ours = LoadBytes(c.bytes);
     EXPECT_TRUE(SameImage(MagickDecode(dir, dir / "c.bmp"), BitmapRgb(*ours), c.tolerance));
   }
@@ -250,8 +250,8 @@ TEST(Bmp, TopDownAndV4HeadersDecodeLikeMagick) {
   for (int y = 4; y >= 0; --y)
     flipped.insert(flipped.end(), d.begin() + long(off + rowBytes * size_t(y)),
                    d.begin() + long(off + rowBytes * size_t(y + 1)));
-  test::WriteFile(dir / "topdown.bmp", flipped);
-  const test::RgbImage expected = MagickDecode(dir, dir / "b.bmp");
+  test::WriteBytes(dir / "topdown.bmp", flipped);
+  const test::TPnmImage expected = MagickDecode(dir, dir / "b.bmp");
   EXPECT_TRUE(SameImage(MagickDecode(dir, dir / "topdown.bmp"), expected));
   EXPECT_TRUE(SameImage(expected, BitmapRgb(*LoadBytes(flipped))));
 
@@ -264,7 +264,7 @@ TEST(Bmp, TopDownAndV4HeadersDecodeLikeMagick) {
   PutLe32(v4, 14, 108);
   PutLe32(v4, 10, 14 + 108);
   PutLe32(v4, 2, uint32_t(v4.size()));
-  test::WriteFile(dir / "v4.bmp", v4);
+  test::WriteBytes(dir / "v4.bmp", v4);
   EXPECT_TRUE(SameImage(MagickDecode(dir, dir / "v4.bmp"), BitmapRgb(*LoadBytes(v4))));
 }
 

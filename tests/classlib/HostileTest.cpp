@@ -11,24 +11,16 @@
 #include "classlib/Icon.h"
 #include "classlib/JPEGImage.h"
 #include "classlib/Metafile.h"
+#include "classlib/MetafileCaches.h"
 #include "classlib/Streams.h"
+#include "kit/TestKit.h"
 
 namespace muralo {
 namespace {
 
-// Font caches of metafile text are released at the end, so that the leak checker sees only real leaks.
-class ReleaseFontCaches : public testing::Environment {
- public:
-  void TearDown() override { ReleaseMetafileCaches(); }
-};
-const auto* const kReleaseFontCaches = testing::AddGlobalTestEnvironment(new ReleaseFontCaches);
-
 namespace fs = std::filesystem;
 
-fs::path SourceDir() {
-  const char* dir = std::getenv("MURALO_SOURCE_DIR");
-  return dir ? fs::path(dir) : fs::path("..");
-}
+using test::SourceDir;
 
 struct Family {
   const char* name;

@@ -103,7 +103,7 @@ std::unique_ptr<TIcon> LoadBytes(const std::vector<uint8_t>& bytes) {
 }
 
 // Our icon drawn unscaled onto a white 24-bit bitmap.
-test::RgbImage OnWhite(TIcon& icon) {
+test::TPnmImage OnWhite(TIcon& icon) {
   TBitmap b;
   b.SetPixelFormat(TPixelFormat::pf24bit);
   b.SetSize(icon.Width(), icon.Height());
@@ -112,7 +112,7 @@ test::RgbImage OnWhite(TIcon& icon) {
   return BitmapRgb(b);
 }
 
-test::RgbImage MagickOnWhite(const TempDir& dir, const std::string& ico, int index) {
+test::TPnmImage MagickOnWhite(const TempDir& dir, const std::string& ico, int index) {
   const std::string out = dir / "ico.ppm";
   test::RunOracle(test::kMagick, Quote(ico + "[" + std::to_string(index) + "]") +
                                      " -background white -flatten -alpha off -depth 8 " + Quote("ppm:" + out));
@@ -130,7 +130,7 @@ TEST(Icon, EveryDepthWithItsMaskDrawsLikeMagick) {
     SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + " " + std::to_string(c.bpp) + " bits");
     TempDir dir;
     const std::vector<uint8_t> bytes = MakeIco({{c.w, c.h, c.bpp, {}}});
-    test::WriteFile(dir / "i.ico", bytes);
+    test::WriteBytes(dir / "i.ico", bytes);
     auto icon = LoadBytes(bytes);
     EXPECT_EQ(icon->Width(), c.w);
     EXPECT_EQ(icon->Height(), c.h);
@@ -168,7 +168,7 @@ TEST(Icon, ShowsTheImageClosestTo32Pixels) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     const std::vector<uint8_t> bytes = MakeIco(c.images);
-    test::WriteFile(dir / "i.ico", bytes);
+    test::WriteBytes(dir / "i.ico", bytes);
     auto icon = LoadBytes(bytes);
     EXPECT_EQ(icon->ImageCount(), int(c.images.size()));
     EXPECT_EQ(icon->ShownImage(), c.shown);

@@ -30,13 +30,13 @@ std::string MakeJpeg(const TempDir& dir, int w, int h, const std::string& cjpegO
   const std::string jpg = dir / (name + ".jpg");
   test::RunOracle(test::kMagick, "-size " + std::to_string(w) + "x" + std::to_string(h) +
                                      " plasma:fractal -seed 4 -depth 8 " + Quote("ppm:" + ppm));
-  test::RunOracle("cjpeg", cjpegOptions + " -outfile " + Quote(jpg) + " " + Quote(ppm));
+  test::RunOracle(test::kCJpeg, cjpegOptions + " -outfile " + Quote(jpg) + " " + Quote(ppm));
   return jpg;
 }
 
-test::RgbImage Djpeg(const TempDir& dir, const std::string& jpg, const std::string& options) {
+test::TPnmImage Djpeg(const TempDir& dir, const std::string& jpg, const std::string& options) {
   const std::string out = dir / "djpeg.pnm";
-  test::RunOracle("djpeg", options + " -pnm -outfile " + Quote(out) + " " + Quote(jpg));
+  test::RunOracle(test::kDJpeg, options + " -pnm -outfile " + Quote(out) + " " + Quote(jpg));
   return test::ReadPnm(out);
 }
 
@@ -154,9 +154,9 @@ TEST(JpegImage, ExifOrientationAndCmykShownAsImageMagickShowsThem) {
         "    kw['exif'] = b\n"
         "im.save(sys.argv[1], 'JPEG', **kw)\n";
     const std::string py = dir / "make.py";
-    test::WriteFile(py, std::vector<uint8_t>(script.begin(), script.end()));
-    test::RunOracle("/usr/bin/python3", Quote(py) + " " + Quote(jpg) + " " + c.pillowMode + " " +
-                                            std::to_string(c.orientation) + " " + (c.bigEndianExif ? "1" : "0"));
+    test::WriteBytes(py, std::vector<uint8_t>(script.begin(), script.end()));
+    test::RunOracle(test::kPython, Quote(py) + " " + Quote(jpg) + " " + c.pillowMode + " " +
+                                       std::to_string(c.orientation) + " " + (c.bigEndianExif ? "1" : "0"));
     const std::string ref = dir / "ref.ppm";
     test::RunOracle(test::kMagick, Quote(jpg) + " -auto-orient -colorspace sRGB -depth 8 " + Quote("ppm:" + ref));
 
@@ -173,13 +173,13 @@ TEST(JpegImage, AssignedBitmapIsCompressedAtQuality90LikeCjpeg) {
   TempDir dir;
   const std::string ppm = dir / "p.ppm";
   test::RunOracle(test::kMagick, "-size 37x21 plasma:fractal -seed 9 -depth 8 " + Quote("ppm:" + ppm));
-  const test::RgbImage source = test::ReadPnm(ppm);
+  const test::TPnmImage source = test::ReadPnm(ppm);
   TBitmap bitmap;
   bitmap.SetPixelFormat(TPixelFormat::pf24bit);
   bitmap.SetSize(source.Width, source.Height);
   for (int y = 0; y < source.Height; ++y)
     for (int x = 0; x < source.Width; ++x) {
-      const uint8_t* s = &source.Rgb[(size_t(y) * size_t(source.Width) + size_t(x)) * 3];
+      const uint8_t* s = &source.Pixels[(size_t(y) * size_t(source.Width) + size_t(x)) * 3];
       uint8_t* d = bitmap.RowData(y) + 3 * x;
       d[0] = s[2], d[1] = s[1], d[2] = s[0];
     }
@@ -189,7 +189,7 @@ TEST(JpegImage, AssignedBitmapIsCompressedAtQuality90LikeCjpeg) {
   EXPECT_EQ(j.Width(), 37);
   TMemoryStream out;
   j.SaveToStream(out);
-  test::RunOracle("cjpeg", "-quality 90 -outfile " + Quote(dir / "ref.jpg") + " " + Quote(ppm));
+  test::RunOracle(test::kCJpeg, "-quality 90 -outfile " + Quote(dir / "ref.jpg") + " " + Quote(ppm));
   EXPECT_EQ(out.Bytes(), test::FileBytes(dir / "ref.jpg"));
 }
 

@@ -148,6 +148,8 @@ class EmfBuilder {
     return Rec(38, {index, style, width, 0, color});
   }
   EmfBuilder& Select(uint32_t index) { return Rec(37, {index}); }
+  // A solid brush of that colour as object 1, selected with the null pen: shapes are filled, not outlined.
+  EmfBuilder& FillOnly(uint32_t color) { return Brush(1, color).Select(1).Select(kNullPen); }
   EmfBuilder& Rectangle(int l, int t, int r, int b) { return Rec(43, {l, t, r, b}); }
   static constexpr uint32_t kNullPen = 0x80000008, kBlackPen = 0x80000007, kNullBrush = 0x80000005;
 

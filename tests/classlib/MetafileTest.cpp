@@ -11,18 +11,12 @@
 #include "classlib/Exception.h"
 #include "classlib/Metafile.h"
 #include "classlib/MetafileBuilder.h"
+#include "classlib/MetafileCaches.h"
 #include "classlib/Streams.h"
 #include "classlib/TestTools.h"
 
 namespace muralo {
 namespace {
-
-// Font caches of metafile text are released at the end, so that the leak checker sees only real leaks.
-class ReleaseFontCaches : public testing::Environment {
- public:
-  void TearDown() override { ReleaseMetafileCaches(); }
-};
-const auto* const kReleaseFontCaches = testing::AddGlobalTestEnvironment(new ReleaseFontCaches);
 
 using test::EmfBuilder;
 using test::WmfBuilder;
@@ -244,15 +238,13 @@ EmfBuilder& ClipRegion(EmfBuilder& e, int mode, std::initializer_list<std::array
 std::vector<uint8_t> RedThroughClip(const std::function<void(EmfBuilder&)>& clip) {
   EmfBuilder e(10, 10);
   clip(e);
-  return e.Brush(1, kRed).Select(1).Select(EmfBuilder::kNullPen).Rectangle(0, 0, 11, 11).Bytes();
+  return e.FillOnly(kRed).Rectangle(0, 0, 11, 11).Bytes();
 }
 
 TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
   const DrawCase cases[] = {
       {"rectangle, null pen: right and bottom edges left out",
-       [] {
-         return EmfBuilder(10, 10).Brush(1, kRed).Select(1).Select(EmfBuilder::kNullPen).Rectangle(2, 2, 8, 6).Bytes();
-       },
+       [] { return EmfBuilder(10, 10).FillOnly(kRed).Rectangle(2, 2, 8, 6).Bytes(); },
        10,
        10,
        {{2, 2, kRed}, {6, 4, kRed}, {7, 4, kWhite}, {6, 5, kWhite}, {1, 2, kWhite}}},
@@ -263,12 +255,7 @@ TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
        {{2, 2, kBlack}, {7, 3, kBlack}, {4, 5, kBlack}, {4, 3, kBlue}, {8, 3, kWhite}, {4, 6, kWhite}}},
       {"polygon",
        [] {
-         return EmfBuilder(10, 10)
-             .Brush(1, kGreen)
-             .Select(1)
-             .Select(EmfBuilder::kNullPen)
-             .Rec(3, {0, 0, 0, 0, 4, 1, 1, 9, 1, 9, 9, 1, 9})
-             .Bytes();
+         return EmfBuilder(10, 10).FillOnly(kGreen).Rec(3, {0, 0, 0, 0, 4, 1, 1, 9, 1, 9, 9, 1, 9}).Bytes();
        },
        10,
        10,
@@ -276,9 +263,7 @@ TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
       {"16-bit polygon",
        [] {
          return EmfBuilder(10, 10)
-             .Brush(1, kGreen)
-             .Select(1)
-             .Select(EmfBuilder::kNullPen)
+             .FillOnly(kGreen)
              .Rec(86, {0, 0, 0, 0, 4, 1 | (1 << 16), 9 | (1 << 16), 9 | (9 << 16), 1 | (9 << 16)})
              .Bytes();
        },
@@ -288,9 +273,7 @@ TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
       {"polypolygon, alternate fill leaves the inner square empty",
        [] {
          return EmfBuilder(10, 10)
-             .Brush(1, kRed)
-             .Select(1)
-             .Select(EmfBuilder::kNullPen)
+             .FillOnly(kRed)
              .Rec(8, {0, 0, 0, 0, 2, 8, 4, 4, 0, 0, 10, 0, 10, 10, 0, 10, 3, 3, 7, 3, 7, 7, 3, 7})
              .Bytes();
        },
@@ -300,9 +283,7 @@ TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
       {"polypolygon, winding fill fills it",
        [] {
          return EmfBuilder(10, 10)
-             .Brush(1, kRed)
-             .Select(1)
-             .Select(EmfBuilder::kNullPen)
+             .FillOnly(kRed)
              .Rec(19, {2})
              .Rec(8, {0, 0, 0, 0, 2, 8, 4, 4, 0, 0, 10, 0, 10, 10, 0, 10, 3, 3, 7, 3, 7, 7, 3, 7})
              .Bytes();
@@ -326,12 +307,7 @@ TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
        {{5, 1, kRed}, {5, 8, kRed}, {5, 9, kWhite}, {4, 5, kWhite}}},
       {"ellipse fills its centre",
        [] {
-         return EmfBuilder(10, 10)
-             .Brush(1, kBlue)
-             .Select(1)
-             .Select(EmfBuilder::kNullPen)
-             .Rec(42, {0, 0, 10, 10})
-             .Bytes();
+         return EmfBuilder(10, 10).FillOnly(kBlue).Rec(42, {0, 0, 10, 10}).Bytes();
        },
        10,
        10,
@@ -342,9 +318,7 @@ TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
              .Rec(17, {8})
              .Rec(9, {100, 100})
              .Rec(11, {10, 10})
-             .Brush(1, kRed)
-             .Select(1)
-             .Select(EmfBuilder::kNullPen)
+             .FillOnly(kRed)
              .Rectangle(0, 0, 50, 50)
              .Bytes();
        },
@@ -353,13 +327,7 @@ TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
        {{0, 0, kRed}, {3, 3, kRed}, {4, 4, kWhite}, {6, 6, kWhite}}},
       {"window origin moves the drawing",
        [] {
-         return EmfBuilder(10, 10)
-             .Rec(10, {-5, 0})
-             .Brush(1, kRed)
-             .Select(1)
-             .Select(EmfBuilder::kNullPen)
-             .Rectangle(0, 0, 3, 3)
-             .Bytes();
+         return EmfBuilder(10, 10).Rec(10, {-5, 0}).FillOnly(kRed).Rectangle(0, 0, 3, 3).Bytes();
        },
        10,
        10,
@@ -375,33 +343,21 @@ TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
            test::PutLE32(body, u);
          }
          e.RecBytes(35, body);
-         return e.Brush(1, kRed).Select(1).Select(EmfBuilder::kNullPen).Rectangle(0, 0, 3, 3).Bytes();
+         return e.FillOnly(kRed).Rectangle(0, 0, 3, 3).Bytes();
        },
        10,
        10,
        {{5, 0, kRed}, {6, 1, kRed}, {4, 0, kWhite}, {0, 0, kWhite}}},
       {"intersect clip rectangle",
        [] {
-         return EmfBuilder(10, 10)
-             .Rec(30, {2, 2, 5, 5})
-             .Brush(1, kRed)
-             .Select(1)
-             .Select(EmfBuilder::kNullPen)
-             .Rectangle(0, 0, 11, 11)
-             .Bytes();
+         return EmfBuilder(10, 10).Rec(30, {2, 2, 5, 5}).FillOnly(kRed).Rectangle(0, 0, 11, 11).Bytes();
        },
        10,
        10,
        {{2, 2, kRed}, {4, 4, kRed}, {5, 5, kWhite}, {1, 1, kWhite}}},
       {"exclude clip rectangle",
        [] {
-         return EmfBuilder(10, 10)
-             .Rec(29, {2, 2, 5, 5})
-             .Brush(1, kRed)
-             .Select(1)
-             .Select(EmfBuilder::kNullPen)
-             .Rectangle(0, 0, 11, 11)
-             .Bytes();
+         return EmfBuilder(10, 10).Rec(29, {2, 2, 5, 5}).FillOnly(kRed).Rectangle(0, 0, 11, 11).Bytes();
        },
        10,
        10,
@@ -433,7 +389,7 @@ TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
          test::PutLE32(body, uint32_t(rgn.size()));
          test::PutLE32(body, 5);
          body.insert(body.end(), rgn.begin(), rgn.end());
-         e.RecBytes(75, body).Brush(1, kRed).Select(1).Select(EmfBuilder::kNullPen).Rectangle(0, 0, 11, 11);
+         e.RecBytes(75, body).FillOnly(kRed).Rectangle(0, 0, 11, 11);
          return e.Rec(75, {0, 5}).Brush(2, kBlue).Select(2).Rectangle(5, 5, 11, 11).Bytes();
        },
        10,
@@ -442,9 +398,7 @@ TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
       {"ROP2 R2_NOT inverts, R2_XORPEN mixes",
        [] {
          return EmfBuilder(10, 10)
-             .Brush(1, kRed)
-             .Select(1)
-             .Select(EmfBuilder::kNullPen)
+             .FillOnly(kRed)
              .Rec(20, {6})
              .Rectangle(0, 0, 6, 11)
              .Rec(20, {7})
@@ -457,9 +411,7 @@ TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
       {"path bracket filled",
        [] {
          return EmfBuilder(10, 10)
-             .Brush(1, kBlue)
-             .Select(1)
-             .Select(EmfBuilder::kNullPen)
+             .FillOnly(kBlue)
              .Rec(59, {})
              .Rec(27, {2, 2})
              .Rec(6, {0, 0, 0, 0, 3, 8, 2, 8, 8, 2, 8})
@@ -478,9 +430,7 @@ TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
              .Rectangle(0, 0, 4, 4)
              .Rec(60, {})
              .Rec(67, {5})
-             .Brush(1, kRed)
-             .Select(1)
-             .Select(EmfBuilder::kNullPen)
+             .FillOnly(kRed)
              .Rectangle(0, 0, 11, 11)
              .Bytes();
        },
@@ -489,25 +439,14 @@ TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
        {{1, 1, kRed}, {6, 6, kWhite}}},
       {"pie runs counter-clockwise from the first radial to the second",
        [] {
-         return EmfBuilder(20, 20)
-             .Brush(1, kRed)
-             .Select(1)
-             .Select(EmfBuilder::kNullPen)
-             .Rec(47, {0, 0, 20, 20, 10, 0, 20, 10})
-             .Bytes();
+         return EmfBuilder(20, 20).FillOnly(kRed).Rec(47, {0, 0, 20, 20, 10, 0, 20, 10}).Bytes();
        },
        20,
        20,
        {{5, 5, kRed}, {5, 15, kRed}, {15, 15, kRed}, {15, 5, kWhite}}},
       {"pie clockwise after EMR_SETARCDIRECTION",
        [] {
-         return EmfBuilder(20, 20)
-             .Brush(1, kRed)
-             .Select(1)
-             .Select(EmfBuilder::kNullPen)
-             .Rec(57, {2})
-             .Rec(47, {0, 0, 20, 20, 10, 0, 20, 10})
-             .Bytes();
+         return EmfBuilder(20, 20).FillOnly(kRed).Rec(57, {2}).Rec(47, {0, 0, 20, 20, 10, 0, 20, 10}).Bytes();
        },
        20,
        20,
@@ -609,9 +548,7 @@ TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
          return EmfBuilder(10, 10)
              .Rec(70, {8, 0x2B464D45, 0x4001})
              .Rec(0x7777, {1, 2, 3})
-             .Brush(1, kRed)
-             .Select(1)
-             .Select(EmfBuilder::kNullPen)
+             .FillOnly(kRed)
              .Rectangle(0, 0, 11, 11)
              .Bytes();
        },
@@ -771,8 +708,7 @@ TEST(MetafileEmf, RecordFamiliesDrawTheirExactRaster) {
 TEST(MetafileEmf, StretchedOntoAnyRectangle) {
   // the 10 × 10 picture drawn into (10, 5)-(30, 25): coordinates double, and the rectangle without
   // a pen loses one output pixel on its right and bottom, as GDI plays it onto a device
-  const auto bytes =
-      EmfBuilder(10, 10).Brush(1, kRed).Select(1).Select(EmfBuilder::kNullPen).Rectangle(0, 0, 5, 5).Bytes();
+  const auto bytes = EmfBuilder(10, 10).FillOnly(kRed).Rectangle(0, 0, 5, 5).Bytes();
   const auto b = Render(bytes, 40, 30, {10, 5, 30, 25});
   EXPECT_EQ(b->Pixel(10, 5), kRed);
   EXPECT_EQ(b->Pixel(18, 13), kRed);
@@ -1090,10 +1026,10 @@ TEST(MetafileWmf, MappingFollowsGdi) {
 struct Disagreement {
   int Inside = 0, Edges = 0;
 };
-Disagreement Compare(const TBitmap& ours, const test::RgbImage& theirs) {
+Disagreement Compare(const TBitmap& ours, const test::TPnmImage& theirs) {
   const int w = theirs.Width, h = theirs.Height;
   auto theirsAt = [&](int x, int y) {
-    const uint8_t* p = &theirs.Rgb[size_t(y * w + x) * 3];
+    const uint8_t* p = &theirs.Pixels[size_t(y * w + x) * 3];
     return RGB(p[0], p[1], p[2]);
   };
   Disagreement d;
@@ -1143,7 +1079,7 @@ TEST(MetafileWmf, AgreesWithLibwmf) {
       f.WriteBuffer(c.bytes.data(), int64_t(c.bytes.size()));
     }
     test::RunOracle(test::kMagick, test::Quote(wmf) + " -alpha off -depth 8 " + test::Quote("ppm:" + ppm));
-    const test::RgbImage theirs = test::ReadPnm(ppm);
+    const test::TPnmImage theirs = test::ReadPnm(ppm);
     // libwmf takes 72 pixels per inch: ours is drawn at that size
     const int w = theirs.Width, h = theirs.Height;
     ASSERT_GT(w, 20);
@@ -1157,9 +1093,7 @@ TEST(MetafileWmf, AgreesWithLibwmf) {
 // (rsvg-convert), which anti-aliases and rounds its coordinates differently.
 TEST(MetafileEmf, AgreesWithEmf2svgAwayFromEdges) {
   constexpr int w = 80, h = 60;
-  auto start = [] {
-    return EmfBuilder(w, h).Brush(1, kWhite).Select(1).Select(EmfBuilder::kNullPen).Rectangle(0, 0, w, h);
-  };
+  auto start = [] { return EmfBuilder(w, h).FillOnly(kWhite).Rectangle(0, 0, w, h); };
   struct Case {
     const char* name;
     std::vector<uint8_t> bytes;
@@ -1199,9 +1133,9 @@ TEST(MetafileEmf, AgreesWithEmf2svgAwayFromEdges) {
       f.WriteBuffer(c.bytes.data(), int64_t(c.bytes.size()));
     }
     const std::string size = " -w " + std::to_string(w) + " -h " + std::to_string(h);
-    test::RunOracle("emf2svg-conv", "-i " + test::Quote(emf) + " -o " + test::Quote(svg) + size);
-    test::RunOracle("rsvg-convert", size + " -b white -o " + test::Quote(png) + " " + test::Quote(svg));
-    const test::RgbImage theirs = test::MagickDecode(dir, png);
+    test::RunOracle(test::kEmf2Svg, "-i " + test::Quote(emf) + " -o " + test::Quote(svg) + size);
+    test::RunOracle(test::kRsvgConvert, size + " -b white -o " + test::Quote(png) + " " + test::Quote(svg));
+    const test::TPnmImage theirs = test::MagickDecode(dir, png);
     ASSERT_EQ(theirs.Width, w);
     ASSERT_EQ(theirs.Height, h);
     const Disagreement d = Compare(*Render(c.bytes, w, h), theirs);

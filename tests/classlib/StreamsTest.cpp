@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "SharedTestTools.h"
 #include "classlib/Exception.h"
 #include "classlib/Format.h"
 #include "classlib/Streams.h"
+#include "kit/TestKit.h"
 
 namespace muralo {
 namespace {

@@ -11,10 +11,9 @@ constexpr const char* TestUser = "muralo-e2e";
 
 class Desktops : public E2E {
  protected:
-  void RequireTools(std::initializer_list<const char*> tools) {
-    for (const char* tool : tools)
-      ASSERT_EQ(std::system((std::string("command -v ") + tool + " >/dev/null").c_str()), 0)
-          << "the desktop tests need " << tool;
+  void RequireTools(std::initializer_list<std::string> tools) {
+    for (const std::string& tool : tools)
+      ASSERT_TRUE(muralo::test::ToolAvailable(tool)) << "the desktop tests need " << tool;
   }
 
   // A session bus of the test's own; its address goes into every child's environment.
@@ -40,7 +39,9 @@ class Desktops : public E2E {
     Overrides.push_back("XDG_CURRENT_DESKTOP=" + xdgCurrentDesktop);
   }
 
-  bool WindowOfClass(const std::string& name) { return !ShellOutput("xdotool search --class " + Quote(name)).empty(); }
+  bool WindowOfClass(const std::string& name) {
+    return !ShellOutput(kXdotool + " search --class " + Quote(name)).empty();
+  }
 
   // A 40 × 30 picture centred on the screen, as the settings of the run ask.
   std::string PrepareCentredPicture() {
@@ -51,13 +52,13 @@ class Desktops : public E2E {
 
   // Whether the screen shows the picture's own pixels, centred.
   static bool ShowsCentred(const TImage& screen, const TImage& picture) {
-    if (screen.W < picture.W || screen.H < picture.H) return false;
-    const int ox = (screen.W - picture.W) / 2, oy = (screen.H - picture.H) / 2;
-    for (int y = 0; y < picture.H; ++y)
-      for (int x = 0; x < picture.W; ++x)
+    if (screen.Width < picture.Width || screen.Height < picture.Height) return false;
+    const int ox = (screen.Width - picture.Width) / 2, oy = (screen.Height - picture.Height) / 2;
+    for (int y = 0; y < picture.Height; ++y)
+      for (int x = 0; x < picture.Width; ++x)
         for (int c = 0; c < 3; ++c)
-          if (screen.Rgb[(static_cast<size_t>(oy + y) * screen.W + ox + x) * 3 + c] !=
-              picture.Rgb[(static_cast<size_t>(y) * picture.W + x) * 3 + c])
+          if (screen.Pixels[(static_cast<size_t>(oy + y) * screen.Width + ox + x) * 3 + c] !=
+              picture.Pixels[(static_cast<size_t>(y) * picture.Width + x) * 3 + c])
             return false;
     return true;
   }
@@ -71,7 +72,7 @@ TEST_F(Desktops, LxdeShowsThePictureThroughPcmanfm) {
   UseDesktop("LXDE");
   Spawn({"pcmanfm", "--desktop", "--profile", "LXDE"}, (Dir / "pcmanfm.log").string());
   ASSERT_TRUE(WaitFor([&] { return WindowOfClass("pcmanfm"); }, 20)) << ReadAll(Dir / "pcmanfm.log");
-  const TImage picture = Decode(PrepareCentredPicture());
+  const TImage picture = MagickDecode(PrepareCentredPicture());
   ASSERT_EQ(RunOnce(), 0) << Log();
   // pcmanfm's desktop window covers the root window: only its own setting reaches the screen.
   EXPECT_TRUE(WaitFor([&] { return ShowsCentred(CaptureRoot(), picture); }, 15)) << Log();
@@ -90,7 +91,7 @@ TEST_F(Desktops, XfceShowsThePictureOnItsBackdrop) {
   // xfdesktop names its backdrops a moment after its window shows.
   ASSERT_TRUE(WaitFor(
       [&] { return ShellOutput("xfconf-query -c xfce4-desktop -l").find("/last-image") != std::string::npos; }, 60));
-  const TImage picture = Decode(PrepareCentredPicture());
+  const TImage picture = MagickDecode(PrepareCentredPicture());
   ASSERT_EQ(RunOnce(), 0) << Log();
   EXPECT_TRUE(WaitFor([&] { return ShowsCentred(CaptureRoot(), picture); }, 15)) << Log();
   const std::string listing = ShellOutput("xfconf-query -c xfce4-desktop -lv");
@@ -100,10 +101,10 @@ TEST_F(Desktops, XfceShowsThePictureOnItsBackdrop) {
 
 // A change made before xfdesktop runs (at login) names the backdrops that xfdesktop then shows.
 TEST_F(Desktops, XfceStartedAfterTheChangeShowsThePicture) {
-  RequireTools({"xfdesktop", "xfwm4", "xfconf-query", "xrandr", "dbus-daemon"});
+  RequireTools({"xfdesktop", "xfwm4", "xfconf-query", kXrandr, "dbus-daemon"});
   StartSessionBus();
   UseDesktop("XFCE");
-  const TImage picture = Decode(PrepareCentredPicture());
+  const TImage picture = MagickDecode(PrepareCentredPicture());
   ASSERT_EQ(RunOnce(), 0) << Log();
   Spawn({"xfwm4", "--compositor=off"}, (Dir / "xfwm4.log").string());
   Spawn({"xfdesktop"}, (Dir / "xfdesktop.log").string());
@@ -120,9 +121,9 @@ TEST_F(Desktops, MateSettingsDaemonDrawsThePicture) {
   Spawn({"mate-settings-daemon"}, (Dir / "msd.log").string());
   // The daemon's background plugin names its pixmap on the root window once it runs.
   ASSERT_TRUE(
-      WaitFor([&] { return ShellOutput("xprop -root _XROOTPMAP_ID").find("pixmap id") != std::string::npos; }, 30))
+      WaitFor([&] { return ShellOutput(kXprop + " -root _XROOTPMAP_ID").find("pixmap id") != std::string::npos; }, 30))
       << ReadAll(Dir / "msd.log");
-  const TImage picture = Decode(PrepareCentredPicture());
+  const TImage picture = MagickDecode(PrepareCentredPicture());
   ASSERT_EQ(RunOnce(), 0) << Log();
   EXPECT_EQ(ShellOutput("gsettings get org.mate.background picture-filename"), "'" + WallpaperFile() + "'\n");
   EXPECT_TRUE(WaitFor([&] { return ShowsCentred(CaptureRoot(), picture); }, 15)) << Log();
@@ -177,7 +178,7 @@ TEST_F(Sway, SwayWithItsOwnBackgroundShowsThePicture) {
   // sway's configured background, as Debian's default config has one.
   const std::string configured = MakePicture("configured.bmp", "-size 16x16 xc:'#20E020'");
   std::ofstream(Dir / "sway.config") << "output * bg " << configured << " fill\n";
-  const TImage picture = Decode(PrepareCentredPicture());
+  const TImage picture = MagickDecode(PrepareCentredPicture());
   const fs::path run = Dir / "sway-run";
   fs::create_directories(run);
   if (::getuid() == 0) {
@@ -215,7 +216,7 @@ TEST_F(Sway, SwayWithItsOwnBackgroundShowsThePicture) {
     const pid_t grim = Spawn(AsUser(session, {"grim", shot}), (Dir / "grim.log").string(), false);
     Children.push_back(grim);
     if (Wait(grim, 10) != 0) return TImage{};
-    return Decode(shot);
+    return MagickDecode(shot);
   };
   // The build tree may lie in a folder the test user cannot enter (a private temporary folder):
   // the program runs from a copy in the test's own folder.

@@ -4,6 +4,8 @@
 // process groups and ended with the test, pictures drawn and screens read through ImageMagick.
 #include <gtest/gtest.h>
 
+#include "kit/TestKit.h"
+
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,35 +27,26 @@ namespace {
 
 constexpr int ScreenW = 320, ScreenH = 240;
 
-inline std::string SourceDir() {
-  const char* dir = std::getenv("MURALO_SOURCE_DIR");
-  return dir ? dir : "../..";
-}
+using muralo::test::kMagick;
+using muralo::test::kMagickIdentify;
+using muralo::test::kMagickImport;
+using muralo::test::kTrayer;
+using muralo::test::kXdotool;
+using muralo::test::kXprop;
+using muralo::test::kXrandr;
+using muralo::test::kXvfb;
+using muralo::test::MagickDecode;
+using muralo::test::Quote;
+using TImage = muralo::test::TPnmImage;
 
-inline std::string ReadAll(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-inline std::string Quote(const std::string& s) { return "'" + s + "'"; }
-
-struct TImage {
-  int W = 0, H = 0;
-  std::vector<uint8_t> Rgb;
-  bool operator==(const TImage&) const = default;
-};
+// A log or settings file, empty while it does not exist (a program may not have written it yet).
+inline std::string ReadAll(const fs::path& name) { return fs::exists(name) ? muralo::test::FileText(name) : ""; }
 
 class E2E : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* tool : {"Xvfb", "xdpyinfo", "convert-im6.q16", "import-im6.q16", "xdotool"})
-      ASSERT_EQ(std::system((std::string("command -v ") + tool + " >/dev/null").c_str()), 0)
-          << "the end-to-end tests need " << tool;
-    std::string pattern = (fs::temp_directory_path() / "muralo-e2e-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    Dir = pattern;
+    for (const std::string& tool : {kXvfb, muralo::test::kXdpyinfo, kMagick, kMagickImport, kXdotool})
+      ASSERT_TRUE(muralo::test::ToolAvailable(tool)) << "the end-to-end tests need " << tool;
     for (const char* d : {"config/muralo", "data", "run"}) fs::create_directories(Dir / d);
     fs::permissions(Dir / "run", fs::perms::owner_all);
     // Xvfb picks a free display number itself and tells it through -displayfd.
@@ -69,8 +62,8 @@ class E2E : public ::testing::Test {
         ::dup2(fileno(out), 2);
       }
       const std::string fd = std::to_string(fds[1]);
-      ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-noreset", "-nolisten", "tcp",
-               static_cast<char*>(nullptr));
+      ::execlp(kXvfb.c_str(), kXvfb.c_str(), "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-noreset",
+               "-nolisten", "tcp", static_cast<char*>(nullptr));
       ::_exit(127);
     }
     ::close(fds[1]);
@@ -79,7 +72,7 @@ class E2E : public ::testing::Test {
     while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
     ::close(fds[0]);
     if (!number.empty()) Display = ":" + number;
-    ASSERT_FALSE(Display.empty()) << "no Xvfb could be started";
+    ASSERT_FALSE(Display.empty()) << "no " << kXvfb << " could be started";
   }
 
   void TearDown() override {
@@ -92,8 +85,6 @@ class E2E : public ::testing::Test {
       ::kill(Xvfb, SIGTERM);
       ::waitpid(Xvfb, nullptr, 0);
     }
-    std::error_code ec;
-    fs::remove_all(Dir, ec);
   }
 
   std::vector<std::string> Environment() const {
@@ -189,35 +180,21 @@ class E2E : public ::testing::Test {
 
   std::string MakePicture(const std::string& name, const std::string& recipe) {
     const std::string path = (Dir / name).string();
-    EXPECT_EQ(std::system(("convert-im6.q16 " + recipe + " -type TrueColor " + Quote("BMP3:" + path)).c_str()), 0);
+    EXPECT_EQ(std::system((kMagick + " " + recipe + " -type TrueColor " + Quote("BMP3:" + path)).c_str()), 0);
     return path;
-  }
-
-  TImage Decode(const std::string& file) {
-    const std::string ppm = file + ".ppm";
-    EXPECT_EQ(std::system(("convert-im6.q16 " + Quote(file) + " -depth 8 " + Quote("ppm:" + ppm)).c_str()), 0);
-    std::string bytes = ReadAll(ppm);
-    std::istringstream in(bytes);
-    std::string magic;
-    int maxval;
-    TImage img;
-    in >> magic >> img.W >> img.H >> maxval;
-    in.get();
-    img.Rgb.assign(bytes.begin() + static_cast<std::ptrdiff_t>(in.tellg()), bytes.end());
-    return img;
   }
 
   TImage CaptureRoot() {
     const std::string png = (Dir / "root.png").string();
-    EXPECT_EQ(Shell("import-im6.q16 -window root " + Quote(png)), 0);
-    return Decode(png);
+    EXPECT_EQ(Shell(kMagickImport + " -window root " + Quote(png)), 0);
+    return MagickDecode(png);
   }
 
   // The expected desktop, drawn by ImageMagick from a convert command that writes to its last argument.
   TImage Expected(const std::string& recipe) {
     const std::string png = (Dir / "expected.png").string();
-    EXPECT_EQ(std::system(("convert-im6.q16 " + recipe + " " + Quote(png)).c_str()), 0);
-    return Decode(png);
+    EXPECT_EQ(std::system((kMagick + " " + recipe + " " + Quote(png)).c_str()), 0);
+    return MagickDecode(png);
   }
 
   int RunOnce() {
@@ -235,15 +212,16 @@ class E2E : public ::testing::Test {
 
   // trayer as the notification area (Qt's tray icon embeds itself there through XEmbed).
   void StartTrayHost() {
-    ASSERT_EQ(std::system("command -v trayer >/dev/null"), 0) << "the tray tests need trayer";
-    Spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "64", "--height", "32"},
+    ASSERT_TRUE(muralo::test::ToolAvailable(kTrayer)) << "the tray tests need " << kTrayer;
+    Spawn({kTrayer, "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "64", "--height", "32"},
           (Dir / "trayer.log").string());
-    ASSERT_TRUE(WaitFor([&] { return !ShellOutput("xdotool search --class trayer").empty(); }, 20));
+    ASSERT_TRUE(WaitFor([&] { return !ShellOutput(kXdotool + " search --class trayer").empty(); }, 20));
   }
 
   std::string Log() { return ReadAll((Dir / "muralo.log").string()); }
 
-  fs::path Dir;
+  muralo::test::TempDir Scratch;
+  fs::path Dir = Scratch.Path;
   std::string Display;
   pid_t Xvfb = -1;
   std::vector<pid_t> Children;

@@ -56,12 +56,12 @@ TEST_F(E2E, OneShotSetsTheRootWindowAsRendered) {
     recipe.replace(recipe.find("{P}"), 3, Quote(picture));
     const TImage expected = Expected(recipe);
     const TImage root = CaptureRoot();
-    ASSERT_EQ(root.W, ScreenW);
-    ASSERT_EQ(root.H, ScreenH);
-    ASSERT_EQ(expected.Rgb.size(), root.Rgb.size());
+    ASSERT_EQ(root.Width, ScreenW);
+    ASSERT_EQ(root.Height, ScreenH);
+    ASSERT_EQ(expected.Pixels.size(), root.Pixels.size());
     size_t differing = 0, first = 0;
-    for (size_t i = 0; i < root.Rgb.size(); ++i)
-      if (root.Rgb[i] != expected.Rgb[i] && differing++ == 0) first = i / 3;
+    for (size_t i = 0; i < root.Pixels.size(); ++i)
+      if (root.Pixels[i] != expected.Pixels[i] && differing++ == 0) first = i / 3;
     EXPECT_EQ(differing, 0u) << "first at " << first % ScreenW << "," << first / ScreenW << Log();
     EXPECT_TRUE(fs::exists(Dir / "data/muralo/muralo.bmp"));
   }
@@ -71,13 +71,13 @@ TEST_F(E2E, AMissingListedFileGivesTheFallbackIcon) {
   const std::string list = WriteList({(Dir / "gone.bmp").string(), (Dir / "gone2.bmp").string()});
   WriteSettings(false, false, false, list);
   ASSERT_EQ(RunOnce(), 0) << Log();
-  const std::string icon = SourceDir() + "/resources/icons/stopped.ico";
+  const std::string icon = muralo::test::SourcePath("resources/icons/stopped.ico");
   const TImage expected = Expected("-size " + std::to_string(ScreenW) + "x" + std::to_string(ScreenH) + " xc:black " +
                                    Quote(icon) + " -gravity center -composite");
   const TImage root = CaptureRoot();
-  ASSERT_EQ(expected.Rgb.size(), root.Rgb.size());
+  ASSERT_EQ(expected.Pixels.size(), root.Pixels.size());
   size_t differing = 0;
-  for (size_t i = 0; i < root.Rgb.size(); ++i) differing += root.Rgb[i] != expected.Rgb[i];
+  for (size_t i = 0; i < root.Pixels.size(); ++i) differing += root.Pixels[i] != expected.Pixels[i];
   EXPECT_EQ(differing, 0u);
 }
 
@@ -96,9 +96,9 @@ TEST_F(E2E, FractionalScalingKeepsTheRealScreenSize) {
   Overrides = {"QT_SCALE_FACTOR=1.25"};
   WriteSettings(false, true, false, WriteList({MakePicture("p.bmp", Quadrants(40, 30))}));
   ASSERT_EQ(RunOnce(), 0) << Log();
-  const TImage written = Decode((Dir / "data/muralo/muralo.bmp").string());
-  EXPECT_EQ(written.W, ScreenW);
-  EXPECT_EQ(written.H, ScreenH);
+  const TImage written = MagickDecode((Dir / "data/muralo/muralo.bmp").string());
+  EXPECT_EQ(written.Width, ScreenW);
+  EXPECT_EQ(written.Height, ScreenH);
 }
 
 // Without any display the program says so and ends with status 1 (a signal would give -1 here).
@@ -152,10 +152,10 @@ TEST_F(E2E, ASecondStartShowsTheFirstWindowAndEnds) {
   WriteSettings(false, false, false, list, false);
   pid_t first = Spawn({MURALO_PROGRAM}, (Dir / "muralo.log").string());
   ASSERT_TRUE(WaitFor([&] { return fs::exists(Dir / "run/Muralo.sock"); }, 30)) << Log();
-  EXPECT_EQ(ShellOutput("xdotool search --onlyvisible --name '^Muralo$'"), "");  // hidden in the tray
+  EXPECT_EQ(ShellOutput(kXdotool + " search --onlyvisible --name '^Muralo$'"), "");  // hidden in the tray
   pid_t second = Spawn({MURALO_PROGRAM}, (Dir / "second.log").string());
   EXPECT_EQ(Wait(second, 30), 0);
-  EXPECT_TRUE(WaitFor([&] { return !ShellOutput("xdotool search --onlyvisible --name '^Muralo$'").empty(); }, 20))
+  EXPECT_TRUE(WaitFor([&] { return !ShellOutput(kXdotool + " search --onlyvisible --name '^Muralo$'").empty(); }, 20))
       << Log();
   // The first goes on running; SIGTERM (what a logout sends) makes it save and end.
   EXPECT_EQ(::kill(first, SIGTERM), 0);
@@ -175,12 +175,12 @@ TEST_F(E2E, ASecondStartDuringTheStartUpChangeIsNotLost) {
   ASSERT_TRUE(WaitFor([&] { return fs::exists(Dir / "run/Muralo.sock"); }, 30)) << Log();
   pid_t second = Spawn({MURALO_PROGRAM}, (Dir / "second.log").string());
   EXPECT_EQ(Wait(second, 30), 0);
-  EXPECT_EQ(ShellOutput("xdotool search --onlyvisible --name '^Muralo$'"), "");
+  EXPECT_EQ(ShellOutput(kXdotool + " search --onlyvisible --name '^Muralo$'"), "");
   // Let the start-up change go on: the pipe gets a writer that writes nothing.
   int writer = -1;
   ASSERT_TRUE(WaitFor([&] { return (writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK)) >= 0; }, 30));
   ::close(writer);
-  EXPECT_TRUE(WaitFor([&] { return !ShellOutput("xdotool search --onlyvisible --name '^Muralo$'").empty(); }, 20))
+  EXPECT_TRUE(WaitFor([&] { return !ShellOutput(kXdotool + " search --onlyvisible --name '^Muralo$'").empty(); }, 20))
       << Log();
   EXPECT_EQ(::kill(first, SIGTERM), 0);
   EXPECT_EQ(Wait(first, 30), 0) << Log();
@@ -207,9 +207,9 @@ TEST_F(E2E, TrayIconChangesOnClickAndOpensItsMenu) {
   std::string iconWindow;
   ASSERT_TRUE(WaitFor(
       [&] {
-        std::istringstream ids(ShellOutput("xdotool search --onlyvisible --class muralo"));
+        std::istringstream ids(ShellOutput(kXdotool + " search --onlyvisible --class muralo"));
         for (std::string id; ids >> id;) {
-          const std::string geometry = ShellOutput("xdotool getwindowgeometry " + id);
+          const std::string geometry = ShellOutput(kXdotool + " getwindowgeometry " + id);
           const size_t at = geometry.find("Geometry:");
           int w = 0, h = 0;
           if (at != std::string::npos && std::sscanf(geometry.c_str() + at, "Geometry: %dx%d", &w, &h) == 2 && w > 0 &&
@@ -223,24 +223,24 @@ TEST_F(E2E, TrayIconChangesOnClickAndOpensItsMenu) {
       30))
       << Log();
   EXPECT_FALSE(fs::exists(Dir / "data/muralo/muralo.bmp"));
-  Shell("xdotool mousemove --window " + iconWindow + " 4 4 click 1");
+  Shell(kXdotool + " mousemove --window " + iconWindow + " 4 4 click 1");
   ASSERT_TRUE(WaitFor([&] { return fs::exists(Dir / "data/muralo/muralo.bmp"); }, 20)) << Log();
   const TImage expected = Expected("-size " + std::to_string(ScreenW) + "x" + std::to_string(ScreenH) + " xc:black " +
                                    Quote(a) + " -gravity center -composite");
   // The file is written just before the desktop is set: wait for the root window to follow.
   // The tray host covers the top of the screen: compare below it.
   auto belowTray = [](TImage img) {
-    img.Rgb.erase(img.Rgb.begin(), img.Rgb.begin() + 40 * ScreenW * 3);
+    img.Pixels.erase(img.Pixels.begin(), img.Pixels.begin() + 40 * ScreenW * 3);
     return img;
   };
   EXPECT_TRUE(WaitFor([&] { return belowTray(CaptureRoot()) == belowTray(expected); }, 10))
       << "the first entry is the desktop after one click; wallpaper file "
-      << ShellOutput("identify-im6.q16 " + Quote((Dir / "data/muralo/muralo.bmp").string())) << Log();
-  const std::string before = ShellOutput("xdotool search --onlyvisible --class muralo");
-  Shell("xdotool mousemove --window " + iconWindow + " 4 4 click 3");
+      << ShellOutput(kMagickIdentify + " " + Quote((Dir / "data/muralo/muralo.bmp").string())) << Log();
+  const std::string before = ShellOutput(kXdotool + " search --onlyvisible --class muralo");
+  Shell(kXdotool + " mousemove --window " + iconWindow + " 4 4 click 3");
   EXPECT_TRUE(WaitFor(
       [&] {
-        std::string now = ShellOutput("xdotool search --onlyvisible --class muralo");
+        std::string now = ShellOutput(kXdotool + " search --onlyvisible --class muralo");
         return std::count(now.begin(), now.end(), '\n') > std::count(before.begin(), before.end(), '\n');
       },
       20))
@@ -273,13 +273,13 @@ TEST_F(E2E, AboutBoxFromTheProgramsVersionResource) {
   ASSERT_TRUE(WaitFor([&] { return fs::exists(Dir / "run/Muralo.sock"); }, 30)) << Log();
   Spawn({MURALO_PROGRAM}, (Dir / "second.log").string());  // shows the first one's window
   std::string window;
-  ASSERT_TRUE(
-      WaitFor([&] { return !(window = ShellOutput("xdotool search --onlyvisible --name '^Muralo$'")).empty(); }, 20));
+  ASSERT_TRUE(WaitFor(
+      [&] { return !(window = ShellOutput(kXdotool + " search --onlyvisible --name '^Muralo$'")).empty(); }, 20));
   window = window.substr(0, window.find('\n'));
   // "&Aide" > "A propos de..." (the third item).
-  Shell("xdotool windowfocus --sync " + window + " key --clearmodifiers alt+a");
+  Shell(kXdotool + " windowfocus --sync " + window + " key --clearmodifiers alt+a");
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  Shell("xdotool key Down Down Return");
-  EXPECT_TRUE(WaitFor([&] { return !ShellOutput("xdotool search --onlyvisible --name '^A propos$'").empty(); }, 20))
+  Shell(kXdotool + " key Down Down Return");
+  EXPECT_TRUE(WaitFor([&] { return !ShellOutput(kXdotool + " search --onlyvisible --name '^A propos$'").empty(); }, 20))
       << Log();
 }

@@ -160,8 +160,9 @@ TEST_F(PictureLoader, FailingLoadKeepsThePreviousImage) {
   const std::string good = MakeBmp(dir, "good.bmp");
   std::vector<uint8_t> broken = test::FileBytes(good);
   broken.resize(40);
-  test::WriteFile(dir / "broken.bmp", broken);
-  test::WriteFile(dir / "notbmp.bmp", {'n', 'o', 't', ' ', 'a', ' ', 'b', 'm', 'p', '!', '!', '!', '!', '!', '!', '!'});
+  test::WriteBytes(dir / "broken.bmp", broken);
+  test::WriteBytes(dir / "notbmp.bmp",
+                   {'n', 'o', 't', ' ', 'a', ' ', 'b', 'm', 'p', '!', '!', '!', '!', '!', '!', '!'});
 
   TPicture picture;
   int changes = 0;
@@ -248,7 +249,7 @@ TEST_F(Picture, AssignHoldsACopy) {
 TEST_F(Picture, PreviewedJpegIsSavedBackByteForByte) {
   TempDir dir;
   test::RunOracle(test::kMagick, "-size 30x20 plasma:fractal -seed 8 -depth 8 " + Quote("ppm:" + (dir / "p.ppm")));
-  test::RunOracle("cjpeg", "-quality 77 -outfile " + Quote(dir / "Photo.JPG") + " " + Quote(dir / "p.ppm"));
+  test::RunOracle(test::kCJpeg, "-quality 77 -outfile " + Quote(dir / "Photo.JPG") + " " + Quote(dir / "p.ppm"));
   TPicture picture;
   LoadPicture(picture, dir / "Photo.JPG");
   EXPECT_EQ(picture.Graphic()->ClassType(), TJPEGImage::StaticClass());

@@ -13,10 +13,10 @@
 namespace muralo {
 namespace {
 
-using test::ReadFile;
+using test::FileText;
 using test::TFakeRunner;
 using test::TXdgSandbox;
-using test::WriteFile;
+using test::WriteText;
 using Lines = std::vector<TCommandLine>;
 
 TEST(DesktopDetection, FollowsTheSessionAndTheOverride) {
@@ -95,7 +95,7 @@ class DesktopBackendTest : public ::testing::Test {
 
   void SetUp() override {
     std::filesystem::create_directories(Dirs.DataDir);
-    WriteFile(Bmp, "BM picture bytes");
+    WriteText(Bmp, "BM picture bytes");
   }
   void Apply(TDesktopKind kind, TWallpaperStyle style) { CreateDesktopBackend(kind, Runner, Dirs)->Apply(Bmp, style); }
   std::vector<std::string> Copies(const std::string& prefix) const {
@@ -150,7 +150,7 @@ TEST_F(DesktopBackendTest, PlasmaGetsAFreshCopyPerChangeOnEveryDesktop) {
   ASSERT_EQ(Runner.Runs.size(), 1u);
   const std::vector<std::string> first = Copies("muralo-kde-");
   ASSERT_EQ(first.size(), 1u);
-  EXPECT_EQ(ReadFile(first[0]), "BM picture bytes");
+  EXPECT_EQ(FileText(first[0]), "BM picture bytes");
   const TCommandLine& call = Runner.Runs[0];
   ASSERT_EQ(call.size(), 8u);
   EXPECT_EQ(TCommandLine(call.begin(), call.end() - 1),
@@ -240,7 +240,7 @@ TEST_F(DesktopBackendTest, SwaybgStartsTheNewOneBeforeEndingTheOld) {
   Apply(TDesktopKind::dkWlroots, TWallpaperStyle::wsTiled);
   EXPECT_EQ(Runner.Spawns, (Lines{{"swaybg", "-i", Bmp, "-m", "tile", "-c", "#000000"}}));
   EXPECT_TRUE(Runner.Terminated.empty());  // nothing to replace on the first change
-  EXPECT_EQ(ReadFile(Sandbox.Runtime + "/muralo-swaybg.pid"), "4000\n");
+  EXPECT_EQ(FileText(Sandbox.Runtime + "/muralo-swaybg.pid"), "4000\n");
 
   // A later run of the program (the id survives in the runtime directory).
   TFakeRunner later;
@@ -250,7 +250,7 @@ TEST_F(DesktopBackendTest, SwaybgStartsTheNewOneBeforeEndingTheOld) {
   ASSERT_EQ(later.Sleeps.size(), 2u);  // the new one's start, then the overlap
   EXPECT_GT(later.Sleeps[1], 0);
   EXPECT_EQ(later.Terminated, (std::vector<std::pair<long, std::string>>{{4000, "swaybg"}}));
-  EXPECT_EQ(ReadFile(Sandbox.Runtime + "/muralo-swaybg.pid"), "5000\n");
+  EXPECT_EQ(FileText(Sandbox.Runtime + "/muralo-swaybg.pid"), "5000\n");
 
   TFakeRunner broken;
   broken.SpawnFails = true;
@@ -264,7 +264,7 @@ TEST_F(DesktopBackendTest, ASwaybgThatEndsAtOnceIsAFailureAndKeepsThePreviousOne
   Runner.Dead.insert(4001);
   EXPECT_THROW(Apply(TDesktopKind::dkWlroots, TWallpaperStyle::wsTiled), EDesktopError);
   EXPECT_TRUE(Runner.Terminated.empty());
-  EXPECT_EQ(ReadFile(Sandbox.Runtime + "/muralo-swaybg.pid"), "4000\n");
+  EXPECT_EQ(FileText(Sandbox.Runtime + "/muralo-swaybg.pid"), "4000\n");
 }
 
 TEST_F(DesktopBackendTest, DesktopsWithTheirOwnCommand) {
@@ -328,7 +328,7 @@ TColor ComposedPixel(int sx, int sy) { return sx < 0 ? TColor(0) : TColor(200 | 
 
 TEST_F(DesktopBackendTest, DesktopsThatOnlyStretchGetTheScreenSizedPicture) {
   WritePicture(Bmp);
-  WriteFile(Sandbox.Config + "/wf-shell.ini",
+  WriteText(Sandbox.Config + "/wf-shell.ini",
             "[panel]\nimage = keep\n\n[background]\nimage = /old.png\ncycle_timeout = 150\n[dock]\nx = 1\n");
   struct Case {
     const char* Name;
@@ -372,7 +372,7 @@ TEST_F(DesktopBackendTest, DesktopsThatOnlyStretchGetTheScreenSizedPicture) {
                                       {"hyprctl", "hyprpaper", "unload", "unused"}}));
         break;
       default:
-        EXPECT_EQ(ReadFile(Sandbox.Config + "/wf-shell.ini"),
+        EXPECT_EQ(FileText(Sandbox.Config + "/wf-shell.ini"),
                   "[panel]\nimage = keep\n\n[background]\nimage = " + copy +
                       "\ncycle_timeout = 150\nfill_mode = stretch\n[dock]\nx = 1\n");
         break;
@@ -465,7 +465,7 @@ TEST_F(DesktopBackendTest, SystemParametersInfoRecordsTheWallpaperAndApplies) {
   const std::string bin = Sandbox.Root + "/bin";
   std::filesystem::create_directories(bin);
   const std::string log = Sandbox.Root + "/gsettings.log";
-  WriteFile(bin + "/gsettings", "#!/bin/sh\necho \"$@\" >> '" + log + "'\n");
+  WriteText(bin + "/gsettings", "#!/bin/sh\necho \"$@\" >> '" + log + "'\n");
   std::filesystem::permissions(bin + "/gsettings", std::filesystem::perms::owner_all);
   const char* oldPath = std::getenv("PATH");
   const std::string savedPath = oldPath ? oldPath : "";
@@ -485,7 +485,7 @@ TEST_F(DesktopBackendTest, SystemParametersInfoRecordsTheWallpaperAndApplies) {
       "set org.mate.background picture-options centered\n"
       "set org.mate.background picture-filename " +
       Bmp + "\n";
-  EXPECT_EQ(ReadFile(log), once + once);
+  EXPECT_EQ(FileText(log), once + once);
   TRegistry registry;
   ASSERT_TRUE(registry.OpenKey("\\Control Panel\\Desktop", false));
   EXPECT_EQ(registry.ReadString("Wallpaper"), Bmp);

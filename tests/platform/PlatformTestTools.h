@@ -18,32 +18,18 @@
 #include <string>
 #include <vector>
 
+#include "kit/TestKit.h"
 #include "platform/Process.h"
 #include "platform/Report.h"
 
 namespace muralo::test {
-
-inline std::string ReadFile(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-inline void WriteFile(const std::string& name, const std::string& text) {
-  std::ofstream out(name, std::ios::binary | std::ios::trunc);
-  out << text;
-  if (!out) throw std::runtime_error("cannot write " + name);
-}
 
 // A temporary folder with the user's XDG directories inside, set in the environment for the
 // test's lifetime, so nothing touches the real user's configuration.
 class TXdgSandbox {
  public:
   TXdgSandbox() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "muralo-platform-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    Root = pattern;
+    Root = Dir.Path.string();
     Config = Root + "/config";
     Data = Root + "/data";
     Runtime = Root + "/runtime";
@@ -66,9 +52,6 @@ class TXdgSandbox {
       else
         unsetenv(name.c_str());
     }
-    std::error_code ignored;
-    std::filesystem::permissions(Root, std::filesystem::perms::owner_all, ignored);
-    std::filesystem::remove_all(Root, ignored);
   }
   TXdgSandbox(const TXdgSandbox&) = delete;
   TXdgSandbox& operator=(const TXdgSandbox&) = delete;
@@ -76,6 +59,7 @@ class TXdgSandbox {
   std::string Root, Config, Data, Runtime;
 
  private:
+  TempDir Dir;  // removed after the variables are restored
   std::vector<std::pair<std::string, std::optional<std::string>>> Saved;
 };
 

@@ -14,7 +14,7 @@
 namespace muralo {
 namespace {
 
-using test::ReadFile;
+using test::FileText;
 using test::TXdgSandbox;
 
 bool WaitForFile(const std::string& name) {
@@ -48,22 +48,22 @@ TEST(CommandRunner, SpawnsDetachedAndEndsOnlyWhatItNames) {
   long pid = runner.Spawn({"sh", "-c", "echo $$ > '" + mark + "'; exec sleep 30"});
   ASSERT_GT(pid, 0);
   ASSERT_TRUE(WaitForFile(mark));
-  EXPECT_EQ(std::stol(ReadFile(mark)), pid);
+  EXPECT_EQ(std::stol(FileText(mark)), pid);
   // The process runs in a session of its own, so it outlives our terminal, and is not our child.
   EXPECT_NE(getsid(static_cast<pid_t>(pid)), getsid(0));
   EXPECT_NE(getppid(), pid);
   // The shell has written its mark; wait until it has become "sleep".
   const std::string comm = "/proc/" + std::to_string(pid) + "/comm";
-  for (int i = 0; i < 500 && ReadFile(comm) != "sleep\n"; ++i)
+  for (int i = 0; i < 500 && FileText(comm) != "sleep\n"; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  ASSERT_EQ(ReadFile(comm), "sleep\n");
+  ASSERT_EQ(FileText(comm), "sleep\n");
   EXPECT_FALSE(runner.Terminate(pid, "swaybg"));  // not the program named: left alone
   EXPECT_EQ(kill(static_cast<pid_t>(pid), 0), 0);
   EXPECT_TRUE(runner.Terminate(pid, "sleep"));
   bool gone = false;
   for (int i = 0; i < 200 && !gone; ++i) {
     gone = kill(static_cast<pid_t>(pid), 0) != 0 ||
-           ReadFile("/proc/" + std::to_string(pid) + "/stat").find(") Z") != std::string::npos;
+           FileText("/proc/" + std::to_string(pid) + "/stat").find(") Z") != std::string::npos;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_TRUE(gone);
@@ -87,7 +87,7 @@ TEST(ShellOpen, StartsTheRealOpenerDetached) {
   const std::string bin = sandbox.Root + "/bin";
   std::filesystem::create_directories(bin);
   const std::string log = sandbox.Root + "/opened";
-  test::WriteFile(bin + "/xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > '" + log + "'\n");
+  test::WriteText(bin + "/xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > '" + log + "'\n");
   std::filesystem::permissions(bin + "/xdg-open", std::filesystem::perms::owner_all);
   const char* old = std::getenv("PATH");
   const std::string saved = old ? old : "";
@@ -99,7 +99,7 @@ TEST(ShellOpen, StartsTheRealOpenerDetached) {
   EXPECT_TRUE(started);
   EXPECT_FALSE(withoutOpener);
   ASSERT_TRUE(WaitForFile(log));
-  EXPECT_EQ(ReadFile(log), "/srv/dir x/file é.txt");
+  EXPECT_EQ(FileText(log), "/srv/dir x/file é.txt");
 }
 
 }  // namespace

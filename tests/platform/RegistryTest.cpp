@@ -17,9 +17,9 @@
 namespace muralo {
 namespace {
 
-using test::ReadFile;
+using test::FileText;
 using test::TXdgSandbox;
-using test::WriteFile;
+using test::WriteText;
 
 constexpr const char* kSettingsKey = "\\Software\\Brenwick\\Muralo\\3\\";
 
@@ -64,7 +64,7 @@ TEST_F(RegistryTest, SavesAndRestoresTheSettingsAsTextAUserCanRead) {
     registry.WriteInteger("Duree Timer", 600000);
     registry.CloseKey();
   }
-  EXPECT_EQ(ReadFile(Hive()),
+  EXPECT_EQ(FileText(Hive()),
             "REGEDIT4\n"
             "\n"
             "[Software\\Brenwick\\Muralo\\3]\n"
@@ -87,7 +87,7 @@ TEST_F(RegistryTest, SavesAndRestoresTheSettingsAsTextAUserCanRead) {
 
 TEST_F(RegistryTest, MissingOrMistypedValuesRaiseTheRegistryError) {
   std::filesystem::create_directories(Sandbox.Config + "/muralo");
-  WriteFile(Hive(),
+  WriteText(Hive(),
             "REGEDIT4\n[Software\\Brenwick\\Muralo\\3]\n"
             "\"Apercu\"=\"1\"\n"
             "\"Timer\"=dword:00000002\n"
@@ -126,7 +126,7 @@ TEST_F(RegistryTest, OpeningWithoutCreatingLeavesNoTrace) {
 TEST_F(RegistryTest, CreatingAKeyStoresItAtOnce) {
   TRegistry registry;
   ASSERT_TRUE(registry.OpenKey(kSettingsKey, true));
-  EXPECT_EQ(ReadFile(Hive()), "REGEDIT4\n\n[Software\\Brenwick\\Muralo\\3]\n");
+  EXPECT_EQ(FileText(Hive()), "REGEDIT4\n\n[Software\\Brenwick\\Muralo\\3]\n");
   EXPECT_EQ(RegistryErrorOf([&] { registry.ReadBool("Apercu"); }), "Valeur 'Apercu' absente");
   TRegistry other;
   EXPECT_TRUE(other.KeyExists("\\SOFTWARE\\brenwick\\Muralo\\3"));
@@ -162,7 +162,7 @@ TEST_F(RegistryTest, TheDesktopKeyExistsOnAFirstRun) {
 
 TEST_F(RegistryTest, KeepsKeysAndValuesItDoesNotKnow) {
   std::filesystem::create_directories(Sandbox.Config + "/muralo");
-  WriteFile(Hive(),
+  WriteText(Hive(),
             "Windows Registry Editor Version 5.00\r\n\r\n"
             "[HKEY_CURRENT_USER\\Software\\Brenwick\\Muralo\\3]\r\n"
             "\"Apercu\"=dword:00000000\r\n"
@@ -175,7 +175,7 @@ TEST_F(RegistryTest, KeepsKeysAndValuesItDoesNotKnow) {
   ASSERT_TRUE(registry.OpenKey(kSettingsKey, true));
   registry.WriteBool("apercu", true);  // names fold case, and the stored spelling stays
   registry.WriteBool("Debut", true);
-  EXPECT_EQ(ReadFile(Hive()),
+  EXPECT_EQ(FileText(Hive()),
             "REGEDIT4\n"
             "\n"
             "[Software\\Brenwick\\Muralo\\3]\n"
@@ -203,7 +203,7 @@ TEST_F(RegistryTest, ADamagedHiveIsSetAsideAndReadingStartsEmpty) {
   const std::string dir = Sandbox.Config + "/muralo";
   std::filesystem::create_directories(dir);
   const std::string damaged = "REGEDIT4\n[Software\\Brenwick\\Muralo\\3]\n\"Apercu\"=dword:000000\n\"Liste cou";
-  WriteFile(Hive(), damaged);
+  WriteText(Hive(), damaged);
   muralo::test::TReportCapture capture;
   TRegistry registry;
   EXPECT_FALSE(registry.OpenKey(kSettingsKey, false));
@@ -217,20 +217,20 @@ TEST_F(RegistryTest, ADamagedHiveIsSetAsideAndReadingStartsEmpty) {
   for (const std::string& name : files)
     if (name.rfind("registry.reg.damaged-", 0) == 0) aside.push_back(name);
   ASSERT_EQ(aside.size(), 1u) << told;
-  EXPECT_EQ(ReadFile(dir + "/" + aside[0]), damaged);  // nothing of the user's file is lost
+  EXPECT_EQ(FileText(dir + "/" + aside[0]), damaged);  // nothing of the user's file is lost
   // Said once, naming both files and the line at fault.
   EXPECT_NE(told.find(Hive()), std::string::npos) << told;
   EXPECT_NE(told.find(aside[0]), std::string::npos) << told;
   EXPECT_NE(told.find("ligne 4"), std::string::npos) << told;
   EXPECT_EQ(told.find('\n'), told.size() - 1) << told;
-  EXPECT_EQ(ReadFile(Hive()), "REGEDIT4\n\n[Software\\Brenwick\\Muralo\\3]\n\"Apercu\"=dword:00000000\n");
+  EXPECT_EQ(FileText(Hive()), "REGEDIT4\n\n[Software\\Brenwick\\Muralo\\3]\n\"Apercu\"=dword:00000000\n");
 }
 
 TEST_F(RegistryTest, AnUnwritableConfigurationDirectoryFailsLoudlyNotSilently) {
   // A plain file where the configuration directory should be: nothing can be created below it
   // (unlike permission bits, this holds for root too).
   const std::string blocked = Sandbox.Root + "/blocked";
-  WriteFile(blocked, "not a directory");
+  WriteText(blocked, "not a directory");
   TRegistry registry(blocked + "/muralo/registry.reg");
   EXPECT_FALSE(registry.OpenKey(kSettingsKey, true));  // as RegCreateKeyEx failing
   EXPECT_TRUE(registry.OpenKey("\\Control Panel\\Desktop", false));
@@ -241,7 +241,7 @@ TEST_F(RegistryTest, AnUnwritableConfigurationDirectoryFailsLoudlyNotSilently) {
 
 TEST_F(RegistryTest, AReadOnlyHiveStillReads) {
   std::filesystem::create_directories(Sandbox.Config + "/muralo");
-  WriteFile(Hive(), "REGEDIT4\n[Software\\Brenwick\\Muralo\\3]\n\"Debut\"=dword:00000000\n");
+  WriteText(Hive(), "REGEDIT4\n[Software\\Brenwick\\Muralo\\3]\n\"Debut\"=dword:00000000\n");
   chmod(Hive().c_str(), 0400);
   TRegistry registry;
   ASSERT_TRUE(registry.OpenKey(kSettingsKey, false));
@@ -252,14 +252,14 @@ TEST_F(RegistryTest, AHiveBehindASymbolicLinkIsWrittenWhereItLives) {
   const std::string kept = Sandbox.Root + "/dotfiles/registry.reg";
   std::filesystem::create_directories(Sandbox.Root + "/dotfiles");
   std::filesystem::create_directories(Sandbox.Config + "/muralo");
-  WriteFile(kept, "REGEDIT4\n[Software\\Brenwick\\Muralo\\3]\n\"Debut\"=dword:00000001\n");
+  WriteText(kept, "REGEDIT4\n[Software\\Brenwick\\Muralo\\3]\n\"Debut\"=dword:00000001\n");
   std::filesystem::create_symlink(kept, Hive());
   TRegistry registry;
   ASSERT_TRUE(registry.OpenKey(kSettingsKey, false));
   EXPECT_TRUE(registry.ReadBool("Debut"));
   registry.WriteBool("Debut", false);
   EXPECT_TRUE(std::filesystem::is_symlink(Hive()));
-  EXPECT_EQ(ReadFile(kept), "REGEDIT4\n\n[Software\\Brenwick\\Muralo\\3]\n\"Debut\"=dword:00000000\n");
+  EXPECT_EQ(FileText(kept), "REGEDIT4\n\n[Software\\Brenwick\\Muralo\\3]\n\"Debut\"=dword:00000000\n");
 }
 
 TEST_F(RegistryTest, WritesLeaveNoTemporaryFiles) {
@@ -292,7 +292,7 @@ TEST_F(RegistryTest, AKilledWriterNeverLeavesAHalfWrittenHive) {
     waitpid(child, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status));
     if (!std::filesystem::exists(Hive())) continue;  // killed before the first write
-    auto hive = ParseHive(ReadFile(Hive()));
+    auto hive = ParseHive(FileText(Hive()));
     ASSERT_TRUE(hive);
     const TRegKey* key = hive->Find("Software\\Brenwick\\Muralo\\3");
     ASSERT_NE(key, nullptr);

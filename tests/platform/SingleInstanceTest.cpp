@@ -83,7 +83,7 @@ TEST(NamedMutex, ASecondObjectInTheSameProcessIsRefusedToo) {
 
 TEST(NamedMutex, AnUnusableDirectoryIsAnError) {
   TXdgSandbox sandbox;
-  test::WriteFile(sandbox.Root + "/file", "x");
+  test::WriteText(sandbox.Root + "/file", "x");
   TNamedMutex mutex("MuraloMutex", sandbox.Root + "/file");
   EXPECT_THROW(mutex.TryAcquire(), Exception);
 }

@@ -11,6 +11,7 @@
 
 #include "classlib/Exception.h"
 #include "classlib/Streams.h"
+#include "kit/TestKit.h"
 #include "platform/PEResources.h"
 #include "platform/VersionInfo.h"
 #include "tests/platform/PEFileBuilder.h"
@@ -18,24 +19,14 @@
 namespace muralo {
 namespace {
 
-class TempFiles {
- public:
-  TempFiles() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "muralo-vinfo-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
-    Dir = pattern;
-  }
-  ~TempFiles() {
-    std::error_code ec;
-    std::filesystem::remove_all(Dir, ec);
-  }
+// A temporary folder that the tests write their files into.
+struct TempFiles {
   std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
-    const std::string path = (Dir / name).string();
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    const std::string path = Dir / name;
+    test::WriteBytes(path, bytes);
     return path;
   }
-  std::filesystem::path Dir;
+  test::TempDir Dir;
 };
 
 // Reads the file's resource the way a caller of the Windows API does.
@@ -145,7 +136,7 @@ TEST(VersionInfoTest, FilesWithoutAResourceHaveNone) {
   TempFiles dir;
   EXPECT_EQ(GetFileVersionInfoSize("/bin/sh"), 0u);  // ELF
   EXPECT_EQ(GetFileVersionInfoSize(dir.Write("t.txt", {'M', 'Z', 'h', 'i'})), 0u);
-  EXPECT_EQ(GetFileVersionInfoSize((dir.Dir / "missing.exe").string()), 0u);
+  EXPECT_EQ(GetFileVersionInfoSize(dir.Dir / "missing.exe"), 0u);
   std::vector<uint8_t> buffer(64);
   EXPECT_FALSE(GetFileVersionInfo("/bin/sh", 64, buffer.data()));
 }

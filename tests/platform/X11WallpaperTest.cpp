@@ -43,11 +43,11 @@ class TXvfb {
       const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
       const std::string fd = std::to_string(fds[1]);
       if (sharedMemory)
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-noreset", "-nolisten", "tcp",
-               static_cast<char*>(nullptr));
+        execlp(test::kXvfb.c_str(), test::kXvfb.c_str(), "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
+               "-noreset", "-nolisten", "tcp", static_cast<char*>(nullptr));
       else
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-noreset", "-nolisten", "tcp",
-               "-extension", "MIT-SHM", static_cast<char*>(nullptr));
+        execlp(test::kXvfb.c_str(), test::kXvfb.c_str(), "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
+               "-noreset", "-nolisten", "tcp", "-extension", "MIT-SHM", static_cast<char*>(nullptr));
       _exit(127);
     }
     close(fds[1]);
@@ -142,7 +142,7 @@ class X11WallpaperTest : public ::testing::Test {
  protected:
   explicit X11WallpaperTest(bool sharedMemory = true) : Server(24, kScreenW, kScreenH, sharedMemory) {}
   void SetUp() override {
-    ASSERT_FALSE(Server.Name.empty()) << "Xvfb (package xvfb) is needed for the X11 wallpaper tests";
+    ASSERT_FALSE(Server.Name.empty()) << test::kXvfb + " (package xvfb) is needed for the X11 wallpaper tests";
     Viewer.reset(XOpenDisplay(Server.Name.c_str()));
     ASSERT_TRUE(Viewer);
   }
@@ -335,7 +335,7 @@ struct TPpm {
 };
 
 TPpm ReadPpm(const std::string& name) {
-  std::istringstream in(test::ReadFile(name));
+  std::istringstream in(test::FileText(name));
   std::string magic;
   int maxval = 0;
   TPpm ppm;
@@ -352,7 +352,7 @@ int Shell(const std::string& command) { return std::system(command.c_str()); }
 
 TEST_F(X11WallpaperTest, ShowsABmpFileThroughTheWallpaperCall) {
   // The files come from ImageMagick; its own decoding of each is the reference.
-  ASSERT_EQ(Shell("command -v convert-im6.q16 >/dev/null"), 0) << "ImageMagick (convert-im6.q16) is needed";
+  ASSERT_EQ(Shell("command -v " + test::kMagick + " >/dev/null"), 0) << "ImageMagick (" + test::kMagick + ") is needed";
   struct Case {
     const char* Name;
     const char* Options;  // how ImageMagick writes the BMP
@@ -371,8 +371,8 @@ TEST_F(X11WallpaperTest, ShowsABmpFileThroughTheWallpaperCall) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
     const std::string bmp = Sandbox.Root + "/muralo.bmp", ppm = Sandbox.Root + "/reference.ppm";
-    ASSERT_EQ(Shell("convert-im6.q16 -seed 7 -size 37x23 plasma:fractal " + std::string(c.Options) + " BMP3:'" + bmp +
-                    "' && convert-im6.q16 '" + bmp + "' -depth 8 ppm:'" + ppm + "'"),
+    ASSERT_EQ(Shell(test::kMagick + " -seed 7 -size 37x23 plasma:fractal " + std::string(c.Options) + " BMP3:'" + bmp +
+                    "' && " + test::kMagick + " '" + bmp + "' -depth 8 ppm:'" + ppm + "'"),
               0);
     const TPpm reference = ReadPpm(ppm);
     ASSERT_EQ(reference.Width, 37);
@@ -417,7 +417,7 @@ TEST_F(X11WallpaperTest, AnUnreadableFileIsReportedAndTheWallpaperStays) {
   SetX11RootWallpaper(*Picture(3, 3), TWallpaperStyle::wsTiled, Server.Name);
   const Pixmap before = RootProperty(Viewer.get(), "_XROOTPMAP_ID");
   const std::string bmp = Sandbox.Root + "/broken.bmp";
-  test::WriteFile(bmp, "BM not really");
+  test::WriteText(bmp, "BM not really");
   test::TFakeRunner runner;
   muralo::test::TReportCapture capture;
   SetDesktopWallpaper(bmp, Sandbox.Config + "/muralo/registry.reg", {"x11", "", "", "", "", Server.Name}, runner,
@@ -457,20 +457,21 @@ TEST(X11ScreenSize, IsThePrimaryMonitorNotTheWholeRoot) {
   // A 640 x 480 root whose only monitor shows 320 x 240 of it, set up with xrandr.
   test::TXdgSandbox sandbox;
   TXvfb server(24, 640, 480);
-  ASSERT_FALSE(server.Name.empty()) << "Xvfb (package xvfb) is needed";
-  ASSERT_EQ(Shell("command -v xrandr >/dev/null"), 0) << "xrandr (package x11-xserver-utils) is needed";
+  ASSERT_FALSE(server.Name.empty()) << test::kXvfb + " (package xvfb) is needed";
+  ASSERT_EQ(Shell("command -v " + test::kXrandr + " >/dev/null"), 0)
+      << test::kXrandr + " (package x11-xserver-utils) is needed";
   TEnvVar display("DISPLAY", server.Name);
   SetScreenSize(0, 0);
   const TScreenSize whole = PrimaryScreenSize();
   EXPECT_EQ(whole.Width, 640);
   EXPECT_EQ(whole.Height, 480);
-  ASSERT_EQ(Shell("xrandr --newmode m320 10 320 321 322 323 240 241 242 243 && xrandr --addmode screen m320 && "
-                  "xrandr --fb 640x480 --output screen --mode m320"),
+  ASSERT_EQ(Shell(test::kXrandr + " --newmode m320 10 320 321 322 323 240 241 242 243 && " + test::kXrandr +
+                  " --addmode screen m320 && " + test::kXrandr + " --fb 640x480 --output screen --mode m320"),
             0);
   const TScreenSize monitor = PrimaryScreenSize();  // lit at the origin, not marked primary
   EXPECT_EQ(monitor.Width, 320);
   EXPECT_EQ(monitor.Height, 240);
-  ASSERT_EQ(Shell("xrandr --output screen --primary"), 0);
+  ASSERT_EQ(Shell(test::kXrandr + " --output screen --primary"), 0);
   const TScreenSize primary = PrimaryScreenSize();
   EXPECT_EQ(primary.Width, 320);
   EXPECT_EQ(primary.Height, 240);
@@ -481,7 +482,7 @@ TEST(X11ScreenSize, IsThePrimaryMonitorNotTheWholeRoot) {
 TEST(X11WallpaperDepth16, PlacesTheChannelsOfA565Visual) {
   test::TXdgSandbox sandbox;
   TXvfb server(16);
-  ASSERT_FALSE(server.Name.empty()) << "Xvfb (package xvfb) is needed for the X11 wallpaper tests";
+  ASSERT_FALSE(server.Name.empty()) << test::kXvfb + " (package xvfb) is needed for the X11 wallpaper tests";
   const auto picture = Picture(9, 4);
   SetX11RootWallpaper(*picture, TWallpaperStyle::wsTiled, server.Name);
   TDisplayPtr d(XOpenDisplay(server.Name.c_str()));
@@ -515,9 +516,10 @@ TEST_F(X11WallpaperTest, AScreenChangeLaysTheWallpaperOutAgain) {
   SetX11RootWallpaper(*picture, TWallpaperStyle::wsCentred, Server.Name);
   // The monitor goes off and comes back (what a hot-plug does; Xvfb refuses the screen size that
   // --auto asks for, after the change is made); the root pixmap is lost meanwhile, as after a reset.
-  ASSERT_EQ(Shell("command -v xrandr >/dev/null"), 0) << "xrandr (package x11-xserver-utils) is needed";
-  Shell("DISPLAY=" + Server.Name + " xrandr --output screen --off 2>/dev/null; DISPLAY=" + Server.Name +
-        " xrandr --output screen --auto 2>/dev/null");
+  ASSERT_EQ(Shell("command -v " + test::kXrandr + " >/dev/null"), 0)
+      << test::kXrandr + " (package x11-xserver-utils) is needed";
+  Shell("DISPLAY=" + Server.Name + " " + test::kXrandr + " --output screen --off 2>/dev/null; DISPLAY=" + Server.Name +
+        " " + test::kXrandr + " --output screen --auto 2>/dev/null");
   XDeleteProperty(Viewer.get(), DefaultRootWindow(Viewer.get()), XInternAtom(Viewer.get(), "_XROOTPMAP_ID", False));
   XSync(Viewer.get(), False);
   bool changed = false;

@@ -10,6 +10,8 @@
 #include <fstream>
 #include <string>
 
+#include "kit/TestKit.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -22,21 +24,12 @@ struct Configured {
 class EmbedProject : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "muralo-embed-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    Dir = pattern;
     std::ofstream(Dir / "a.bin") << "abc";
     std::ofstream(Dir / "b.bin") << "de";
   }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(Dir, ec);
-  }
 
   Configured Configure(const std::string& entries) {
-    const char* source = std::getenv("MURALO_SOURCE_DIR");
-    EXPECT_NE(source, nullptr);
-    const fs::path module = fs::path(source ? source : ".") / "cmake" / "EmbedResources.cmake";
+    const fs::path module = muralo::test::SourceDir() / "cmake" / "EmbedResources.cmake";
     std::ofstream(Dir / "CMakeLists.txt")
         << "cmake_minimum_required(VERSION 3.25)\nproject(embed NONE)\n"
         << "include(\"" << module.string() << "\")\n"
@@ -54,7 +47,8 @@ class EmbedProject : public ::testing::Test {
     return result;
   }
 
-  fs::path Dir;
+  muralo::test::TempDir Scratch;
+  fs::path Dir = Scratch.Path;
 };
 
 TEST_F(EmbedProject, SoundEntriesConfigure) {

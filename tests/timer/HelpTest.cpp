@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/Help.h"
+#include "kit/TestKit.h"
 #include "platform/Shell.h"
 
 namespace muralo {
@@ -18,28 +19,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "muralo-help-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    Path = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(Path, ec);
-  }
-  fs::path Path;
-};
+using test::TempDir;
 
 void Touch(const fs::path& p) {
   fs::create_directories(p.parent_path());
   std::ofstream(p) << "x";
-}
-
-std::vector<uint8_t> ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // The CHM where a viewer is registered for it, else the HTML pages, else nothing (the caller says so).
@@ -94,13 +78,13 @@ TEST(HelpCommands, AViewerIsOneTheDesktopNamesForTheChmType) {
 // The HTML pages are built beside the program whether or not a CHM is compiled.
 TEST(HelpFile, ThePagesAreBuiltBesideTheProgram) {
   const fs::path index(MURALO_HELP_PAGES);
-  const fs::path pages = fs::path(std::getenv("MURALO_SOURCE_DIR")) / "resources" / "help";
+  const fs::path pages = test::SourceDir() / "resources" / "help";
   int compared = 0;
   for (const auto& entry : fs::directory_iterator(pages)) {
     const std::string ext = entry.path().extension().string();
     if (ext != ".html" && ext != ".css") continue;
     SCOPED_TRACE(entry.path().filename().string());
-    EXPECT_EQ(ReadAll(index.parent_path() / entry.path().filename()), ReadAll(entry.path()));
+    EXPECT_EQ(test::FileBytes(index.parent_path() / entry.path().filename()), test::FileBytes(entry.path()));
     ++compared;
   }
   EXPECT_GE(compared, 6);
@@ -127,9 +111,7 @@ TEST(HelpCommands, AnInstalledProgramFindsTheSharedHelp) {
 TEST(HelpFile, TheBuildMadeAValidHelp) {
   const fs::path help(MURALO_HELP_FILE);
   ASSERT_TRUE(fs::is_regular_file(help)) << help;
-  const char* source = std::getenv("MURALO_SOURCE_DIR");
-  ASSERT_NE(source, nullptr);
-  const fs::path pages = fs::path(source) / "resources" / "help";
+  const fs::path pages = test::SourceDir() / "resources" / "help";
 
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(pages))
@@ -140,12 +122,12 @@ TEST(HelpFile, TheBuildMadeAValidHelp) {
     // HTML fallback: every page installed byte for byte.
     for (const std::string& name : names) {
       SCOPED_TRACE(name);
-      EXPECT_EQ(ReadAll(help.parent_path() / name), ReadAll(pages / name));
+      EXPECT_EQ(test::FileBytes(help.parent_path() / name), test::FileBytes(pages / name));
     }
     GTEST_SKIP() << "no CHM compiler at build time; HTML pages checked";
   }
 
-  const std::vector<uint8_t> chm = ReadAll(help);
+  const std::vector<uint8_t> chm = test::FileBytes(help);
   ASSERT_GE(chm.size(), 0x60u);
   // ITSF header: signature, version 3, header length 0x60.
   EXPECT_EQ(std::string(chm.begin(), chm.begin() + 4), "ITSF");
@@ -171,7 +153,7 @@ TEST(HelpFile, ChmlibExtractsEveryPageUnchanged) {
   if (help.extension() != ".chm") GTEST_SKIP() << "no CHM compiler at build time";
   ASSERT_EQ(std::system("command -v extract_chmLib > /dev/null"), 0)
       << "extract_chmLib (Debian package libchm-bin) is needed to check the help file";
-  const fs::path pages = fs::path(std::getenv("MURALO_SOURCE_DIR")) / "resources" / "help";
+  const fs::path pages = test::SourceDir() / "resources" / "help";
   TempDir out;
   const std::string command = "extract_chmLib '" + help.string() + "' '" + (out.Path / "x").string() + "' > /dev/null";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
@@ -182,7 +164,7 @@ TEST(HelpFile, ChmlibExtractsEveryPageUnchanged) {
     const std::string name = entry.path().filename().string();
     SCOPED_TRACE(name);
     ASSERT_TRUE(fs::is_regular_file(out.Path / "x" / name));
-    EXPECT_EQ(ReadAll(out.Path / "x" / name), ReadAll(entry.path()));
+    EXPECT_EQ(test::FileBytes(out.Path / "x" / name), test::FileBytes(entry.path()));
     ++compared;
   }
   EXPECT_GE(compared, 12);

@@ -38,10 +38,7 @@ ToolRun MuraloImg(const TempDir& dir, const std::string& arguments) {
   return r;
 }
 
-std::string Sample(const std::string& name) {
-  const char* root = std::getenv("MURALO_SOURCE_DIR");
-  return std::string(root ? root : "..") + "/resources/samples/" + name;
-}
+std::string Sample(const std::string& name) { return test::SourcePath("resources/samples/" + name); }
 
 TEST(MuraloImg, ConvertsSamplesLikeMagick) {
   for (const char* name : {"plasma.bmp", "gradient-rle8.bmp", "photo.jpg", "icon.ico"}) {
@@ -57,7 +54,7 @@ TEST(MuraloImg, ConvertsSamplesLikeMagick) {
       const std::string source = std::string(name) == "icon.ico" ? in + "[1]" : in;
       test::RunOracle(test::kMagick, Quote(source) + " -background white -flatten -alpha off -depth 8 " +
                                          Quote("ppm:" + (dir / "ref.ppm")));
-      const test::RgbImage reference = test::ReadPnm(dir / "ref.ppm");
+      const test::TPnmImage reference = test::ReadPnm(dir / "ref.ppm");
       // ImageMagick's own JPEG decode is libjpeg-turbo with the same defaults as ours
       EXPECT_TRUE(
           test::SameImage(reference, std::string(ext) == "ppm" ? test::ReadPnm(out) : test::MagickDecode(dir, out)));
@@ -103,12 +100,12 @@ TEST(MuraloImg, MetafilesPrintTheirHeaderConvertAtTheirSizeAndSaveTheirBytes) {
             "millimeters: 1000 1000\nrecords: 6\nhandles: 3\nbytes: " +
                 std::to_string(emf.size()) + "\n");
   ASSERT_EQ(MuraloImg(dir, "convert " + Quote(in) + " " + Quote(out)).status, 0);
-  const test::RgbImage img = test::ReadPnm(out);
+  const test::TPnmImage img = test::ReadPnm(out);
   ASSERT_EQ(img.Width, 12);
   ASSERT_EQ(img.Height, 8);
-  EXPECT_EQ(img.Rgb[0], 255);  // red at (0, 0), white at (5, 5)
-  EXPECT_EQ(img.Rgb[2], 0);
-  EXPECT_EQ(img.Rgb[size_t(5 * 12 + 5) * 3 + 2], 255);
+  EXPECT_EQ(img.Pixels[0], 255);  // red at (0, 0), white at (5, 5)
+  EXPECT_EQ(img.Pixels[2], 0);
+  EXPECT_EQ(img.Pixels[size_t(5 * 12 + 5) * 3 + 2], 255);
   ASSERT_EQ(MuraloImg(dir, "save " + Quote(in) + " " + Quote(saved)).status, 0);
   EXPECT_EQ(test::FileBytes(saved), emf) << "a metafile writes the bytes it was loaded from";
 }
@@ -132,7 +129,7 @@ TEST(MuraloImg, FailuresPrintTheMessageAloneAndExitOne) {
     std::string err;  // exact stderr, or empty to check only that something was printed
   };
   TempDir dir;
-  test::WriteFile(dir / "bad.bmp", {'B', 'M', 1, 2, 3});
+  test::WriteBytes(dir / "bad.bmp", {'B', 'M', 1, 2, 3});
   const Case cases[] = {
       {"info " + Quote(dir / "picture.xyz"), 1, "Extension de fichier graphique inconnue (.xyz)\n"},
       // the stream's text, then the file and why
@@ -165,15 +162,15 @@ TEST(MuraloImg, StretchResamplesToTheGivenSize) {
   test::TempDir dir;
   const std::string in = test::Quote(Sample("plasma.bmp"));
   ASSERT_EQ(MuraloImg(dir, "convert " + in + " " + test::Quote(dir / "same.ppm")).status, 0);
-  const test::RgbImage original = test::ReadPnm(dir / "same.ppm");
+  const test::TPnmImage original = test::ReadPnm(dir / "same.ppm");
   // A box of the picture's own size reproduces it; a Lanczos3 shrink has the asked size.
   const std::string size = std::to_string(original.Width) + " " + std::to_string(original.Height);
   ToolRun r = MuraloImg(dir, "stretch " + in + " " + test::Quote(dir / "box.ppm") + " " + size + " box");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(test::ReadPnm(dir / "box.ppm").Rgb, original.Rgb);
+  EXPECT_EQ(test::ReadPnm(dir / "box.ppm").Pixels, original.Pixels);
   r = MuraloImg(dir, "stretch " + in + " " + test::Quote(dir / "l.ppm") + " 37 21 lanczos3 2.5");
   ASSERT_EQ(r.status, 0) << r.err;
-  const test::RgbImage small = test::ReadPnm(dir / "l.ppm");
+  const test::TPnmImage small = test::ReadPnm(dir / "l.ppm");
   EXPECT_EQ(small.Width, 37);
   EXPECT_EQ(small.Height, 21);
   for (const char* bad : {" 10 10 gauss", " 0 10 box", " 10 x box", " 10 10 box 1q", " 10 10 box nan"})
@@ -182,8 +179,8 @@ TEST(MuraloImg, StretchResamplesToTheGivenSize) {
 
 TEST(MuraloImg, FailedWritesLeaveNoOutputBehind) {
   TempDir dir;
-  test::RunOracle("pbmmake", "70000 1 > " + Quote(dir / "wide.pbm"));
-  test::WriteFile(dir / "kept.tga", {'o', 'l', 'd'});
+  test::RunOracle(test::kPbmMake, "70000 1 > " + Quote(dir / "wide.pbm"));
+  test::WriteBytes(dir / "kept.tga", {'o', 'l', 'd'});
   struct Case {
     std::string arguments, output;
     bool existed;

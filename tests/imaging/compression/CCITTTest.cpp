@@ -383,7 +383,7 @@ Bytes DecodeFaxTiff(const TiffImage& tiff) {
 // libtiff's decoding of the same file: tiffcp to uncompressed, the strips' bits as stored.
 Bytes LibtiffDecode(const std::string& file) {
   const std::string plain = file + ".none.tif";
-  RunOracle("tiffcp", "-c none -f msb2lsb -r 100000 " + Quote(file) + " " + Quote(plain));
+  RunOracle(kTiffCp, "-c none -f msb2lsb -r 100000 " + Quote(file) + " " + Quote(plain));
   const TiffImage tiff = ReadTiff(plain);
   Bytes all;
   for (const Bytes& s : tiff.Strips) all.insert(all.end(), s.begin(), s.end());
@@ -414,18 +414,18 @@ struct OracleCase {
 };
 
 TEST(CCITTDecoders, FilesOfIndependentEncoders) {
-  const std::string python = PythonWithPillow();
+  const std::string python = kPython;
   auto pillow = [&](const char* compression) {
     return python + " -c \"from PIL import Image; Image.open('page.pbm').save('out.tif', compression='" + compression +
            "')\"";
   };
   const OracleCase cases[] = {
-      {"netpbm pnmtotiff -g3", 1728, "pnmtotiff -g3 page.pbm > out.tif", 3},
-      {"netpbm pnmtotiff -g3 -fill", 1728, "pnmtotiff -g3 -fill page.pbm > out.tif", 3},
-      {"tiffcp -c g3:1d, 7-row strips", 1728, "tiffcp -c g3:1d -r 7 page.tif out.tif", 3},
-      {"tiffcp -c g3:1d:fill, fill order 2", 1728, "tiffcp -c g3:1d:fill -f lsb2msb page.tif out.tif", 3},
-      {"tiffcp -c g3:1d wide page (extended make-up codes)", 5000, "tiffcp -c g3:1d page.tif out.tif", 3},
-      {"tiffcp -c g3:1d width 10", 10, "tiffcp -c g3:1d -r 5 page.tif out.tif", 3},
+      {"netpbm -g3", 1728, kPnmToTiff + " -g3 page.pbm > out.tif", 3},
+      {"netpbm -g3 -fill", 1728, kPnmToTiff + " -g3 -fill page.pbm > out.tif", 3},
+      {"libtiff -c g3:1d, 7-row strips", 1728, kTiffCp + " -c g3:1d -r 7 page.tif out.tif", 3},
+      {"libtiff -c g3:1d:fill, fill order 2", 1728, kTiffCp + " -c g3:1d:fill -f lsb2msb page.tif out.tif", 3},
+      {"libtiff -c g3:1d wide page (extended make-up codes)", 5000, kTiffCp + " -c g3:1d page.tif out.tif", 3},
+      {"libtiff -c g3:1d width 10", 10, kTiffCp + " -c g3:1d -r 5 page.tif out.tif", 3},
       {"Pillow group3", 1728, pillow("group3"), 3},
       {"Pillow tiff_ccitt (MH)", 1728, pillow("tiff_ccitt"), 2},
       {"Pillow tiff_ccitt (MH) odd width", 1001, pillow("tiff_ccitt"), 2},
@@ -440,7 +440,7 @@ TEST(CCITTDecoders, FilesOfIndependentEncoders) {
     TempDir dir;
     const Bilevel page = RandomPage(c.Width, 40, seed++);
     WritePbm(dir / "page.pbm", page);
-    RunOracle("pnmtotiff", "-none " + Quote(dir / "page.pbm") + " > " + Quote(dir / "page.tif"));
+    RunOracle(kPnmToTiff, "-none " + Quote(dir / "page.pbm") + " > " + Quote(dir / "page.tif"));
     RunOracle("cd", Quote(dir.Path.string()) + " && " + c.Command);
     const TiffImage tiff = ReadTiff(dir / "out.tif");
     ASSERT_EQ(tiff.Tag(259), c.Compression);

@@ -1,10 +1,10 @@
 #pragma once
-// Helpers of the decoder tests: running a decoder on exact-size buffers with guard bytes, a
-// temporary folder, the oracle tools, and a small TIFF reader that takes the raw strips out of
-// files written by independent encoders (libtiff's tools, Pillow).
+// Helpers of the decoder tests: running a decoder on exact-size buffers with guard bytes, and a
+// small TIFF reader that takes the raw strips out of files written by independent encoders
+// (libtiff's tools, Pillow).
 
 #include <gtest/gtest.h>
-#include "SharedTestTools.h"
+#include "kit/TestKit.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -24,9 +24,6 @@ namespace muralo::test {
 
 using Bytes = std::vector<uint8_t>;
 
-inline constexpr uint8_t kGuard = 0xA5;
-inline constexpr size_t kGuardSize = 16;
-
 struct DecodeResult {
   Bytes Output;            // the UnpackedSize-byte area
   size_t SourceMoved = 0;  // how far Source was moved
@@ -42,17 +39,15 @@ inline DecodeResult RunDecoder(TDecoder& decoder, const Bytes& input, size_t roo
                                uint8_t fill = 0xEE) {
   std::unique_ptr<uint8_t[]> in(new uint8_t[input.empty() ? 1 : input.size()]);
   std::copy(input.begin(), input.end(), in.get());
-  Bytes out(room + kGuardSize, fill);
-  std::fill(out.begin() + static_cast<std::ptrdiff_t>(room), out.end(), kGuard);
+  GuardedRow out(room, fill);
   const uint8_t* source = in.get();
   uint8_t* dest = out.data();
   decoder.Decode(source, dest, input.size(), units < 0 ? room : static_cast<size_t>(units));
   DecodeResult r;
   r.SourceMoved = static_cast<size_t>(source - in.get());
   r.DestMoved = static_cast<size_t>(dest - out.data());
-  for (size_t i = room; i < out.size(); ++i) r.GuardIntact = r.GuardIntact && out[i] == kGuard;
-  out.resize(room);
-  r.Output = std::move(out);
+  r.GuardIntact = out.Intact();
+  r.Output = out.Row();
   return r;
 }
 
@@ -64,28 +59,6 @@ inline std::string Hex(const Bytes& bytes) {
     s += buf;
   }
   return s;
-}
-
-// The Python that has Pillow: the one on the PATH, or the system's (Debian's python3-pil), which a
-// user-installed Python may shadow.
-inline std::string PythonWithPillow() {
-  for (const char* candidate : {"python3", "/usr/bin/python3"}) {
-    const std::string probe = std::string(candidate) + " -c 'import PIL' >/dev/null 2>&1";
-    if (std::system(probe.c_str()) == 0) return candidate;
-  }
-  throw std::runtime_error("oracle missing: no python3 with Pillow (python3-pil)");
-}
-
-inline Bytes ReadFileBytes(const std::string& fileName) {
-  std::ifstream in(fileName, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + fileName);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline void WriteFileBytes(const std::string& fileName, const Bytes& bytes) {
-  std::ofstream out(fileName, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + fileName);
 }
 
 // The first image of a TIFF file: its tags and its strips as stored.
@@ -100,7 +73,7 @@ struct TiffImage {
 
 // TIFF 6.0 section 2: header, first IFD, SHORT/LONG/BYTE/UNDEFINED values.
 inline TiffImage ReadTiff(const std::string& fileName) {
-  const Bytes f = ReadFileBytes(fileName);
+  const Bytes f = FileBytes(fileName);
   if (f.size() < 8) throw std::runtime_error("short TIFF");
   const bool little = f[0] == 'I';
   auto u16 = [&](size_t p) -> uint32_t {
@@ -146,7 +119,7 @@ inline void WritePbm(const std::string& fileName, const Bilevel& image) {
   std::string header = "P4\n" + std::to_string(image.Width) + " " + std::to_string(image.Height) + "\n";
   Bytes bytes(header.begin(), header.end());
   bytes.insert(bytes.end(), image.Bits.begin(), image.Bits.end());
-  WriteFileBytes(fileName, bytes);
+  WriteBytes(fileName, bytes);
 }
 
 }  // namespace muralo::test

@@ -12,11 +12,6 @@
 namespace muralo::test {
 namespace {
 
-std::filesystem::path SourceDir() {
-  if (const char* dir = std::getenv("MURALO_SOURCE_DIR")) return dir;
-  return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().parent_path();
-}
-
 std::vector<std::filesystem::path> Inputs(const std::filesystem::path& folder) {
   std::vector<std::filesystem::path> files;
   if (std::filesystem::is_directory(folder))
@@ -35,7 +30,7 @@ TEST(HostileInput, SeedsAndFindsReplayedWholeAndTruncated) {
     EXPECT_FALSE(seeds.empty()) << "no seed corpus for " << target.Name << " under " << root;
     for (const auto& file : seeds) {
       SCOPED_TRACE(file.filename().string());
-      const Bytes data = ReadFileBytes(file.string());
+      const Bytes data = FileBytes(file.string());
       for (size_t length = 0; length <= data.size(); ++length) {
         // A block of exactly this length, so that a read past it is caught.
         std::unique_ptr<uint8_t[]> copy(new uint8_t[std::max<size_t>(length, 1)]);
@@ -45,7 +40,7 @@ TEST(HostileInput, SeedsAndFindsReplayedWholeAndTruncated) {
     }
     for (const auto& file : finds) {
       SCOPED_TRACE(file.filename().string());
-      const Bytes data = ReadFileBytes(file.string());
+      const Bytes data = FileBytes(file.string());
       std::unique_ptr<uint8_t[]> copy(new uint8_t[std::max<size_t>(data.size(), 1)]);
       std::copy(data.begin(), data.end(), copy.get());
       EXPECT_EQ(target.Run(copy.get(), data.size()), 0);

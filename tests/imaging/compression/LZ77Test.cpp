@@ -76,7 +76,7 @@ TEST(LZ77Decoder, InputSplitAtEveryPosition) {
     decoder.DecodeInit();
     const Bytes first(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(cut));
     const Bytes second(packed.begin() + static_cast<std::ptrdiff_t>(cut), packed.end());
-    Bytes out(data.size() + kGuardSize, kGuard);
+    GuardedRow out(data.size(), GuardedRow::kGuardByte);
     uint8_t* dest = out.data();
     const uint8_t* source = first.data();
     decoder.Decode(source, dest, static_cast<size_t>(first.size()), static_cast<size_t>(data.size()));
@@ -90,8 +90,8 @@ TEST(LZ77Decoder, InputSplitAtEveryPosition) {
     decoder.Decode(source, dest, static_cast<size_t>(second.size()), static_cast<size_t>(data.size()) - produced);
     ASSERT_EQ(decoder.ZLibResult, Z_STREAM_END);
     ASSERT_EQ(dest, out.data() + data.size());
-    ASSERT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(data.size())), data);
-    for (size_t i = data.size(); i < out.size(); ++i) ASSERT_EQ(out[i], kGuard);
+    ASSERT_EQ(out.Row(), data);
+    ASSERT_TRUE(out.Intact());
     decoder.DecodeEnd();
   }
 }
@@ -266,13 +266,12 @@ void Unfilter(Bytes& row, const Bytes& previous, size_t bpp) {
 // unfiltered and compared with ImageMagick's own decoding.
 TEST(LZ77Decoder, PngImageDataOfImageMagick) {
   TempDir dir;
-  RunOracle("convert-im6.q16",
+  RunOracle(kMagick,
             "-seed 3 -size 173x61 plasma:fractal -depth 8 "
             "-quality 90 png24:" +
                 Quote(dir / "p.png"));
-  RunOracle("convert-im6.q16", Quote(dir / "p.png") + " -depth 8 rgb:" + Quote(dir / "p.rgb"));
-  const Bytes file = ReadFileBytes(dir / "p.png");
-  const Bytes rgb = ReadFileBytes(dir / "p.rgb");
+  const Bytes file = FileBytes(dir / "p.png");
+  const Bytes rgb = MagickDecode(dir / "p.png").Pixels;
   Bytes stream;
   std::vector<Bytes> chunks;
   uint32_t width = 0, height = 0;

@@ -69,8 +69,8 @@ struct Planes {
   // Each plane with guard bytes after it, so that a write past it shows.
   std::vector<uint8_t> Luma = Fresh(), Chroma1 = Fresh(), Chroma2 = Fresh();
   static std::vector<uint8_t> Fresh() {
-    std::vector<uint8_t> p(kStride * kRows + test::kGuardSize, 10);
-    std::fill(p.begin() + kStride * kRows, p.end(), test::kGuard);
+    std::vector<uint8_t> p(kStride * kRows + test::GuardedRow::kGuard, 10);
+    std::fill(p.begin() + kStride * kRows, p.end(), test::GuardedRow::kGuardByte);
     return p;
   }
   void Decode(const std::vector<uint8_t>& bytes, int32_t endRow, int32_t stride = kStride) {
@@ -84,7 +84,7 @@ struct Planes {
   bool GuardsIntact() const {
     for (const auto* p : {&Luma, &Chroma1, &Chroma2})
       for (size_t i = kStride * kRows; i < p->size(); ++i)
-        if ((*p)[i] != test::kGuard) return false;
+        if ((*p)[i] != test::GuardedRow::kGuardByte) return false;
     return true;
   }
 };

@@ -15,10 +15,9 @@ struct Source {
 
 Source MakeSource(const TempDir& dir, uint32_t width, uint32_t height) {
   const std::string size = std::to_string(width) + "x" + std::to_string(height);
-  RunOracle("convert-im6.q16",
+  RunOracle(kMagick,
             "-seed 9 -size " + size + " plasma:fractal -posterize 3 -depth 8 " + Quote("ppm:" + (dir / "src.ppm")));
-  RunOracle("convert-im6.q16", Quote(dir / "src.ppm") + " -depth 8 " + Quote("rgb:" + (dir / "src.rgb")));
-  return {width, height, ReadFileBytes(dir / "src.rgb")};
+  return {width, height, ReadPnm(dir / "src.ppm").Pixels};
 }
 
 uint32_t BE16(const Bytes& b, size_t p) { return uint32_t(b.at(p)) << 8 | b.at(p + 1); }
@@ -28,20 +27,20 @@ uint32_t LE16(const Bytes& b, size_t p) { return b.at(p) | uint32_t(b.at(p + 1))
 TEST(RunLengthOracles, PackBitsTiffStrips) {
   TempDir dir;
   const Source src = MakeSource(dir, 203, 37);
-  RunOracle("pnmtotiff", "-none " + Quote(dir / "src.ppm") + " > " + Quote(dir / "plain.tif"));
-  const std::string python = PythonWithPillow();
+  RunOracle(kPnmToTiff, "-none " + Quote(dir / "src.ppm") + " > " + Quote(dir / "plain.tif"));
+  const std::string python = kPython;
   const std::pair<const char*, std::string> encoders[] = {
-      {"tiffcp -c packbits, 5-row strips", "tiffcp -c packbits -r 5 plain.tif out.tif"},
-      {"pnmtotiff -packbits", "pnmtotiff -packbits -rowsperstrip 8 src.ppm > out.tif"},
+      {"libtiff -c packbits, 5-row strips", kTiffCp + " -c packbits -r 5 plain.tif out.tif"},
+      {"netpbm -packbits", kPnmToTiff + " -packbits -rowsperstrip 8 src.ppm > out.tif"},
       {"Pillow packbits", python + " -c \"from PIL import Image; Image.open('src.ppm').save('out.tif', "
                                    "compression='packbits')\""},
-      {"tiffcp -c packbits of a grey picture", "tiffcp -c packbits -r 16 grey.tif out.tif"},
+      {"libtiff -c packbits of a grey picture", kTiffCp + " -c packbits -r 16 grey.tif out.tif"},
   };
-  RunOracle("convert-im6.q16", Quote(dir / "src.ppm") + " -colorspace Gray -depth 8 " + Quote(dir / "grey.tif"));
+  RunOracle(kMagick, Quote(dir / "src.ppm") + " -colorspace Gray -depth 8 " + Quote(dir / "grey.tif"));
   for (const auto& [name, command] : encoders) {
     SCOPED_TRACE(name);
     RunOracle("cd", Quote(dir.Path.string()) + " && rm -f out.tif none.tif && " + command);
-    RunOracle("tiffcp", "-c none -r 100000 " + Quote(dir / "out.tif") + " " + Quote(dir / "none.tif"));
+    RunOracle(kTiffCp, "-c none -r 100000 " + Quote(dir / "out.tif") + " " + Quote(dir / "none.tif"));
     const TiffImage tiff = ReadTiff(dir / "out.tif");
     ASSERT_EQ(tiff.Tag(259), 32773u);
     const uint32_t width = tiff.Tag(256), height = tiff.Tag(257), spp = tiff.Tag(277, 1);
@@ -72,13 +71,12 @@ TEST(RunLengthOracles, PackBitsTiffStrips) {
 TEST(RunLengthOracles, TargaFileOfImageMagick) {
   TempDir dir;
   const Source made = MakeSource(dir, 150, 41);
-  RunOracle("convert-im6.q16", Quote(dir / "src.ppm") + " -compress RLE " + Quote(dir / "out.tga"));
-  RunOracle(PythonWithPillow(), "-c \"from PIL import Image; open('" + (dir / "pil.rgb") +
-                                    "', 'wb').write(Image.open('" + (dir / "out.tga") +
-                                    "').convert('RGB').tobytes())\"");
-  const Source src{made.Width, made.Height, ReadFileBytes(dir / "pil.rgb")};
+  RunOracle(kMagick, Quote(dir / "src.ppm") + " -compress RLE " + Quote(dir / "out.tga"));
+  RunOracle(kPython, "-c \"from PIL import Image; open('" + (dir / "pil.rgb") + "', 'wb').write(Image.open('" +
+                         (dir / "out.tga") + "').convert('RGB').tobytes())\"");
+  const Source src{made.Width, made.Height, FileBytes(dir / "pil.rgb")};
   ASSERT_EQ(src.Rgb.size(), made.Rgb.size());
-  const Bytes f = ReadFileBytes(dir / "out.tga");
+  const Bytes f = FileBytes(dir / "out.tga");
   ASSERT_EQ(f.at(2), 10);
   ASSERT_EQ(f.at(16), 24);
   const uint32_t width = LE16(f, 12), height = LE16(f, 14);
@@ -106,8 +104,8 @@ TEST(RunLengthOracles, TargaFileOfImageMagick) {
 TEST(RunLengthOracles, PcxFileOfImageMagick) {
   TempDir dir;
   const Source src = MakeSource(dir, 131, 29);
-  RunOracle("convert-im6.q16", Quote(dir / "src.ppm") + " -type TrueColor " + Quote(dir / "out.pcx"));
-  const Bytes f = ReadFileBytes(dir / "out.pcx");
+  RunOracle(kMagick, Quote(dir / "src.ppm") + " -type TrueColor " + Quote(dir / "out.pcx"));
+  const Bytes f = FileBytes(dir / "out.pcx");
   ASSERT_EQ(f.at(2), 1);  // run-length encoded
   const uint32_t width = LE16(f, 8) - LE16(f, 4) + 1, height = LE16(f, 10) - LE16(f, 6) + 1;
   const uint32_t planes = f.at(65), bytesPerLine = LE16(f, 66);
@@ -129,8 +127,8 @@ TEST(RunLengthOracles, PcxFileOfImageMagick) {
 TEST(RunLengthOracles, SgiFileOfImageMagick) {
   TempDir dir;
   const Source src = MakeSource(dir, 117, 23);
-  RunOracle("convert-im6.q16", Quote(dir / "src.ppm") + " -compress RLE " + Quote(dir / "out.sgi"));
-  const Bytes f = ReadFileBytes(dir / "out.sgi");
+  RunOracle(kMagick, Quote(dir / "src.ppm") + " -compress RLE " + Quote(dir / "out.sgi"));
+  const Bytes f = FileBytes(dir / "out.sgi");
   ASSERT_EQ(BE16(f, 0), 474u);
   ASSERT_EQ(f.at(2), 1);  // RLE
   ASSERT_EQ(f.at(3), 1);  // one byte per sample

@@ -76,10 +76,10 @@ Bytes Sample(size_t size, uint32_t seed) {
 TEST(TIFFLZW, DecodesLibtiffStripsLikeTheirUncompressedCopies) {
   TempDir dir;
   // Large enough for the codes to reach 12 bits and for the table to be cleared.
-  RunTool("convert-im6.q16 rose: -resize 300x120! -attenuate 0.3 +noise Gaussian -compress None '" +
-          dir.File("none.tif") + "'");
-  RunTool("tiffcp -r 60 '" + dir.File("none.tif") + "' '" + dir.File("plain.tif") + "'");
-  RunTool("tiffcp -c lzw -r 60 '" + dir.File("none.tif") + "' '" + dir.File("lzw.tif") + "'");
+  RunTool(kMagick + " rose: -resize 300x120! -attenuate 0.3 +noise Gaussian -compress None '" + dir.File("none.tif") +
+          "'");
+  RunTool(kTiffCp + " -r 60 '" + dir.File("none.tif") + "' '" + dir.File("plain.tif") + "'");
+  RunTool(kTiffCp + " -c lzw -r 60 '" + dir.File("none.tif") + "' '" + dir.File("lzw.tif") + "'");
   const TiffImage plain = ReadTiff(dir.File("plain.tif"));
   const TiffImage lzw = ReadTiff(dir.File("lzw.tif"));
   ASSERT_EQ(lzw.Tag(259), 5u);
@@ -121,8 +121,8 @@ TEST(TIFFLZW, OldStyleStreamsDecodeAsLibtiffDecodesThem) {
     for (const auto& e : entries) put(e[0], 2), put(e[1], 2), put(1, 4), put(e[2], 4);
     put(0, 4);
     f.insert(f.end(), stream.begin(), stream.end());
-    WriteFileBytes(dir.File("lzw.tif"), f);
-    RunTool("tiffcp -c none '" + dir.File("lzw.tif") + "' '" + dir.File("none.tif") + "'");
+    WriteBytes(dir.File("lzw.tif"), f);
+    RunTool(kTiffCp + " -c none '" + dir.File("lzw.tif") + "' '" + dir.File("none.tif") + "'");
     EXPECT_EQ(ReadTiff(dir.File("none.tif")).Strips.at(0), data);
   }
 }

@@ -19,7 +19,7 @@ namespace {
 std::vector<uint8_t> Preview(const std::string& options) {
   test::TempDir dir;
   const std::string file = dir.File("preview.tif");
-  test::RunTool("convert-im6.q16 rose: -resize 21x13! " + options + " '" + file + "'");
+  test::RunTool(test::kMagick + " rose: -resize 21x13! " + options + " '" + file + "'");
   return test::FileBytes(file);
 }
 

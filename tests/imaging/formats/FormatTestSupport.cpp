@@ -1,78 +1,22 @@
 #include "imaging/formats/FormatTestSupport.h"
 
+#include "imaging/formats/AutodeskGraphic.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <sstream>
+#include <cstring>
 #include <stdexcept>
 
 namespace muralo::test {
 
-std::vector<uint8_t> FileBytes(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + file);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteBytes(const std::string& file, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(file, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + file);
-}
-
-namespace {
-// PAM keeps the alpha channel; PPM is plain RGB. Both carry their size in a text header.
-TOracleImage ParseOracleOutput(const std::string& file, const std::string& out, bool alpha) {
-  const std::vector<uint8_t> bytes = FileBytes(out);
-  TOracleImage image;
-  image.Channels = alpha ? 4 : 3;
-  size_t at = 0;
-  auto line = [&]() {
-    std::string s;
-    while (at < bytes.size() && bytes[at] != '\n') s.push_back(static_cast<char>(bytes[at++]));
-    ++at;
-    return s;
-  };
-  if (alpha) {
-    for (std::string l = line(); l != "ENDHDR"; l = line()) {
-      std::istringstream words(l);
-      std::string key;
-      words >> key;
-      if (key == "WIDTH") words >> image.Width;
-      if (key == "HEIGHT") words >> image.Height;
-      if (key == "DEPTH") words >> image.Channels;
-    }
-    if (image.Channels != 4) throw std::runtime_error("oracle PAM without alpha: " + file);
-  } else {
-    std::string text = line();
-    text += " " + line();
-    text += " " + line();
-    std::istringstream header(text);
-    std::string magic;
-    int maxValue = 0;
-    header >> magic >> image.Width >> image.Height >> maxValue;
-    if ((magic != "P6" && magic != "P5") || maxValue != 255)
-      throw std::runtime_error("unexpected oracle output for " + file);
-    if (magic == "P5") {  // grey: widened to RGB
-      for (size_t i = at; i < bytes.size(); ++i) image.Pixels.insert(image.Pixels.end(), 3, bytes[i]);
-      at = bytes.size();
-    }
-  }
-  image.Pixels.insert(image.Pixels.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end());
-  if (image.Pixels.size() != size_t(image.Width) * image.Height * image.Channels)
-    throw std::runtime_error("short oracle output for " + file);
-  return image;
-}
-}  // namespace
-
 TOracleImage OracleDecode(const std::string& file, bool alpha) {
-  const std::string out = file + (alpha ? ".oracle.pam" : ".oracle.ppm");
   // -auto-orient: ImageMagick keeps a file's stored row order and only records the orientation;
   // the comparison wants the picture as the file's orientation presents it.
-  RunTool("convert-im6.q16 '" + file + "' -auto-orient -depth 8 " + (alpha ? "pam:'" : "ppm:'") + out + "'");
-  return ParseOracleOutput(file, out, alpha);
+  TOracleImage image = MagickDecode(file, "-auto-orient", alpha);
+  if (image.Channels != (alpha ? 4 : 3)) throw std::runtime_error("oracle decode of the wrong depth: " + file);
+  return image;
 }
 
 TOracleImage PillowDecode(const std::string& file, bool alpha) {
@@ -87,15 +31,15 @@ TOracleImage PillowDecode(const std::string& file, bool alpha) {
       "pam = 'P7\\nWIDTH %d\\nHEIGHT %d\\nDEPTH 4\\nMAXVAL 255\\nENDHDR\\n'\n"
       "head = (pam if a else 'P6\\n%d %d\\n255\\n') % (w, h)\n"
       "open(sys.argv[2], 'wb').write(head.encode() + im.tobytes())\n";
-  RunTool("/usr/bin/python3 -c " + Quote(script) + " " + Quote(file) + " " + Quote(out) + (alpha ? " 1" : " 0"));
-  return ParseOracleOutput(file, out, alpha);
+  RunOracle(kPython, "-c " + Quote(script) + " " + Quote(file) + " " + Quote(out) + (alpha ? " 1" : " 0"));
+  return ReadPnm(out);
 }
 
 TOracleImage NetpbmDecode(const std::string& converter, const std::string& file) {
   const std::string out = file + ".netpbm.ppm";
   // A converter may write another maximum sample value; pamdepth brings it to 255.
-  RunTool(converter + " '" + file + "' 2>/dev/null | pamdepth 255 > '" + out + "'");
-  return ParseOracleOutput(file, out, false);
+  RunOracle(converter, Quote(file) + " 2>/dev/null | " + kPamDepth + " 255 > " + Quote(out));
+  return ReadPnm(out);
 }
 
 void ExpectSamePixels(const TBitmap& bitmap, const TOracleImage& oracle, int tolerance, bool alpha) {
@@ -132,10 +76,138 @@ void PutBE32(std::vector<uint8_t>& b, uint32_t v) {
   PutBE16(b, uint16_t(v));
 }
 
-std::filesystem::path SourceDir() {
-  const char* dir = std::getenv("MURALO_SOURCE_DIR");
-  if (!dir) throw std::runtime_error("MURALO_SOURCE_DIR is not set");
-  return dir;
+namespace {
+// One CUT row: a 2-byte count, packets (bit 7 set = run of the next byte, clear = literal), then 0.
+std::vector<uint8_t> CUTRow(const std::vector<uint8_t>& pixels) {
+  std::vector<uint8_t> packets;
+  for (size_t x = 0; x < pixels.size();) {
+    size_t run = 1;
+    while (x + run < pixels.size() && run < 127 && pixels[x + run] == pixels[x]) ++run;
+    if (run >= 3) {
+      packets.insert(packets.end(), {uint8_t(0x80 | run), pixels[x]});
+      x += run;
+      continue;
+    }
+    const size_t n = std::min<size_t>(pixels.size() - x, 5);
+    packets.push_back(uint8_t(n));
+    packets.insert(packets.end(), pixels.begin() + long(x), pixels.begin() + long(x + n));
+    x += n;
+  }
+  packets.push_back(0);
+  std::vector<uint8_t> row;
+  PutLE16(row, uint16_t(packets.size()));
+  row.insert(row.end(), packets.begin(), packets.end());
+  return row;
+}
+
+// RLA channel data as literal packets (a negative count byte -n copies n bytes).
+std::vector<uint8_t> RLAChannel(const std::vector<uint8_t>& bytes) {
+  std::vector<uint8_t> out;
+  for (size_t x = 0; x < bytes.size();) {
+    const size_t n = std::min<size_t>(bytes.size() - x, 100);
+    out.push_back(uint8_t(-int(n)));
+    out.insert(out.end(), bytes.begin() + long(x), bytes.begin() + long(x + n));
+    x += n;
+  }
+  return out;
+}
+}  // namespace
+
+std::vector<uint8_t> CUTFile(int w, int h) {
+  std::vector<uint8_t> b;
+  PutLE16(b, uint16_t(w));
+  PutLE16(b, uint16_t(h));
+  PutLE16(b, 0);
+  for (int y = 0; y < h; ++y) {
+    std::vector<uint8_t> pixels;
+    for (int x = 0; x < w; ++x) pixels.push_back(uint8_t(x < 6 ? 7 : Sample(x, y, 0) % 100));
+    const std::vector<uint8_t> row = CUTRow(pixels);
+    b.insert(b.end(), row.begin(), row.end());
+  }
+  return b;
+}
+
+// The Dr. Halo layout: "AH" header with the entry count minus one at 12, the maximum component
+// values, entries of three 16-bit words from offset 40, none across a 512-byte block.
+std::vector<uint8_t> PALFile(int entries) {
+  std::vector<uint8_t> b = {'A', 'H'};
+  PutLE16(b, 0xE3);  // version
+  PutLE16(b, uint16_t(entries * 6));
+  b.insert(b.end(), {0x11, 0x00});  // palette file, sub type
+  PutLE16(b, 0);
+  PutLE16(b, 0);
+  PutLE16(b, uint16_t(entries - 1));
+  for (int i = 0; i < 3; ++i) PutLE16(b, 255);
+  b.resize(40, 0);
+  for (int i = 0; i < entries; ++i) {
+    if (b.size() % 512 > 506) b.resize((b.size() / 512 + 1) * 512, 0);
+    PutLE16(b, uint16_t(i * 2 % 256));
+    PutLE16(b, uint16_t(255 - i));
+    PutLE16(b, uint16_t(i * 7 % 256));
+  }
+  b.resize((b.size() + 511) / 512 * 512, 0);
+  return b;
+}
+
+uint16_t RLAWord(uint8_t v, int bits) {
+  if (bits <= 8) return v;
+  return uint16_t(v << (bits - 8) | ((v ^ 0x5A5A) & ((1 << (bits - 8)) - 1)));
+}
+
+std::vector<uint8_t> RLAFile(const RLAOptions& o) {
+  std::vector<uint8_t> h(740, 0);
+  auto put16 = [&](size_t at, int v) {
+    h[at] = uint8_t(v >> 8);
+    h[at + 1] = uint8_t(v);
+  };
+  put16(0, 0), put16(2, o.Width - 1), put16(4, o.Bottom), put16(6, o.Top);
+  put16(8, 0), put16(10, o.Width - 1), put16(12, o.Bottom), put16(14, o.Top);
+  put16(20, o.Channels), put16(22, o.Matte), put16(26, 0xFFFE);
+  std::memcpy(&h[28], o.Gamma, std::strlen(o.Gamma));
+  std::memcpy(&h[580], o.Chan, std::strlen(o.Chan));
+  put16(658, o.Bits), put16(662, o.Bits);
+  const int height = std::abs(o.Top - o.Bottom) + 1;
+  const int channels = o.Channels + (o.Matte > 0 ? 1 : 0);
+  const size_t sampleBytes = o.Bits > 8 ? 2 : 1;
+  std::vector<uint8_t> rows;
+  std::vector<uint32_t> offsets;
+  const uint32_t dataStart = 740 + 4 * uint32_t(height);
+  for (int r = 0; r < height; ++r) {
+    offsets.push_back(dataStart + uint32_t(rows.size()));
+    for (int c = 0; c < channels; ++c) {
+      // Channels of more than 8 bits: a plane of the words' high bytes, then one of their low bytes.
+      std::vector<uint8_t> samples(size_t(o.Width) * sampleBytes);
+      for (int x = 0; x < o.Width; ++x) {
+        const uint16_t v = RLAWord(Sample(x, r, c), o.Bits);
+        if (sampleBytes == 2)
+          samples[size_t(x)] = uint8_t(v >> 8), samples[size_t(o.Width + x)] = uint8_t(v);
+        else
+          samples[size_t(x)] = uint8_t(v);
+      }
+      const std::vector<uint8_t> packed = RLAChannel(samples);
+      PutBE16(rows, uint16_t(packed.size()));
+      rows.insert(rows.end(), packed.begin(), packed.end());
+    }
+  }
+  for (uint32_t v : offsets) PutBE32(h, v);
+  h.insert(h.end(), rows.begin(), rows.end());
+  return h;
+}
+
+std::vector<uint8_t> CelFile(int w, int h, uint8_t bits) {
+  std::vector<uint8_t> b;
+  PutLE16(b, AutodeskMagic);
+  PutLE16(b, uint16_t(w));
+  PutLE16(b, uint16_t(h));
+  b.resize(10, 0);
+  b.push_back(bits);
+  b.push_back(0);
+  b.resize(32, 0);
+  for (int i = 0; i < 256; ++i) b.insert(b.end(), {uint8_t(i % 64), uint8_t(63 - i % 64), uint8_t(i / 4)});
+  b[32 + 3 * 9] = 63, b[32 + 3 * 9 + 1] = 0, b[32 + 3 * 9 + 2] = 32;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) b.push_back(uint8_t(x == 1 && y == 1 ? 9 : x + y));
+  return b;
 }
 
 }  // namespace muralo::test

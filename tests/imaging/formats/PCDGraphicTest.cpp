@@ -21,7 +21,7 @@ constexpr size_t kOrientationAt = 0xE02;
 // ImageMagick's planes (Y, C1, C2 in the red, green and blue samples) converted to RGB.
 test::TOracleImage ExpectedFromPlanes(const std::string& file, const test::TempDir& dir) {
   const std::string planes = dir.File("planes.ppm");
-  test::RunTool("convert-im6.q16 '" + file + "' -set colorspace sRGB -depth 8 ppm:'" + planes + "'");
+  test::RunTool(test::kMagick + " '" + file + "' -set colorspace sRGB -depth 8 ppm:'" + planes + "'");
   test::TOracleImage image = test::NetpbmDecode("cat", planes);
   TColorManager cm;
   cm.SetSourceColorScheme(csPhotoYCC);
@@ -40,10 +40,10 @@ test::TOracleImage ExpectedFromPlanes(const std::string& file, const test::TempD
 std::vector<uint8_t> WrittenPack(const test::TempDir& dir) {
   const std::string file = dir.File("written.pcd");
   // A colour ramp over the rose, so that both chroma planes vary along both axes.
-  test::RunTool(
-      "convert-im6.q16 rose: -resize 768x512! \\( -size 768x512 gradient:red-blue \\) -compose blend "
-      "-define compose:args=50 -composite pcd:'" +
-      file + "'");
+  test::RunTool(test::kMagick +
+                " rose: -resize 768x512! \\( -size 768x512 gradient:red-blue \\) -compose blend "
+                "-define compose:args=50 -composite pcd:'" +
+                file + "'");
   return test::FileBytes(file);
 }
 

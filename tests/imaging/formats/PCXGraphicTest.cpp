@@ -14,27 +14,28 @@ namespace {
 
 struct OracleCase {
   const char* Name;
-  const char* Command;  // writes %in.ppm's picture as out.pcx; run in the scratch folder
+  std::string Command;  // writes %in.ppm's picture as out.pcx; run in the scratch folder
   uint8_t Planes, Bits;
   TPixelFormat Format;
 };
 
 const OracleCase kOracleCases[] = {
-    {"rgb_three_planes", "convert-im6.q16 in.ppm out.pcx", 3, 8, TPixelFormat::pf24bit},
-    {"palette_256_trailer", "convert-im6.q16 in.ppm -colors 200 ppm:- | ppmtopcx -8bit > out.pcx", 1, 8,
+    {"rgb_three_planes", test::kMagick + " in.ppm out.pcx", 3, 8, TPixelFormat::pf24bit},
+    {"palette_256_trailer", test::kMagick + " in.ppm -colors 200 ppm:- | " + test::kPpmToPcx + " -8bit > out.pcx", 1, 8,
      TPixelFormat::pf8bit},
-    {"sixteen_colour_four_planes", "convert-im6.q16 in.ppm -colors 16 ppm:- | ppmtopcx > out.pcx", 4, 1,
+    {"sixteen_colour_four_planes", test::kMagick + " in.ppm -colors 16 ppm:- | " + test::kPpmToPcx + " > out.pcx", 4, 1,
      TPixelFormat::pf4bit},
     // 8-colour EGA files: three one-bit planes form a 3-bit index into the header palette.
-    {"eight_colour_three_planes", "convert-im6.q16 in.ppm -colors 8 ppm:- | ppmtopcx -planes 3 > out.pcx", 3, 1,
+    {"eight_colour_three_planes",
+     test::kMagick + " in.ppm -colors 8 ppm:- | " + test::kPpmToPcx + " -planes 3 > out.pcx", 3, 1,
      TPixelFormat::pf4bit},
-    {"sixteen_colour_packed", "convert-im6.q16 in.ppm -colors 16 ppm:- | ppmtopcx -packed > out.pcx", 1, 4,
-     TPixelFormat::pf4bit},
-    {"four_colour_packed", "convert-im6.q16 in.ppm -colors 4 ppm:- | ppmtopcx -packed > out.pcx", 1, 2,
+    {"sixteen_colour_packed", test::kMagick + " in.ppm -colors 16 ppm:- | " + test::kPpmToPcx + " -packed > out.pcx", 1,
+     4, TPixelFormat::pf4bit},
+    {"four_colour_packed", test::kMagick + " in.ppm -colors 4 ppm:- | " + test::kPpmToPcx + " -packed > out.pcx", 1, 2,
      TPixelFormat::pf4bit},
     // One bit per pixel is always shown black (0) and white (1), so the oracle file is black and white.
-    {"two_colour_packed", "convert-im6.q16 in.ppm -threshold 50% ppm:- | ppmtopcx -packed > out.pcx", 1, 1,
-     TPixelFormat::pf1bit},
+    {"two_colour_packed", test::kMagick + " in.ppm -threshold 50% ppm:- | " + test::kPpmToPcx + " -packed > out.pcx", 1,
+     1, TPixelFormat::pf1bit},
 };
 
 class PCXOracle : public testing::TestWithParam<OracleCase> {};
@@ -42,7 +43,7 @@ class PCXOracle : public testing::TestWithParam<OracleCase> {};
 TEST_P(PCXOracle, DecodesLikeImageMagick) {
   const OracleCase& c = GetParam();
   test::TempDir dir;
-  test::RunTool("convert-im6.q16 rose: -resize 37x23! '" + dir.File("in.ppm") + "'");
+  test::RunTool(test::kMagick + " rose: -resize 37x23! '" + dir.File("in.ppm") + "'");
   test::RunTool("cd '" + dir.path().string() + "' && " + c.Command + " 2>/dev/null");
   const std::string file = dir.File("out.pcx");
   const std::vector<uint8_t> bytes = test::FileBytes(file);
@@ -51,7 +52,7 @@ TEST_P(PCXOracle, DecodesLikeImageMagick) {
   auto pcx = test::LoadBytes<TPCXGraphic>(bytes);
   EXPECT_EQ(pcx->PixelFormat(), c.Format);
   // netpbm's pcxtoppm is the oracle: ImageMagick 6 shows one-bit PCX files inverted.
-  test::ExpectSamePixels(*pcx, test::NetpbmDecode("pcxtoppm", file));
+  test::ExpectSamePixels(*pcx, test::NetpbmDecode(test::kPcxToPpm, file));
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, PCXOracle, testing::ValuesIn(kOracleCases),

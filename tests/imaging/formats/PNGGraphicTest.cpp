@@ -93,11 +93,11 @@ struct Reference {
 Reference PngToPam(const test::TempDir& dir, const std::vector<uint8_t>& file) {
   const std::string in = dir.File("ref.png"), out = dir.File("ref.pam");
   test::WriteBytes(in, file);
-  test::RunTool("pngtopam -alphapam '" + in + "' > '" + out + "'");
+  test::RunTool(test::kPngToPam + " -alphapam '" + in + "' > '" + out + "'");
   const std::vector<uint8_t> pam = test::FileBytes(out);
   const std::string text(pam.begin(), pam.end());
   const size_t end = text.find("ENDHDR\n");
-  if (end == std::string::npos) throw std::runtime_error("pngtopam wrote no PAM header");
+  if (end == std::string::npos) throw std::runtime_error(test::kPngToPam + " wrote no PAM header");
   std::istringstream header(text.substr(0, end));
   Reference r;
   for (std::string key; header >> key;) {
@@ -114,7 +114,8 @@ Reference PngToPam(const test::TempDir& dir, const std::vector<uint8_t>& file) {
   const size_t bytes = r.MaxVal > 255 ? 2 : 1;
   for (size_t at = end + 7; at + bytes <= pam.size(); at += bytes)
     r.Samples.push_back(bytes == 2 ? uint32_t(pam[at] << 8 | pam[at + 1]) : pam[at]);
-  if (r.Samples.size() != size_t(r.Width) * r.Height * r.Depth) throw std::runtime_error("short PAM from pngtopam");
+  if (r.Samples.size() != size_t(r.Width) * r.Height * r.Depth)
+    throw std::runtime_error("short PAM from " + test::kPngToPam);
   return r;
 }
 
@@ -136,7 +137,7 @@ struct Expectation {
 std::vector<uint8_t> AlphaFromImageMagick(const test::TempDir& dir, const std::vector<uint8_t>& file) {
   const std::string in = dir.File("alpha.png"), out = dir.File("alpha.gray");
   test::WriteBytes(in, file);
-  test::RunTool("convert-im6.q16 '" + in + "' -alpha extract -depth 8 gray:'" + out + "'");
+  test::RunTool(test::kMagick + " '" + in + "' -alpha extract -depth 8 gray:'" + out + "'");
   return test::FileBytes(out);
 }
 
@@ -211,15 +212,15 @@ struct OracleCase {
   const char* Name;
   uint8_t ColorType, BitDepth;
   bool Interlaced;
-  const char* Command;  // writes out.png in the scratch folder from in.ppm / ina.png
+  std::string Command;  // writes out.png in the scratch folder from in.ppm / ina.png
   TPixelFormat Format;
 };
 
-#define IM "convert-im6.q16 ina.png "
+#define IM test::kMagick + " ina.png "
 #define PAL(n, bits)                                                                                                  \
-  "/usr/bin/python3 -c \"from PIL import Image; Image.open('in.ppm').convert('P', palette=Image.ADAPTIVE, colors=" #n \
-  ").save('out.png', bits=" #bits ")\""
-#define PNMPAL(n) "convert-im6.q16 in.ppm -colors " #n " q.ppm && pnmtopng -interlace q.ppm > out.png"
+  test::kPython + " -c \"from PIL import Image; Image.open('in.ppm').convert('P', palette=Image.ADAPTIVE, colors=" #n \
+                  ").save('out.png', bits=" #bits ")\""
+#define PNMPAL(n) test::kMagick + " in.ppm -colors " #n " q.ppm && " + test::kPnmToPng + " -interlace q.ppm > out.png"
 
 const OracleCase kCases[] = {
     {"grey1", 0, 1, false,
@@ -281,10 +282,10 @@ const OracleCase kCases[] = {
     {"rgba16_adam7", 6, 16, true, IM "+noise Gaussian -interlace PNG png64:out.png", TPixelFormat::pf32bit},
 };
 
-std::vector<uint8_t> Write(const test::TempDir& dir, const char* command) {
+std::vector<uint8_t> Write(const test::TempDir& dir, const std::string& command) {
   // 37 × 23: odd sizes put every Adam7 pass and every partial byte at work.
-  test::RunTool("convert-im6.q16 rose: -resize 37x23! '" + dir.File("in.ppm") + "'");
-  test::RunTool("convert-im6.q16 '" + dir.File("in.ppm") + "' -alpha set -channel A -fx 'i/w' +channel '" +
+  test::RunTool(test::kMagick + " rose: -resize 37x23! '" + dir.File("in.ppm") + "'");
+  test::RunTool(test::kMagick + " '" + dir.File("in.ppm") + "' -alpha set -channel A -fx 'i/w' +channel '" +
                 dir.File("ina.png") + "'");
   test::RunTool("cd '" + dir.path().string() + "' && " + command + " 2>/dev/null");
   return test::FileBytes(dir.File("out.png"));
@@ -499,10 +500,10 @@ TEST(PNGReader, RowsMissingFromAShortStreamShowTheBackground) {
 
 TEST(PNGReader, AnimatedFileShowsItsDefaultImage) {
   test::TempDir dir;
-  test::RunTool(
-      "/usr/bin/python3 -c \"from PIL import Image; a = Image.new('RGB', (5, 4), (200, 10, 30)); "
-      "b = Image.new('RGB', (5, 4), (0, 0, 255)); a.save('" +
-      dir.File("anim.png") + "', save_all=True, append_images=[b])\"");
+  test::RunTool(test::kPython +
+                " -c \"from PIL import Image; a = Image.new('RGB', (5, 4), (200, 10, 30)); "
+                "b = Image.new('RGB', (5, 4), (0, 0, 255)); a.save('" +
+                dir.File("anim.png") + "', save_all=True, append_images=[b])\"");
   const std::vector<uint8_t> file = test::FileBytes(dir.File("anim.png"));
   bool animated = false;
   for (const Chunk& c : Chunks(file)) animated |= c.Type == "acTL";
@@ -528,9 +529,9 @@ TEST(PNGReader, TransparentColourIsHonouredWhenDrawn) {
 TEST(PNGReader, IconsWithPNGImagesLoad) {
   TFrameworkScope framework;
   test::TempDir dir;
-  test::RunTool("convert-im6.q16 rose: -resize 256x256! -alpha set -channel A -fx 'j/h' +channel '" +
+  test::RunTool(test::kMagick + " rose: -resize 256x256! -alpha set -channel A -fx 'j/h' +channel '" +
                 dir.File("big.png") + "'");
-  test::RunTool("convert-im6.q16 '" + dir.File("big.png") + "' '" + dir.File("icon.ico") + "'");
+  test::RunTool(test::kMagick + " '" + dir.File("big.png") + "' '" + dir.File("icon.ico") + "'");
   const std::vector<uint8_t> ico = test::FileBytes(dir.File("icon.ico"));
   ASSERT_EQ(std::memcmp(ico.data() + 22 + 0, "\x89PNG", 4), 0) << "ImageMagick wrote no PNG entry";
   TIcon icon;

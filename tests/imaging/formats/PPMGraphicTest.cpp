@@ -18,37 +18,44 @@ using namespace std::string_literals;
 
 struct OracleCase {
   const char* Name;
-  const char* Command;  // writes out.pnm in the scratch folder
+  std::string Command;  // writes out.pnm in the scratch folder
   char Kind;
   TPixelFormat Format;
   int Tolerance;  // netpbm's pamdepth rounds v × 255 / maximum, this reader truncates as for 16-bit samples
 };
 
-// Files written by netpbm and ImageMagick (convert-im6.q16), decoded for comparison by netpbm
+// Files written by netpbm and ImageMagick (kMagick), decoded for comparison by netpbm
 // (pnmtopnm, then pamdepth to maximum 255).
 const OracleCase kOracleCases[] = {
-    {"P6_imagemagick", "convert-im6.q16 rose: -resize 37x23! out.pnm", '6', TPixelFormat::pf24bit, 0},
-    {"P3_plain", "convert-im6.q16 rose: -resize 37x23! ppm:- | pnmtoplainpnm > out.pnm", '3', TPixelFormat::pf24bit, 0},
-    {"P5_ramp", "pgmramp -lr 37 23 > out.pnm", '5', TPixelFormat::pf8bit, 0},
-    {"P2_plain_ramp", "pgmramp -diagonal 41 19 | pnmtoplainpnm > out.pnm", '2', TPixelFormat::pf8bit, 0},
-    {"P4_bitmap", "convert-im6.q16 rose: -resize 37x23! -threshold 50% pbm:out.pnm", '4', TPixelFormat::pf1bit, 0},
-    {"P1_separated", "convert-im6.q16 rose: -resize 37x23! -threshold 50% -compress none pbm:out.pnm", '1',
+    {"P6_imagemagick", test::kMagick + " rose: -resize 37x23! out.pnm", '6', TPixelFormat::pf24bit, 0},
+    {"P3_plain", test::kMagick + " rose: -resize 37x23! ppm:- | " + test::kPnmToPlainPnm + " > out.pnm", '3',
+     TPixelFormat::pf24bit, 0},
+    {"P5_ramp", test::kPgmRamp + " -lr 37 23 > out.pnm", '5', TPixelFormat::pf8bit, 0},
+    {"P2_plain_ramp", test::kPgmRamp + " -diagonal 41 19 | " + test::kPnmToPlainPnm + " > out.pnm", '2',
+     TPixelFormat::pf8bit, 0},
+    {"P4_bitmap", test::kMagick + " rose: -resize 37x23! -threshold 50% pbm:out.pnm", '4', TPixelFormat::pf1bit, 0},
+    {"P1_separated", test::kMagick + " rose: -resize 37x23! -threshold 50% -compress none pbm:out.pnm", '1',
      TPixelFormat::pf1bit, 0},
     // Netpbm's plain bitmaps write their digits without separators ("0101").
-    {"P1_packed_netpbm", "convert-im6.q16 rose: -resize 37x23! -threshold 50% pbm:- | pamtopnm -plain > out.pnm", '1',
+    {"P1_packed_netpbm",
+     test::kMagick + " rose: -resize 37x23! -threshold 50% pbm:- | " + test::kPamToPnm + " -plain > out.pnm", '1',
      TPixelFormat::pf1bit, 0},
-    {"P3_imagemagick_plain", "convert-im6.q16 rose: -resize 37x23! -compress none ppm:out.pnm", '3',
+    {"P3_imagemagick_plain", test::kMagick + " rose: -resize 37x23! -compress none ppm:out.pnm", '3',
      TPixelFormat::pf24bit, 0},
-    {"P6_ppmmake", "ppmmake rgb:10/80/f0 9 4 > out.pnm", '6', TPixelFormat::pf24bit, 0},
+    {"P6_ppmmake", test::kPpmMake + " rgb:10/80/f0 9 4 > out.pnm", '6', TPixelFormat::pf24bit, 0},
     // Maximum above 255: two bytes per raw sample, text samples scaled.
-    {"P6_16bit_imagemagick", "convert-im6.q16 rose: -resize 37x23! -depth 16 ppm:out.pnm", '6', TPixelFormat::pf24bit,
+    {"P6_16bit_imagemagick", test::kMagick + " rose: -resize 37x23! -depth 16 ppm:out.pnm", '6', TPixelFormat::pf24bit,
      1},
-    {"P5_maximum_1000", "pgmramp -lr 37 23 | pamdepth 1000 > out.pnm", '5', TPixelFormat::pf8bit, 1},
-    {"P2_maximum_1000_plain", "pgmramp -diagonal 41 19 | pamdepth 1000 | pnmtoplainpnm > out.pnm", '2',
+    {"P5_maximum_1000", test::kPgmRamp + " -lr 37 23 | " + test::kPamDepth + " 1000 > out.pnm", '5',
      TPixelFormat::pf8bit, 1},
-    {"P3_16bit_plain", "convert-im6.q16 rose: -resize 37x23! -depth 16 ppm:- | pamtopnm -plain > out.pnm", '3',
+    {"P2_maximum_1000_plain",
+     test::kPgmRamp + " -diagonal 41 19 | " + test::kPamDepth + " 1000 | " + test::kPnmToPlainPnm + " > out.pnm", '2',
+     TPixelFormat::pf8bit, 1},
+    {"P3_16bit_plain",
+     test::kMagick + " rose: -resize 37x23! -depth 16 ppm:- | " + test::kPamToPnm + " -plain > out.pnm", '3',
      TPixelFormat::pf24bit, 1},
-    {"P6_from_pgmtoppm_16bit", "pgmramp -lr 37 23 | pamdepth 4095 | pgmtoppm rgb:ff/80/00 > out.pnm", '6',
+    {"P6_from_pgmtoppm_16bit",
+     test::kPgmRamp + " -lr 37 23 | " + test::kPamDepth + " 4095 | " + test::kPgmToPpm + " rgb:ff/80/00 > out.pnm", '6',
      TPixelFormat::pf24bit, 1},
 };
 
@@ -63,7 +70,7 @@ TEST_P(PPMOracle, DecodesLikeNetpbm) {
   ASSERT_EQ(bytes[1], c.Kind) << "the encoder wrote another kind";
   auto ppm = test::LoadBytes<TPPMGraphic>(bytes);
   EXPECT_EQ(ppm->PixelFormat(), c.Format);
-  test::ExpectSamePixels(*ppm, test::NetpbmDecode("pnmtopnm", file), c.Tolerance);
+  test::ExpectSamePixels(*ppm, test::NetpbmDecode(test::kPnmToPnm, file), c.Tolerance);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, PPMOracle, testing::ValuesIn(kOracleCases),

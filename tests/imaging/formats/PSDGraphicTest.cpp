@@ -14,7 +14,7 @@ namespace muralo {
 namespace {
 
 // 37 columns: PackBits rows with runs and literals, and rows of 1-bit samples that end mid-byte.
-const std::string kSource = "convert-im6.q16 rose: -resize 37x9! ";
+const std::string kSource = test::kMagick + " rose: -resize 37x9! ";
 // A left-to-right alpha ramp reaching opaque half-way, so that alpha is checked at many levels.
 const std::string kAlphaRamp = "-alpha set -channel A -fx 'min(1,2*i/w)' +channel ";
 
@@ -135,7 +135,7 @@ TEST(PsdPatchedModes, LabMatchesImageMagicksPlanes) {
   test::WriteBytes(file, WithMode(Written(dir, "-type truecolor -depth 8 -compress RLE"), 9));
   auto psd = test::LoadBytes<TPSDGraphic>(test::FileBytes(file));
   const std::string out = dir.File("lab.ppm");
-  test::RunTool("convert-im6.q16 '" + file + "[0]' -set colorspace sRGB -depth 8 ppm:'" + out + "'");
+  test::RunTool(test::kMagick + " '" + file + "[0]' -set colorspace sRGB -depth 8 ppm:'" + out + "'");
   test::TOracleImage expected = test::NetpbmDecode("cat", out);
   TColorManager cm;
   cm.SourceOptions = {coLabByteRange, coLabChromaOffset};

@@ -15,28 +15,10 @@
 #include "classlib/Streams.h"
 #include "imaging/ReaderTable.h"
 #include "imaging/formats/FormatTestSupport.h"
+#include "imaging/formats/SGIGraphic.h"
 
 namespace muralo {
 namespace {
-
-std::vector<uint8_t> TinyRLA() {
-  std::vector<uint8_t> b(740, 0);
-  const int16_t fields[][2] = {{2, 1}, {6, 1}, {10, 1}, {14, 1}, {20, 3}, {26, -2}, {658, 8}};
-  for (const auto& f : fields) b[size_t(f[0])] = uint8_t(f[1] >> 8), b[size_t(f[0]) + 1] = uint8_t(f[1]);
-  b[580] = 'r', b[581] = 'g', b[582] = 'b';
-  test::PutBE32(b, 748);
-  test::PutBE32(b, 748 + 12);
-  for (int row = 0; row < 2; ++row)
-    for (int c = 0; c < 3; ++c) b.insert(b.end(), {0, 2, 0x01, uint8_t(40 * row + c)});  // run of 2
-  return b;
-}
-
-std::vector<uint8_t> TinyCel() {
-  std::vector<uint8_t> b = {0x19, 0x91, 2, 0, 2, 0, 0, 0, 0, 0, 8, 0};
-  b.resize(32 + 768, 1);
-  b.insert(b.end(), {0, 1, 2, 3});
-  return b;
-}
 
 // One sample file of one reader of the reader table.
 struct Reader {
@@ -226,15 +208,33 @@ TEST_P(ReaderContract, FailedLoadStillEndsProgress) {
 INSTANTIATE_TEST_SUITE_P(Readers, ReaderContract, testing::ValuesIn(Readers()),
                          [](const auto& p) { return p.param.Name; });
 
+// A file the named reader (its fuzz name in the reader table) must refuse.
+struct RefusedFile {
+  std::string Reader;
+  std::vector<uint8_t> Bytes;
+  const char* Name = nullptr;  // the case, when a reader has several
+};
+
+// Each file is refused with E, and no bitmap is left allocated.
+template <typename E>
+void ExpectRefusedWithoutBitmap(const std::vector<RefusedFile>& files) {
+  for (const RefusedFile& f : files) {
+    SCOPED_TRACE(f.Name ? f.Name : f.Reader.c_str());
+    const auto row = std::find_if(ReaderTable().begin(), ReaderTable().end(),
+                                  [&](const TReaderRow& r) { return r.FuzzName == f.Reader; });
+    ASSERT_NE(row, ReaderTable().end());
+    auto graphic = CreateReader(*row);
+    TMemoryStream s(f.Bytes);
+    EXPECT_THROW(graphic->LoadFromStream(s), E);
+    EXPECT_TRUE(graphic->Bits().empty()) << "the bitmap was allocated";
+  }
+}
+
 // Headers that declare 60000 × 60000 pixels: refused by the memory limit before the pixel buffer
 // is allocated.
 TEST(ReaderLimits, HugeDeclaredSizesAreRefused) {
   const uint64_t saved = MemoryLimit();
   SetMemoryLimit(uint64_t(64) << 20);
-  struct Case {
-    const char* Name;  // the reader's fuzz name in the reader table
-    std::vector<uint8_t> Bytes;
-  };
   std::vector<uint8_t> tga = {0, 0, 2, 0, 0, 0, 0, 24, 0, 0, 0, 0, 0x60, 0xEA, 0x60, 0xEA, 24, 0x20, 1, 2, 3};
   std::vector<uint8_t> pcx(128, 0);
   pcx[0] = 10, pcx[1] = 5, pcx[2] = 1, pcx[3] = 8, pcx[8] = 0x5F, pcx[9] = 0xEA, pcx[10] = 0x5F, pcx[11] = 0xEA;
@@ -246,9 +246,9 @@ TEST(ReaderLimits, HugeDeclaredSizesAreRefused) {
   sgi.resize(600, 0);
   const std::string ppmText = "P6\n60000 60000\n255\nabcdef";
   std::vector<uint8_t> cut = {0x60, 0xEA, 0x60, 0xEA, 0, 0, 4, 0, 0x81, 1, 0};
-  std::vector<uint8_t> cel = TinyCel();
+  std::vector<uint8_t> cel = test::CelFile(2, 2);
   cel[2] = 0x60, cel[3] = 0xEA, cel[4] = 0x60, cel[5] = 0xEA;
-  std::vector<uint8_t> rla = TinyRLA();
+  std::vector<uint8_t> rla = test::RLAFile({.Width = 2, .Height = 2, .Bottom = 0, .Top = 1});
   rla[10] = 0x75, rla[11] = 0x30, rla[14] = 0x75, rla[15] = 0x30;
   // 60000 × 60000 8-bit grey: ImageWidth, ImageLength, BitsPerSample, Photometric, one strip.
   std::vector<uint8_t> tiff = {'I', 'I', 42, 0, 8, 0, 0, 0, 6, 0};
@@ -262,21 +262,57 @@ TEST(ReaderLimits, HugeDeclaredSizesAreRefused) {
     test::PutLE16(tiff, 0);
   }
   tiff.resize(tiff.size() + 4 + 16, 0);
-  const Case cases[] = {
-      {"targa", tga}, {"pcx", pcx},      {"sgi", sgi}, {"ppm", {ppmText.begin(), ppmText.end()}},
-      {"cut", cut},   {"autodesk", cel}, {"rla", rla},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.Name);
-    const auto row = std::find_if(ReaderTable().begin(), ReaderTable().end(),
-                                  [&](const TReaderRow& r) { return std::string(r.FuzzName) == c.Name; });
-    ASSERT_NE(row, ReaderTable().end());
-    auto graphic = CreateReader(*row);
-    TMemoryStream s(c.Bytes);
-    EXPECT_THROW(graphic->LoadFromStream(s), EInvalidGraphic);
-    EXPECT_TRUE(graphic->Bits().empty());
-  }
+  ExpectRefusedWithoutBitmap<EInvalidGraphic>({
+      {"targa", tga},
+      {"pcx", pcx},
+      {"sgi", sgi},
+      {"ppm", {ppmText.begin(), ppmText.end()}},
+      {"cut", cut},
+      {"autodesk", cel},
+      {"rla", rla},
+  });
   SetMemoryLimit(saved);
+}
+
+// Every reader refuses, before the bitmap is allocated, a stream too short for the smallest
+// encoding of the pixels its header declares (4000 x 4000 or so, within the memory limit).
+TEST(AllReaders, HugeDeclaredSizesInTinyFilesAreRefusedBeforeAllocating) {
+  auto sgi = [](uint8_t storage) {
+    std::vector<uint8_t> b;
+    test::PutBE16(b, SGIMagic);
+    b.push_back(storage);
+    b.push_back(1);
+    for (uint16_t v : {3, 4000, 4000, 3}) test::PutBE16(b, v);
+    b.resize(512 + 64, 0);
+    return b;
+  };
+  std::vector<uint8_t> rla = test::RLAFile({.Width = 1, .Height = 1, .Bottom = 0, .Top = 0});
+  rla.resize(740 + 4 + 64, 0);
+  rla[10] = 4000 >> 8, rla[11] = 4000 & 0xFF;  // active window right
+  rla[14] = 4000 >> 8, rla[15] = 4000 & 0xFF;  // active window top
+  std::vector<uint8_t> cut;
+  for (uint16_t v : {4000, 4000, 0}) test::PutLE16(cut, v);
+  for (int r = 0; r < 2; ++r) cut.insert(cut.end(), {2, 0, 0x80 | 127, 7, 0});
+  std::vector<uint8_t> cel = test::CelFile(1, 1);
+  cel[2] = 4000 & 0xFF, cel[3] = 4000 >> 8;  // width
+  cel[4] = 4000 & 0xFF, cel[5] = 4000 >> 8;  // height
+  auto text = [](const std::string& s) {
+    std::vector<uint8_t> b(s.begin(), s.end());
+    b.resize(b.size() + 64, '1');
+    return b;
+  };
+  ExpectRefusedWithoutBitmap<EReadError>({
+      {"sgi", sgi(0), "SGI verbatim"},
+      {"sgi", sgi(1), "SGI run-length"},
+      {"cut", cut, "Dr. Halo"},
+      {"autodesk", cel, "Autodesk"},
+      {"rla", rla, "RLA"},
+      {"ppm", text("P6\n4000 4000\n255\n"), "P6"},
+      {"ppm", text("P5\n4000 4000\n1000\n"), "P5 two bytes a sample"},
+      {"ppm", text("P4\n4000 4000\n"), "P4"},
+      {"ppm", text("P1\n4000 4000\n"), "P1"},
+      {"ppm", text("P3\n4000 4000\n255\n"), "P3"},
+  });
 }
 
 // Inputs the fuzzers found, one folder a reader: each must load or fail with a framework error.

@@ -75,7 +75,7 @@ TEST_P(SGIOracle, DecodesLikeImageMagick) {
   const OracleCase& c = GetParam();
   test::TempDir dir;
   const std::string file = dir.File("image.sgi");
-  test::RunTool(std::string("convert-im6.q16 rose: -resize 37x23! ") + c.Options + " '" + file + "'");
+  test::RunTool(std::string(test::kMagick + " rose: -resize 37x23! ") + c.Options + " '" + file + "'");
   std::vector<uint8_t> bytes = test::FileBytes(file);
   ASSERT_EQ(bytes[2], c.Storage) << "the oracle wrote another storage";
   ASSERT_EQ(bytes[3], c.BytesPerChannel);
@@ -89,7 +89,7 @@ TEST_P(SGIOracle, DecodesLikeImageMagick) {
   // ImageMagick 6 reads 16-bit grey SGI files as colour-map indices (and turns 0xFFFF black), so
   // netpbm's sgitopnm decodes those.
   const bool grey16 = c.Channels == 1 && c.BytesPerChannel == 2;
-  test::ExpectSamePixels(*sgi, grey16 ? test::NetpbmDecode("sgitopnm", file) : test::OracleDecode(file),
+  test::ExpectSamePixels(*sgi, grey16 ? test::NetpbmDecode(test::kSgiToPnm, file) : test::OracleDecode(file),
                          c.BytesPerChannel == 2 ? 1 : 0);
 }
 

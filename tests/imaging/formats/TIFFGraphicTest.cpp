@@ -25,16 +25,16 @@ struct OracleCase {
   const char* Name;
   // Shell commands run in the scratch folder, which holds src.png (37 × 23 RGB) and src.tif
   // (the same, uncompressed); they write image.tif.
-  const char* Commands;
+  std::string Commands;
   TReference Reference;
   int Tolerance;  // per sample: JPEG and the colour-space conversions round differently
   bool Alpha;
   TColorScheme Scheme;
 };
 
-#define IM(options) "convert-im6.q16 src.png " options " image.tif"
-#define IM_TO(options, file) "convert-im6.q16 src.png " options " " file
-#define PIL(code) "/usr/bin/python3 -c \"from PIL import Image; im = Image.open('src.png'); " code "\""
+#define IM(options) test::kMagick + " src.png " options " image.tif"
+#define IM_TO(options, file) test::kMagick + " src.png " options " " file
+#define PIL(code) test::kPython + " -c \"from PIL import Image; im = Image.open('src.png'); " code "\""
 
 const OracleCase kOracleCases[] = {
     {"none_rgb", IM("-compress None"), TReference::ImageMagick, 0, false, csRGB},
@@ -43,19 +43,20 @@ const OracleCase kOracleCases[] = {
     {"packbits", IM("-compress RLE"), TReference::ImageMagick, 0, false, csRGB},
     {"lzw", IM("-compress LZW"), TReference::ImageMagick, 0, false, csRGB},
     {"lzw_big_endian", IM("-endian MSB -compress LZW"), TReference::ImageMagick, 0, false, csRGB},
-    {"lzw_predictor", "tiffcp -c lzw:2 -r 4 src.tif image.tif", TReference::ImageMagick, 0, false, csRGB},
+    {"lzw_predictor", test::kTiffCp + " -c lzw:2 -r 4 src.tif image.tif", TReference::ImageMagick, 0, false, csRGB},
     {"deflate", IM("-compress Zip"), TReference::ImageMagick, 0, false, csRGB},
-    {"deflate_predictor", "tiffcp -c zip:2 src.tif image.tif", TReference::ImageMagick, 0, false, csRGB},
+    {"deflate_predictor", test::kTiffCp + " -c zip:2 src.tif image.tif", TReference::ImageMagick, 0, false, csRGB},
     {"jpeg_rgb", IM("-compress JPEG"), TReference::ImageMagick, 1, false, csRGB},
-    {"jpeg_ycbcr", "tiffcp -c jpeg:90 -r 16 src.tif image.tif", TReference::Tiff2Rgba, 2, false, csYCbCr},
+    {"jpeg_ycbcr", test::kTiffCp + " -c jpeg:90 -r 16 src.tif image.tif", TReference::Tiff2Rgba, 2, false, csYCbCr},
     {"jpeg_grey", IM("-colorspace Gray -compress JPEG"), TReference::ImageMagick, 1, false, csG},
     {"rgb16", IM("-depth 16 -compress None"), TReference::ImageMagick, 0, false, csRGB},
     {"rgb16_big_endian", IM("-depth 16 -endian MSB -compress None"), TReference::ImageMagick, 0, false, csRGB},
     {"rgb16_deflate_predictor",
-     IM_TO("-depth 16 -compress None", "src16.tif") " && tiffcp -c zip:2 src16.tif image.tif", TReference::ImageMagick,
-     0, false, csRGB},
+     IM_TO("-depth 16 -compress None", "src16.tif") " && " + test::kTiffCp + " -c zip:2 src16.tif image.tif",
+     TReference::ImageMagick, 0, false, csRGB},
     {"rgb16_lzw_predictor_big_endian",
-     IM_TO("-depth 16 -endian MSB -compress None", "src16.tif") " && tiffcp -c lzw:2 src16.tif image.tif",
+     IM_TO("-depth 16 -endian MSB -compress None", "src16.tif") " && " + test::kTiffCp +
+         " -c lzw:2 src16.tif image.tif",
      TReference::ImageMagick, 0, false, csRGB},
     {"rgba_unassociated", IM("-alpha set -channel A -fx 'i/w' +channel -compress LZW"), TReference::ImageMagick, 0,
      true, csRGBA},
@@ -83,22 +84,22 @@ const OracleCase kOracleCases[] = {
     {"cielab", IM("-colorspace Lab -compress None"), TReference::ImageMagick, 2, false, csCIELab},
     {"fax_g3", IM("-monochrome -compress Fax"), TReference::ImageMagick, 0, false, csG},
     {"fax_g3_tiffcp",
-     IM_TO("-monochrome -type bilevel -depth 1 -compress None", "mono.tif") " && tiffcp -c g3:1d mono.tif image.tif",
+     IM_TO("-monochrome -type bilevel -depth 1 -compress None", "mono.tif") " && " + test::kTiffCp +
+         " -c g3:1d mono.tif image.tif",
      TReference::ImageMagick, 0, false, csG},
-    {"tiles", "tiffcp -t -w 16 -l 16 src.tif image.tif", TReference::ImageMagick, 0, false, csRGB},
-    {"tiles_lzw_predictor", "tiffcp -t -w 16 -l 16 -c lzw:2 src.tif image.tif", TReference::ImageMagick, 0, false,
-     csRGB},
-    {"tiles_jpeg_ycbcr", "tiffcp -t -w 16 -l 16 -c jpeg:90 src.tif image.tif", TReference::Tiff2Rgba, 2, false,
-     csYCbCr},
-    {"planar", "tiffcp -p separate src.tif image.tif", TReference::ImageMagick, 0, false, csRGB},
-    {"planar_lzw_strips", "tiffcp -p separate -c lzw:2 -r 3 src.tif image.tif", TReference::ImageMagick, 0, false,
-     csRGB},
+    {"tiles", test::kTiffCp + " -t -w 16 -l 16 src.tif image.tif", TReference::ImageMagick, 0, false, csRGB},
+    {"tiles_lzw_predictor", test::kTiffCp + " -t -w 16 -l 16 -c lzw:2 src.tif image.tif", TReference::ImageMagick, 0,
+     false, csRGB},
+    {"tiles_jpeg_ycbcr", test::kTiffCp + " -t -w 16 -l 16 -c jpeg:90 src.tif image.tif", TReference::Tiff2Rgba, 2,
+     false, csYCbCr},
+    {"planar", test::kTiffCp + " -p separate src.tif image.tif", TReference::ImageMagick, 0, false, csRGB},
+    {"planar_lzw_strips", test::kTiffCp + " -p separate -c lzw:2 -r 3 src.tif image.tif", TReference::ImageMagick, 0,
+     false, csRGB},
     {"planar_tiles_rgba",
-     IM_TO("-alpha set -channel A -fx 'j/h' +channel -compress None",
-           "rgba.tif") " && "
-                       "tiffcp -p separate -t -w 16 -l 16 rgba.tif image.tif",
+     IM_TO("-alpha set -channel A -fx 'j/h' +channel -compress None", "rgba.tif") " && " + test::kTiffCp +
+         " -p separate -t -w 16 -l 16 rgba.tif image.tif",
      TReference::ImageMagick, 0, true, csRGBA},
-    {"multi_page_first", "convert-im6.q16 src.png rose: -compress LZW image.tif", TReference::ImageMagick, 0, false,
+    {"multi_page_first", test::kMagick + " src.png rose: -compress LZW image.tif", TReference::ImageMagick, 0, false,
      csRGB},
 };
 
@@ -107,8 +108,8 @@ class TIFFOracle : public testing::TestWithParam<OracleCase> {};
 TEST_P(TIFFOracle, DecodesLikeTheOracle) {
   const OracleCase& c = GetParam();
   TempDir dir;
-  RunTool("convert-im6.q16 rose: -resize 37x23! '" + dir.File("src.png") + "'");
-  RunTool("convert-im6.q16 '" + dir.File("src.png") + "' -compress None '" + dir.File("src.tif") + "'");
+  RunTool(test::kMagick + " rose: -resize 37x23! '" + dir.File("src.png") + "'");
+  RunTool(test::kMagick + " '" + dir.File("src.png") + "' -compress None '" + dir.File("src.tif") + "'");
   RunTool("sh -c " + test::Quote("cd " + test::Quote(dir.path().string()) + " && " + c.Commands));
   const std::string file = dir.File("image.tif");
   auto tiff = test::LoadBytes<TTIFFGraphic>(test::FileBytes(file));
@@ -116,7 +117,7 @@ TEST_P(TIFFOracle, DecodesLikeTheOracle) {
   std::string reference = file + "[0]";
   if (c.Reference == TReference::Tiff2Rgba) {
     reference = dir.File("reference.tif");
-    RunTool("tiff2rgba -c none '" + file + "' '" + reference + "'");
+    RunTool(test::kTiff2Rgba + " -c none '" + file + "' '" + reference + "'");
   }
   const test::TOracleImage oracle = test::OracleDecode(reference, c.Alpha);
   test::ExpectSamePixels(*tiff, oracle, c.Tolerance);
@@ -263,7 +264,7 @@ TEST(TIFFYCbCr, SubsampledUncompressedDataUnitsDecodeLikeLibtiff) {
                                         {530, 3, {c.H, c.V}}};
     TempDir dir;
     test::WriteBytes(dir.File("ycc.tif"), Craft(false, entries, data));
-    RunTool("tiff2rgba -c none '" + dir.File("ycc.tif") + "' '" + dir.File("ref.tif") + "'");
+    RunTool(test::kTiff2Rgba + " -c none '" + dir.File("ycc.tif") + "' '" + dir.File("ref.tif") + "'");
     auto tiff = test::LoadBytes<TTIFFGraphic>(Craft(false, entries, data));
     test::ExpectSamePixels(*tiff, test::OracleDecode(dir.File("ref.tif")), 2);
   }

@@ -16,7 +16,7 @@ using test::TempDir;
 
 struct OracleCase {
   const char* Name;
-  const char* Options;  // convert-im6.q16 options for the written file
+  const char* Options;  // ImageMagick (kMagick) options for the written file
   uint8_t ImageType;
   bool TopDown;
   TColorScheme Scheme;
@@ -40,7 +40,7 @@ TEST_P(TargaOracle, DecodesLikeImageMagick) {
   const OracleCase& c = GetParam();
   TempDir dir;
   const std::string file = dir.File("image.tga");
-  RunTool(std::string("convert-im6.q16 rose: -resize 37x23! ") + c.Options + " '" + file + "'");
+  RunTool(std::string(test::kMagick + " rose: -resize 37x23! ") + c.Options + " '" + file + "'");
   const std::vector<uint8_t> bytes = test::FileBytes(file);
   ASSERT_EQ(bytes[2], c.ImageType) << "the oracle wrote another image type";
   ASSERT_EQ((bytes[17] & 0x20) != 0, c.TopDown);

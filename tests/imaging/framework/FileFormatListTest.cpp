@@ -192,7 +192,7 @@ TEST_F(FrameworkStarted, ContentLookUpAsksTheReadersInOrder) {
 TEST_F(FrameworkStarted, ThePictureLoaderReadsFrameworkFiles) {
   test::TempDir dir;
   const std::string file = dir.File("archive.tar.TGA");
-  test::RunTool("convert-im6.q16 rose: -compress RLE tga:'" + file + "'");
+  test::RunTool(test::kMagick + " rose: -compress RLE tga:'" + file + "'");
   TPicture picture;
   picture.LoadFromFile(file);
   ASSERT_NE(picture.Graphic(), nullptr);
