@@ -66,11 +66,8 @@ bool TPCXGraphic::ReadImageProperties(TStream& stream, uint32_t imageIndex) {
   // A window whose right or bottom edge lies before its left or top edge is an empty image.
   p.Width = h.XMax >= h.XMin ? uint32_t{h.XMax} - h.XMin + 1 : 0;
   p.Height = h.YMax >= h.YMin ? uint32_t{h.YMax} - h.YMin + 1 : 0;
-  p.SamplesPerPixel = h.Planes;
-  p.BitsPerSample = h.BitsPerPixel;
-  p.BitsPerPixel = static_cast<uint8_t>(p.BitsPerSample * p.SamplesPerPixel);
-  p.ColorScheme = p.BitsPerSample * p.SamplesPerPixel <= 8 ? csIndexed : csRGB;
-  p.Compression = h.Encoding == 1 ? ctRLE : ctNone;
+  p.SetLayout(h.BitsPerPixel * h.Planes <= 8 ? csIndexed : csRGB, h.BitsPerPixel, h.Planes,
+              h.Encoding == 1 ? ctRLE : ctNone);
   p.XResolution = h.HRes;
   p.YResolution = h.VRes;
   return true;

@@ -218,11 +218,11 @@ bool TPPMGraphic::ReadImageProperties(TStream& stream, uint32_t imageIndex) {
   TImageProperties& p = ImageProperties;
   p.Width = h.Width;
   p.Height = h.Height;
-  p.ColorScheme = h.Pixmap() ? csRGB : csIndexed;
-  p.BitsPerSample = h.Bitmap() ? 1 : h.Wide() ? 16 : 8;
-  p.SamplesPerPixel = static_cast<uint8_t>(h.Samples());
-  p.BitsPerPixel = static_cast<uint8_t>(p.BitsPerSample * p.SamplesPerPixel);
-  p.Compression = ctNone;
+  p.SetLayout(h.Pixmap() ? csRGB : csIndexed,
+              h.Bitmap() ? 1
+              : h.Wide() ? 16
+                         : 8,
+              static_cast<uint8_t>(h.Samples()), ctNone);
   return true;
 }
 

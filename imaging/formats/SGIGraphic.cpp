@@ -91,13 +91,13 @@ bool TSGIGraphic::ReadImageProperties(TStream& stream, uint32_t imageIndex) {
   if (h.Magic != SGIMagic) return false;
   TImageProperties& p = ImageProperties;
   p.Options = {ioBigEndian};
-  p.BitsPerSample = static_cast<uint8_t>(h.BytesPerChannel * 8);
   p.Width = h.XSize;
   p.Height = h.YSize;
-  p.SamplesPerPixel = static_cast<uint8_t>(h.ZSize);
-  p.ColorScheme = h.ZSize == 3 ? csRGB : h.ZSize == 4 ? csRGBA : csIndexed;
-  p.BitsPerPixel = static_cast<uint8_t>(p.BitsPerSample * p.SamplesPerPixel);
-  p.Compression = h.Storage == 1 ? ctRLE : ctNone;
+  p.SetLayout(h.ZSize == 3   ? csRGB
+              : h.ZSize == 4 ? csRGBA
+                             : csIndexed,
+              static_cast<uint8_t>(h.BytesPerChannel * 8), static_cast<uint8_t>(h.ZSize),
+              h.Storage == 1 ? ctRLE : ctNone);
   return true;
 }
 

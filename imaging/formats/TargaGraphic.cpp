@@ -69,16 +69,12 @@ bool TTargaGraphic::ReadImageProperties(TStream& stream, uint32_t imageIndex) {
   p.Width = h.Width;
   p.Height = h.Height;
   // The bitmap's layout for each pixel size; other sizes keep no scheme and no samples.
-  auto layout = [&p](TColorScheme scheme, uint8_t bits, uint8_t samples) {
-    p.ColorScheme = scheme, p.BitsPerSample = bits, p.SamplesPerPixel = samples;
-  };
-  layout(csUnknown, 8, 0);
-  if (h.PixelSize == 8) layout(IsGreyType(h.ImageType) ? csG : csIndexed, 8, 1);
-  if (h.PixelSize == 15 || h.PixelSize == 16) layout(csRGB, 5, 3);
-  if (h.PixelSize == 24) layout(csRGB, 8, 3);
-  if (h.PixelSize == 32) layout(csRGBA, 8, 4);
-  p.BitsPerPixel = static_cast<uint8_t>(p.SamplesPerPixel * p.BitsPerSample);
-  p.Compression = IsRLEType(h.ImageType) ? ctRLE : ctNone;
+  const TCompressionType compression = IsRLEType(h.ImageType) ? ctRLE : ctNone;
+  p.SetLayout(csUnknown, 8, 0, compression);
+  if (h.PixelSize == 8) p.SetLayout(IsGreyType(h.ImageType) ? csG : csIndexed, 8, 1, compression);
+  if (h.PixelSize == 15 || h.PixelSize == 16) p.SetLayout(csRGB, 5, 3, compression);
+  if (h.PixelSize == 24) p.SetLayout(csRGB, 8, 3, compression);
+  if (h.PixelSize == 32) p.SetLayout(csRGBA, 8, 4, compression);
   return true;
 }
 
