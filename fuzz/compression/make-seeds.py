@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the seed corpora of the decoders' fuzz targets (corpus/<target>/) from small valid
 streams: hand-made run-length packets, CCITT strips written by libtiff's tiffcp, zlib streams and
-JPEG files written by cjpeg. Each seed is four parameter bytes (see DecoderFuzzer.h) and the data.
+JPEG files written by cjpeg. Each seed is four parameter bytes (see DecoderFuzzTargets.h) and the data.
 Run it from this folder; it needs tiffcp, pnmtotiff, cjpeg and Python's zlib."""
 
 import os
