@@ -38,6 +38,14 @@ int64_t Transfer(int& lastError, Call call, int64_t count) {
   }
 }
 
+// Moves a file descriptor's position; -1 when the system refuses.
+int64_t SeekFd(int fd, int64_t offset, TSeekOrigin origin) {
+  const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
+                     : origin == TSeekOrigin::soCurrent ? SEEK_CUR
+                                                        : SEEK_END;
+  return ::lseek(fd, static_cast<off_t>(offset), whence);
+}
+
 }  // namespace
 
 int64_t TStream::Size() {
@@ -143,10 +151,7 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
-  const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
-                     : origin == TSeekOrigin::soCurrent ? SEEK_CUR
-                                                        : SEEK_END;
-  const off_t r = ::lseek(Fd, static_cast<off_t>(offset), whence);
+  const int64_t r = SeekFd(Fd, offset, origin);
   if (r < 0) throw EReadError();
   return r;
 }
@@ -314,10 +319,7 @@ class TReplacementStream final : public TStream {
         LastError, [&] { return ::write(Fd, buffer, static_cast<size_t>(count)); }, count);
   }
   int64_t Seek(int64_t offset, TSeekOrigin origin) override {
-    const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
-                       : origin == TSeekOrigin::soCurrent ? SEEK_CUR
-                                                          : SEEK_END;
-    const off_t r = ::lseek(Fd, static_cast<off_t>(offset), whence);
+    const int64_t r = SeekFd(Fd, offset, origin);
     if (r < 0) throw EWriteError();
     return r;
   }
